@@ -11,7 +11,9 @@ ScriptedDialogs::ScriptedDialogs()
 
 ScriptedDialogs::~ScriptedDialogs()
 {
-    OperatorDialogs::install(nullptr);
+    // A newer script may already have taken over.
+    if (&OperatorDialogs::instance() == this)
+        OperatorDialogs::install(nullptr);
 }
 
 void ScriptedDialogs::push(const Answer& answer)

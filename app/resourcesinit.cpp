@@ -1,0 +1,8 @@
+#include "resourcesinit.h"
+
+#include <QtGlobal>
+
+void registerBarotermResources()
+{
+    Q_INIT_RESOURCE(baroterm);
+}

@@ -1,0 +1,4 @@
+#pragma once
+
+// Registers the compiled-in icons and animation under ":/Baroterm".
+void registerBarotermResources();

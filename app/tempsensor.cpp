@@ -1,0 +1,253 @@
+#include "tempsensor.h"
+
+#include "appinfo.h"
+#include "boxlink.h"
+#include "clickablelabel.h"
+#include "operatordialogs.h"
+#include "units.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMovie>
+#include <QSettings>
+#include <QTcpSocket>
+#include <QUrl>
+#include <QWindow>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace {
+
+const char* const kReadoutRestStyle = "background-color: rgb(250, 250, 250)";
+const char* const kProgressChunkStyle =
+    " QProgressBar::chunk:horizontal { background: qlineargradient(x1: 0, y1: 0.5, x2: 1, y2: "
+    "0.5, stop: 0 yellow,  stop: 1 white); margin-right: 2px;  }";
+const char* const kLogNameStyle = "color:black;background-color:QLinearGradient( x1: 0, y1: 0, "
+                                  "x2: 0, y2: 1, stop: 0 #ffffff, stop: 1 #f1f4f1);";
+
+std::unique_ptr<QSettings> openSettings()
+{
+#ifdef Q_OS_WIN
+    return std::make_unique<QSettings>(QString::fromLatin1(appinfo::kRegistryPath),
+                                       QSettings::NativeFormat);
+#else
+    // Elsewhere the per-user native store under the same organisation and name.
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                       QString::fromLatin1(appinfo::kSettingsOrganisation),
+                                       QString::fromLatin1(appinfo::kSettingsApplication));
+#endif
+}
+
+QString defaultPresetPath()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("c:\\");
+#else
+    return QDir::homePath() + QLatin1Char('/');
+#endif
+}
+
+} // namespace
+
+TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent)
+{
+    pulseWidthText = QStringLiteral("010");
+    pulseAnswerCount = 0;
+    connectionOk = true;
+    boxAddress = tr("192.168.1.251");
+
+    ui.setupUi(this);
+
+    for (QWidget* readout : {static_cast<QWidget*>(ui.curT), static_cast<QWidget*>(ui.curP),
+                             static_cast<QWidget*>(ui.logNameEdit),
+                             static_cast<QWidget*>(ui.curPN2_), static_cast<QWidget*>(ui.curPO2_)})
+        readout->setStyleSheet(QString::fromLatin1(kReadoutRestStyle));
+
+    cameraReady = true;
+    pressureSweepOn = temperatureSweepOn = false;
+    pressureReached = temperatureReached = false;
+    tSteps = pSteps = 0;
+    tStart = tEnd = tDelta = 0;
+    pStart = pEnd = pDelta = 0;
+
+    calcStepsT(0.0);
+    calcStepsP(0.0);
+
+    refMode = refTReached = refPReached = false;
+    presetPath.clear();
+    waitBeforePulse = extraWaitForZeroP = delayBetweenPulses = 0;
+    pulsesPerPoint = 1;
+    tIndex = pIndex = 0;
+    tempWorker = nullptr;
+    n2Worker = nullptr;
+    o2Worker = nullptr;
+
+    pulseSocket = new QTcpSocket(this);
+    connect(pulseSocket, SIGNAL(readyRead()), this, SLOT(readPulseFeedbackData()));
+
+    settings = openSettings();
+    settings->sync();
+
+    statusLabel1 = new QLabel(this);
+    statusLabel2 = new QLabel(this);
+    statusBar()->addWidget(statusLabel2, 0);
+    statusBar()->addWidget(statusLabel1, 0);
+
+    running = false;
+
+    linkLabel = new ClickableLabel(QString(), this);
+    QFont linkFont(QStringLiteral("Arial"), 7, 50, false);
+    linkLabel->setFont(linkFont);
+    QPalette linkPalette = linkLabel->palette();
+    const QBrush grey(Qt::darkGray, Qt::SolidPattern);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        linkPalette.setBrush(group, QPalette::WindowText, grey);
+    linkLabel->setPalette(linkPalette);
+    linkLabel->setText(QString::fromLatin1(appinfo::kWebHost));
+    linkLabel->setToolTip(tr("Click to open") + QLatin1Char(' ') +
+                          QString::fromLatin1(appinfo::kWebDomain));
+    connect(linkLabel, SIGNAL(clicked()), this, SLOT(openWebLink()));
+    statusBar()->addPermanentWidget(linkLabel, 0);
+
+    connect(&pulseTimer, SIGNAL(timeout()), this, SLOT(TimerHandlerFunction()));
+
+    for (QProgressBar* bar : {ui.progressBarT, ui.progressBarP})
+        bar->setStyleSheet(bar->property("defaultStyleSheet").toString() +
+                           QString::fromLatin1(kProgressChunkStyle));
+    for (QProgressBar* bar : {ui.progressBarT, ui.progressBarP}) {
+        bar->setTextVisible(false);
+        bar->setTextDirection(QProgressBar::TopToBottom);
+    }
+
+    activityMovie = std::make_unique<QMovie>(QStringLiteral(":/Baroterm/images/4-1.gif"));
+    ui.label_3->setMovie(activityMovie.get());
+    activityMovie->start();
+    activityMovie->stop();
+
+    ui.actioninitTempCtrl->setEnabled(false);
+    recordCounter = 0;
+
+    setControlsEnabled(false);
+
+    // Return in the temperature field starts the same command as "Set T".
+    if (QLineEdit* setTEdit = ui.setT->findChild<QLineEdit*>())
+        connect(setTEdit, SIGNAL(returnPressed()), this, SLOT(setTemperature()));
+
+    ui.logNameEdit->setStyleSheet(QString::fromLatin1(kLogNameStyle));
+
+    setWindowTitle(QStringLiteral("Kelvra Baroterm v.%1 %2")
+                       .arg(QString::fromLatin1(appinfo::kVersion))
+                       .arg(QString::fromLatin1(appinfo::kVersionSuffix)));
+
+    loadSettings();
+}
+
+TempSensor::~TempSensor() = default;
+
+void TempSensor::loadSettings()
+{
+    pressureUnitFactor =
+        units::sanitizedFactor(settings->value(QStringLiteral("LAST_UNIT"), "1").toDouble());
+    previousUnitFactor = pressureUnitFactor;
+    applyUnitRanges();
+
+    ui.setT->setValue(settings->value(QStringLiteral("LAST_MANUAL_T"), "22.0").toDouble());
+
+    ui.autoPminEdit->setValue(settings->value(QStringLiteral("LAST_P_MIN"), "0.0").toDouble());
+    ui.autoPmaxEdit->setValue(settings->value(QStringLiteral("LAST_P_MAX"), "4.0").toDouble());
+    ui.autoPdeltaEdit->setValue(settings->value(QStringLiteral("LAST_P_DELTA"), "0.1").toDouble());
+
+    ui.autoTminEdit->setValue(settings->value(QStringLiteral("LAST_T_MIN"), "22.0").toDouble());
+    ui.autoTmaxEdit->setValue(settings->value(QStringLiteral("LAST_T_MAX"), "24.0").toDouble());
+    ui.autoTdeltaEdit->setValue(settings->value(QStringLiteral("LAST_T_DELTA"), "1.0").toDouble());
+
+    presetPath = settings->value(QStringLiteral("LAST_PRESET_PATH"), defaultPresetPath()).toString();
+}
+
+void TempSensor::setControlsEnabled(bool on)
+{
+    ui.groupBox->setEnabled(on);
+    ui.groupBox_2->setEnabled(on);
+    ui.groupBox_3->setEnabled(on);
+    if (!ui.autoStartButton->isChecked()) {
+        ui.groupBox_4->setEnabled(on);
+        ui.groupBox_5->setEnabled(on);
+    }
+    if (on)
+        activityMovie->start();
+    else
+        activityMovie->stop();
+    for (QAction* action :
+         {ui.actioninitTempCtrl, ui.actionSet_Pulse_width, ui.actionWait_Before_Pulse,
+          ui.actionSet_Camera_Feedback, ui.actionManual_Pulse, ui.actionExtra_Wait_for_0_pressure,
+          ui.actionPulses_per_Point, ui.actionSave, ui.actionLoad})
+        action->setEnabled(on);
+}
+
+void TempSensor::waitProcessingEvents(int ms)
+{
+    boxlink::processEventsFor(ms);
+}
+
+void TempSensor::TimerHandlerFunction()
+{
+    timerExpired = true;
+}
+
+void TempSensor::about()
+{
+    const QString title = QStringLiteral("About - Kelvra Baroterm %1 %2")
+                              .arg(QString::fromLatin1(appinfo::kVersion))
+                              .arg(QString::fromLatin1(appinfo::kVersionSuffix));
+    const QString text =
+        QStringLiteral("<b>Kelvra Baroterm Interface </b><br>Version %1 (%2)<br><br>")
+            .arg(QString::fromLatin1(appinfo::kVersion))
+            .arg(QStringLiteral(__DATE__)) +
+        QString::fromLatin1(appinfo::kPublisherLine) + QStringLiteral("<br>") +
+        QStringLiteral("<a href=\"%1\">%2</a>")
+            .arg(QString::fromLatin1(appinfo::kWebSite), QString::fromLatin1(appinfo::kWebDomain)) +
+        QStringLiteral("<br><br>");
+    OperatorDialogs::instance().about(this, title, text);
+}
+
+void TempSensor::help()
+{
+    const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/help.chm");
+    // Without a help file there is nothing to show; the desktop would only
+    // report a missing file in a window of its own.
+    if (!QFileInfo::exists(path))
+        return;
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void TempSensor::openWebLink()
+{
+    QDesktopServices::openUrl(
+        QUrl(QString::fromLatin1(appinfo::kCalibrationPage), QUrl::TolerantMode));
+}
+
+void TempSensor::alwaysontop(bool on)
+{
+#ifdef Q_OS_WIN
+    SetWindowPos(reinterpret_cast<HWND>(winId()), on ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                 SWP_NOACTIVATE | SWP_NOMOVE | SWP_NOSIZE);
+#else
+    // The native window's flags change in place; the widget's own flags would
+    // hide and re-show the window.
+    if (!windowHandle())
+        create();
+    QWindow* window = windowHandle();
+    window->setFlag(Qt::WindowStaysOnTopHint, on);
+#endif
+}
+
+void TempSensor::connectionDebug(QString text)
+{
+    statusBar()->showMessage(text, 1000);
+}

@@ -1,0 +1,168 @@
+#pragma once
+
+#include "ui_tempsensor.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+class ClickableLabel;
+class FindDialog;
+class QCloseEvent;
+class QLabel;
+class QMovie;
+class QSettings;
+class QTcpSocket;
+class WorkerThread;
+class workerN2;
+class workerO2;
+
+// The main window. It owns every other object of the program: the form, the
+// settings store, the sockets of the instrument commands, the three pollers,
+// the dialogs and the pulse timer. All its slots run on the GUI thread.
+class TempSensor : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit TempSensor(QWidget* parent = nullptr);
+    ~TempSensor() override;
+
+    // Enables or disables every instrument control (not the log and gas-flow
+    // boxes while a run is active).
+    void setControlsEnabled(bool on);
+    // Runs the GUI event loop for `ms` milliseconds; any slot may run inside.
+    void waitProcessingEvents(int ms);
+
+    double unitFactor() const { return pressureUnitFactor; }
+    QString currentBoxAddress() const { return boxAddress; }
+
+    // The order of these slots is the window's meta-object table.
+public slots:
+    void openWebLink();
+    void pulsePerPoint();
+    void setWaitBeforePulse();
+    void setExtraWaitForZeroP();
+    void closeEvent(QCloseEvent* event) override;
+    void readTemperatureData();
+    void readPulseFeedbackData();
+    void initTempCtrl();
+    void setTemperature();
+    void readSetTemperatureData();
+    void getPressure();
+    void setPressure(float slpm, uchar id);
+    void setGas(uint gas);
+    void readPressureDataN2();
+    void readPressureSet();
+    void readInitTemperatureCtrl();
+    void readGas();
+    void turnGas(bool off);
+    void updateTemp(float t);
+    void updateCurN2(float setPoint, float massFlow);
+    void updateCurO2(float setPoint, float massFlow);
+    void updateCurO2_(QString text);
+    void setGas();
+    void setO2();
+    void initO2();
+    void useAutoP(bool on);
+    void useAutoT(bool on);
+    void calcStepsT(double unused);
+    void calcStepsP(double unused);
+    void autoStartCalibration(bool on);
+    void chooseLogFile();
+    void autoCheck();
+    void doPulse();
+    void setUnits();
+    void setIPAddress();
+    void setPulseWidth();
+    void tempCheckConnection();
+    void setLogFile(bool on);
+    void alwaysontop(bool on);
+    void about();
+    void help();
+    void changeIP();
+    void connectionDebug(QString text);
+    void TimerHandlerFunction();
+    void setRP(bool unused);
+    void savePresets();
+    void loadPresets();
+
+private:
+    void loadSettings();
+    void applyUnitRanges();
+
+    Ui::BarotermClass ui;
+
+    // Settings and units.
+    std::unique_ptr<QSettings> settings;
+    double pressureUnitFactor = 1.0;
+    double previousUnitFactor = 1.0;
+
+    // Connection.
+    QString boxAddress;
+    WorkerThread* tempWorker = nullptr;
+    workerN2* n2Worker = nullptr;
+    workerO2* o2Worker = nullptr;
+    bool connectionOk = true;
+
+    // Readings.
+    float currentT = 0.0f;
+    float airPressureBar = -1.0f; // equivalent air pressure; -1 when both flows are 0
+    float lastN2SetPoint = 0.0f;
+    float lastN2Flow = 0.0f;
+
+    // Sockets: the pulse generator's lives with the window; the command
+    // sockets are made anew by each command.
+    QTcpSocket* pulseSocket = nullptr;
+    QPointer<QTcpSocket> tempInitSocket;
+    QPointer<QTcpSocket> setTempSocket;
+    QPointer<QTcpSocket> gasSelectSocket;
+    QPointer<QTcpSocket> pollSocket;
+    QPointer<QTcpSocket> setPointSocket;
+    QPointer<QTcpSocket> n2InitSocket;
+    QPointer<QTcpSocket> o2InitSocket;
+
+    // Pulses.
+    QString pulseWidthText;
+    QTimer pulseTimer;
+    bool timerExpired = false;
+    qint32 pulseAnswerCount = 0;
+    bool cameraReady = true;
+    qint32 pulsesPerPoint = 1;
+    qint32 waitBeforePulse = 0;
+    qint32 extraWaitForZeroP = 0;
+    qint32 delayBetweenPulses = 0;
+
+    // Sweep plan and run state.
+    bool pressureSweepOn = false;
+    bool temperatureSweepOn = false;
+    bool pressureReached = false;
+    bool temperatureReached = false;
+    double tStart = 0, tEnd = 0, tDelta = 0;
+    float pStart = 0, pEnd = 0, pDelta = 0;
+    qint16 tSteps = 0, pSteps = 0;
+    qint16 tIndex = 0, pIndex = 0;
+    bool running = false;
+    double refP = 1.0; // display unit
+    double refT = 20.0;
+    bool refMode = false;
+    bool refTReached = false;
+    bool refPReached = false;
+
+    // Records and presets.
+    qint16 recordCounter = 0;
+    QString logFileName;
+    QString rawLogFileName;
+    QString logFilter;
+    QString presetPath;
+
+    // Dialogs and status bar.
+    FindDialog* findDialog = nullptr;
+    ClickableLabel* linkLabel = nullptr;
+    std::unique_ptr<QMovie> activityMovie;
+    QLabel* statusLabel1 = nullptr;
+    QLabel* statusLabel2 = nullptr;
+};
