@@ -65,7 +65,13 @@ struct Event
     QByteArray bytes;       // Data: the bytes as received (one read)
 };
 
-// One complete request frame as the device understood it.
+// One complete request frame as the device understood it:
+// - Temperature: every complete 8-byte request as received, also those the
+//   slave ignores (bad CRC, another slave address);
+// - N2, O2: one command line with its CR, NUL bytes removed, empty lines
+//   skipped ("A\r", "*@=A\r", "A$$8\r", "A16000\r");
+// - Pulse: the 4-byte command ("#010");
+// - Http: the request target ("/network.html", "/Forms/save_1?...").
 struct Frame
 {
     qint64 msecs = 0;
@@ -121,6 +127,8 @@ public:
     // Bounded waits. They run the calling thread's event loop while waiting,
     // so a program under test on the same thread keeps working.
     bool waitFor(const std::function<bool()>& condition, int timeoutMs) const;
+    // These two look at the whole record (since start or the last
+    // clearRecord()), so a frame or event that came in before the call counts.
     bool waitForFrames(Device device, int count, int timeoutMs) const;
     bool waitForEvent(const std::function<bool(const Event&)>& match, int timeoutMs) const;
 
@@ -135,6 +143,18 @@ public:
     QList<PulseTruth> pulseTruth() const;
     int openConnections(Device device) const;
     NetworkSettings networkSettings() const;
+
+    // Flow controllers: the selected gas's name and the registers written
+    // with "$$W<register>=<value>".
+    QByteArray gasName(Device flowDevice) const;
+    QMap<int, int> flowRegisters(Device flowDevice) const;
+
+    // Switches the seeded random mix on or off at run time; the same seed
+    // replays the same mishaps, answer by answer, per device.
+    void setRandomFaults(bool enabled, quint32 seed);
+    // What the random mix did to each answer, per device, in order: "clean",
+    // "split:<pause ms>", "delay:<ms>", "garbage", "corrupt" or "drop".
+    QList<QByteArray> injectedFaults(Device device) const;
 
 private:
     class Private;
