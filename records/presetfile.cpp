@@ -1,0 +1,170 @@
+#include "presetfile.h"
+
+#include "units.h"
+
+#include <QCoreApplication>
+
+#include <cmath>
+
+namespace records {
+
+namespace {
+
+const char kUnitsBar[] = "Bar";
+const char kUnitsKpa[] = "Pascal";
+const char kUnitsPsi[] = "psi";
+
+// Hand-edited files may hold anything. Reading through 64 bits keeps a huge
+// number from wrapping into a small or negative int before it is clamped.
+int readClampedInt(const QSettings& settings, const QString& key, int maximum)
+{
+    bool ok = false;
+    const qlonglong value = settings.value(key, 0).toLongLong(&ok);
+    if (!ok)
+        return 0;
+    return int(qBound<qlonglong>(0, value, maximum));
+}
+
+// A NaN or infinity would poison the spin boxes and the sweep arithmetic.
+double readDouble(const QSettings& settings, const QString& key, double fallback)
+{
+    const double value = settings.value(key, fallback).toDouble();
+    return std::isfinite(value) ? value : 0.0;
+}
+
+} // namespace
+
+QString padPulseWidth(int milliseconds)
+{
+    const int width = qBound(kMinPulseWidth, milliseconds, kMaxPulseWidth);
+    return QStringLiteral("%1").arg(width, 3, 10, QLatin1Char('0'));
+}
+
+std::optional<int> parsePulseWidth(const QString& text)
+{
+    if (text.isEmpty() || text.size() > 9)
+        return std::nullopt;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    const int value = text.toInt();
+    if (value < kMinPulseWidth || value > kMaxPulseWidth)
+        return std::nullopt;
+    return value;
+}
+
+QString unitsTextForFactor(double unitFactor)
+{
+    if (unitFactor == units::kBarFactor)
+        return QLatin1String(kUnitsBar);
+    if (unitFactor == units::kKpaFactor)
+        return QLatin1String(kUnitsKpa);
+    if (unitFactor == units::kPsiFactor)
+        return QLatin1String(kUnitsPsi);
+    return QString();
+}
+
+std::optional<double> unitFactorForText(const QString& text)
+{
+    if (text == QLatin1String(kUnitsBar))
+        return units::kBarFactor;
+    if (text == QLatin1String(kUnitsKpa))
+        return units::kKpaFactor;
+    if (text == QLatin1String(kUnitsPsi))
+        return units::kPsiFactor;
+    return std::nullopt;
+}
+
+bool writePreset(const QString& path, const PresetValues& values)
+{
+    QSettings settings(path, QSettings::IniFormat);
+    // Keys of an earlier preset at this path would otherwise survive, a stale
+    // UNITS among them.
+    settings.clear();
+
+    settings.beginGroup(QStringLiteral("Main"));
+    const QString unitsText =
+        values.unitFactor ? unitsTextForFactor(*values.unitFactor) : QString();
+    if (!unitsText.isEmpty())
+        settings.setValue(QStringLiteral("UNITS"), unitsText);
+    settings.setValue(QStringLiteral("WAIT_BEFORE_PULSE"), values.waitBeforePulse);
+    settings.setValue(QStringLiteral("WAIT_EXTRA_BEFORE_ZERO"), values.extraWaitBeforeZero);
+    settings.setValue(QStringLiteral("WAIT_CAMERA_FEEDBACK"), values.waitCameraFeedback);
+    settings.setValue(QStringLiteral("DELAY_BETWEEN_PULSES"), values.delayBetweenPulses);
+    settings.setValue(QStringLiteral("PULSE_WIDTH"), values.pulseWidth);
+    settings.endGroup();
+
+    settings.beginGroup(QStringLiteral("Manual"));
+    settings.setValue(QStringLiteral("MANUAL_T"), values.manualT);
+    settings.setValue(QStringLiteral("MANUAL_P"), values.manualP);
+    settings.endGroup();
+
+    settings.beginGroup(QStringLiteral("Auto"));
+    settings.setValue(QStringLiteral("AUTO_P_ON"), values.autoPOn);
+    settings.setValue(QStringLiteral("AUTO_P_FROM"), values.autoPFrom);
+    settings.setValue(QStringLiteral("AUTO_P_TO"), values.autoPTo);
+    settings.setValue(QStringLiteral("AUTO_P_DELTA"), values.autoPDelta);
+    settings.setValue(QStringLiteral("AUTO_T_ON"), values.autoTOn);
+    settings.setValue(QStringLiteral("AUTO_T_FROM"), values.autoTFrom);
+    settings.setValue(QStringLiteral("AUTO_T_TO"), values.autoTTo);
+    settings.setValue(QStringLiteral("AUTO_T_DELTA"), values.autoTDelta);
+    settings.setValue(QStringLiteral("ADD_REFP"), values.addRefP);
+    settings.endGroup();
+
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+PresetReadResult readPreset(const QString& path)
+{
+    const QSettings settings(path, QSettings::IniFormat);
+    PresetReadResult result;
+    PresetValues& v = result.values;
+    const PresetValues defaults;
+
+    v.unitFactor = unitFactorForText(settings.value(QStringLiteral("Main/UNITS")).toString());
+    v.waitBeforePulse =
+        readClampedInt(settings, QStringLiteral("Main/WAIT_BEFORE_PULSE"), kMaxWaitBeforePulse);
+    v.extraWaitBeforeZero = readClampedInt(settings, QStringLiteral("Main/WAIT_EXTRA_BEFORE_ZERO"),
+                                           kMaxExtraWaitBeforeZero);
+    v.waitCameraFeedback =
+        settings.value(QStringLiteral("Main/WAIT_CAMERA_FEEDBACK"), false).toBool();
+    v.delayBetweenPulses = readClampedInt(settings, QStringLiteral("Main/DELAY_BETWEEN_PULSES"),
+                                          kMaxDelayBetweenPulses);
+
+    const QString width =
+        settings.value(QStringLiteral("Main/PULSE_WIDTH"), defaults.pulseWidth).toString();
+    if (const std::optional<int> ms = parsePulseWidth(width)) {
+        v.pulseWidth = padPulseWidth(*ms);
+    } else {
+        result.pulseWidthRejected = true;
+        result.rejectedPulseWidth = width;
+    }
+
+    v.manualT = readDouble(settings, QStringLiteral("Manual/MANUAL_T"), defaults.manualT);
+    v.manualP = readDouble(settings, QStringLiteral("Manual/MANUAL_P"), defaults.manualP);
+
+    v.autoPOn = settings.value(QStringLiteral("Auto/AUTO_P_ON"), false).toBool();
+    v.autoPFrom = readDouble(settings, QStringLiteral("Auto/AUTO_P_FROM"), defaults.autoPFrom);
+    v.autoPTo = readDouble(settings, QStringLiteral("Auto/AUTO_P_TO"), defaults.autoPTo);
+    v.autoPDelta = readDouble(settings, QStringLiteral("Auto/AUTO_P_DELTA"), defaults.autoPDelta);
+    v.autoTOn = settings.value(QStringLiteral("Auto/AUTO_T_ON"), false).toBool();
+    v.autoTFrom = readDouble(settings, QStringLiteral("Auto/AUTO_T_FROM"), defaults.autoTFrom);
+    v.autoTTo = readDouble(settings, QStringLiteral("Auto/AUTO_T_TO"), defaults.autoTTo);
+    v.autoTDelta = readDouble(settings, QStringLiteral("Auto/AUTO_T_DELTA"), defaults.autoTDelta);
+    v.addRefP = settings.value(QStringLiteral("Auto/ADD_REFP"), false).toBool();
+
+    result.status = settings.status();
+    return result;
+}
+
+QString rejectedPulseWidthMessage(const QString& rejected, const QString& kept)
+{
+    return QCoreApplication::translate(
+               "BarotermClass",
+               "Warning: Preset pulse width \"%1\" is not 1 to 999 ms; keeping %2 ms.")
+        .arg(rejected, kept);
+}
+
+} // namespace records
