@@ -1,0 +1,39 @@
+#pragma once
+
+#include "boxpoller.h"
+#include "modbusframes.h"
+
+#include <QAbstractSocket>
+#include <QString>
+
+// Polls the temperature controller on port 4000 about every 0.7 s. A failed
+// connection is reported once (connectionLost(), then debugSignal("Stopped"))
+// and leaves the poller paused until the window resumes it.
+class WorkerThread : public BoxPoller
+{
+    Q_OBJECT
+
+public:
+    explicit WorkerThread(QString boxAddress, QObject* parent = nullptr);
+    ~WorkerThread() override;
+
+signals:
+    void valueChangedT(float newvalue);
+    void checkSignal();
+    void connectionLost();
+    void debugSignal(QString);
+
+public slots:
+    // Runs on the poller thread whenever answer bytes arrive.
+    void readTemperatureData();
+    void errorSocket(QAbstractSocket::SocketError);
+    void run() override;
+
+protected:
+    void answerReady() override { readTemperatureData(); }
+    void connectFailed() override;
+    void connectionReset() override { m_answers.clear(); }
+
+private:
+    modbus::AnswerAssembler m_answers; // poller thread only
+};

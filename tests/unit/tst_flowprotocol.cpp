@@ -1,0 +1,103 @@
+#include "flowprotocol.h"
+
+#include <QtTest>
+
+using namespace flow;
+
+class TestFlowProtocol : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void commandFrames()
+    {
+        QCOMPARE(threadPollFrame(), QByteArray("A\r"));
+        QCOMPARE(windowPollFrame(), QByteArray("A\r\0", 3));
+        QCOMPARE(unitIdFrame(), QByteArray("\r\r*@=A\r"));
+        QCOMPARE(gasSelectFrame(kN2GasIndex), QByteArray("A$$8\r"));
+        QCOMPARE(gasSelectFrame(kO2GasIndex), QByteArray("A$$11\r"));
+        QCOMPARE(registerWriteFrame(), QByteArray("A$$W20=9239\r"));
+        QCOMPARE(gasNames().size(), 30);
+        QCOMPARE(gasNames().at(kO2GasIndex), QStringLiteral("O2"));
+        QCOMPARE(port(kO2Id), quint16(4002));
+        QCOMPARE(port(0), quint16(4001));
+        QCOMPARE(port(3), quint16(4001));
+    }
+
+    void setPointCountsTruncate()
+    {
+        const struct
+        {
+            float slpm;
+            uchar id;
+            const char* frame;
+        } cases[] = {{5.0f, 2, "A32000\r"},  {5.0f, 1, "A16000\r"},
+                     {0.0f, 2, "A0\r"},      {10.0f, 2, "A64000\r"},
+                     {20.0f, 1, "A64000\r"}, {2.5f, 1, "A8000\r"},
+                     {0.0001f, 2, "A0\r"},   {float(2.12235345), 2, "A13583\r"},
+                     {-0.5f, 1, "A-1600\r"}, {float(10.0 - 2.12235345), 0, "A25208\r"}};
+        for (const auto& c : cases)
+            QCOMPARE(setPointFrame(c.slpm, c.id), QByteArray(c.frame));
+    }
+
+    void grammars()
+    {
+        QCOMPARE(windowGrammar().size(), 226);
+        QCOMPARE(n2PollerGrammar().size(), 236);
+        QCOMPARE(o2PollerGrammar().size(), 234);
+        QVERIFY(n2PollerGrammar().endsWith(QStringLiteral("|Star29|P-5).*")));
+
+        // reply, matches the window grammar, matches the poller grammars
+        const QList<std::tuple<const char*, bool, bool>> cases = {
+            {"A +014.70 +024.50 +000.00 +001.25 001.30 O2", true, true},
+            {"A +014.70 +024.50 +000.00 +001.25 +001.30 N2", false, true},
+            {"A +014.70 +024.50 +000.00 +001.25 001.30 O2 and more", true, true},
+            {"A +014.70 +024.50 +000.00 +001.25 001.30   N2", true, true},
+            {" A +014.70 +024.50 +000.00 +001.25 001.30 O2", false, false},
+            {"A +014.70 +024.50 +000.00 +001.25 001.30 Foo", false, false},
+            {"A +014.70 +024.50 +000.00 001.25 001.30 O2", false, false},
+            {"A +014.70 +024.50 +000.00 +001.25 001", false, false},
+            {"\r", false, false}};
+        for (const auto& c : cases) {
+            const QString reply = QString::fromLatin1(std::get<0>(c));
+            QCOMPARE(QRegExp(windowGrammar()).indexIn(reply, 0) != -1, std::get<1>(c));
+            QCOMPARE(QRegExp(n2PollerGrammar()).indexIn(reply, 0) != -1, std::get<2>(c));
+            QCOMPARE(QRegExp(o2PollerGrammar()).indexIn(reply, 0) != -1, std::get<2>(c));
+        }
+    }
+
+    void pollerCaptures()
+    {
+        QRegExp n2(n2PollerGrammar());
+        QRegExp o2(o2PollerGrammar());
+        for (QRegExp* rx : {&n2, &o2}) {
+            const PollerReply r = parsePollerReply(
+                *rx, QStringLiteral("A +014.70 +024.50 +000.00 -001.25 +001.30 N2"));
+            QVERIFY(r.matched);
+            QCOMPARE(r.setPoint, 1.30f);
+            QCOMPARE(r.massFlow, -1.25f);
+            QCOMPARE(rx->cap(10), QStringLiteral("+"));
+            QCOMPARE(rx->cap(11), QStringLiteral("N2"));
+        }
+        const PollerReply none = parsePollerReply(o2, QStringLiteral("\r"));
+        QVERIFY(!none.matched);
+        QCOMPARE(none.massFlow, 0.0f);
+    }
+
+    void lineAssembler()
+    {
+        const QByteArray line = "A +014.70 +024.50 +000.00 +001.25 001.30 O2";
+        LineAssembler lines;
+        QVERIFY(lines.feed(line.left(10)).isEmpty());
+        QCOMPARE(lines.feed(line.mid(10) + "\r\n\r" + line + "\r" + line.left(4)),
+                 (QList<QByteArray>{line, line}));
+        lines.clear(); // a new connection: the partial line is forgotten
+        QCOMPARE(lines.feed(line.mid(4) + '\r'), QList<QByteArray>{line.mid(4)});
+        // The tail of an overlong line must not pass for a line of its own.
+        QVERIFY(lines.feed(QByteArray(LineAssembler::kMaxLine + 7, 'x') + line + '\r').isEmpty());
+        QCOMPARE(lines.feed(line + '\r'), QList<QByteArray>{line});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFlowProtocol)
+#include "tst_flowprotocol.moc"
