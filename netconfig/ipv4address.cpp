@@ -1,0 +1,25 @@
+#include "ipv4address.h"
+
+#include <QRegExp>
+#include <QStringList>
+
+namespace ipv4 {
+
+bool isDottedAddress(const QString& text)
+{
+    const QString octet = QStringLiteral("(?:[0-1]?[0-9]?[0-9]|2[0-4][0-9]|25[0-5])");
+    QRegExp pattern(QStringLiteral("^") + octet + QStringLiteral("\\.") + octet +
+                    QStringLiteral("\\.") + octet + QStringLiteral("\\.") + octet +
+                    QStringLiteral("$"));
+    return pattern.indexIn(text) != -1;
+}
+
+QString plainDecimal(const QString& dottedAddress)
+{
+    QStringList octets = dottedAddress.split(QLatin1Char('.'));
+    for (QString& octet : octets)
+        octet = QString::number(octet.toInt(nullptr, 10));
+    return octets.join(QLatin1Char('.'));
+}
+
+} // namespace ipv4
