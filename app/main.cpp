@@ -2,12 +2,20 @@
 #include "tempsensor.h"
 
 #include <QApplication>
+#include <QFont>
 
 int main(int argc, char* argv[])
 {
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     registerBarotermResources();
     QApplication application(argc, argv);
+#ifndef Q_OS_WIN
+    // The form is laid out in fixed pixels for the small dialog font of
+    // Windows; the larger desktop fonts elsewhere would clip its labels.
+    QFont font = QApplication::font();
+    font.setPointSizeF(7.5);
+    QApplication::setFont(font);
+#endif
 
     auto* window = new TempSensor();
     window->show();

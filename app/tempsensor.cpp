@@ -148,7 +148,23 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent)
     loadSettings();
 }
 
-TempSensor::~TempSensor() = default;
+TempSensor::~TempSensor()
+{
+    // The program's own close ends the process before this; a window that is
+    // destroyed (in tests) must not leave a poller thread running.
+    stopPollers();
+}
+
+void TempSensor::stopPollers()
+{
+    for (BoxPoller* poller : {static_cast<BoxPoller*>(o2Worker), static_cast<BoxPoller*>(n2Worker),
+                              static_cast<BoxPoller*>(tempWorker)}) {
+        if (!poller)
+            continue;
+        poller->stopPolling();
+        poller->wait(2000);
+    }
+}
 
 void TempSensor::loadSettings()
 {

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "flowpollers.h"
+#include "modbusframes.h"
+#include "pulseprotocol.h"
 #include "ui_tempsensor.h"
+#include "workerthread.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -16,9 +20,6 @@ class QLabel;
 class QMovie;
 class QSettings;
 class QTcpSocket;
-class WorkerThread;
-class workerN2;
-class workerO2;
 
 // The main window. It owns every other object of the program: the form, the
 // settings store, the sockets of the instrument commands, the three pollers,
@@ -38,6 +39,8 @@ public:
     void waitProcessingEvents(int ms);
 
     double unitFactor() const { return pressureUnitFactor; }
+    // The serial device server's web forms are on port 80; tests use another.
+    void setWebFormPort(quint16 port) { webFormPort = port; }
     QString currentBoxAddress() const { return boxAddress; }
 
     // The order of these slots is the window's meta-object table.
@@ -93,6 +96,18 @@ public slots:
 private:
     void loadSettings();
     void applyUnitRanges();
+    void colourReadouts();
+    void pauseFlowPollers();
+    void resumeFlowPollers();
+    void stopPollers();
+    void pausePollers();
+    void resumePollers();
+    void saveSettings();
+    void setPressurePoint(int index);
+    void writeCalibrationRecord();
+    void showWarningStatus(const QString& text, int ms);
+
+    static const char* const kWarningStatusStyle;
 
     Ui::BarotermClass ui;
 
@@ -103,9 +118,10 @@ private:
 
     // Connection.
     QString boxAddress;
-    WorkerThread* tempWorker = nullptr;
-    workerN2* n2Worker = nullptr;
-    workerO2* o2Worker = nullptr;
+    // Pollers delete themselves when their thread ends, hence the guarded pointers.
+    QPointer<WorkerThread> tempWorker;
+    QPointer<workerN2> n2Worker;
+    QPointer<workerO2> o2Worker;
     bool connectionOk = true;
 
     // Readings.
@@ -124,6 +140,8 @@ private:
     QPointer<QTcpSocket> setPointSocket;
     QPointer<QTcpSocket> n2InitSocket;
     QPointer<QTcpSocket> o2InitSocket;
+    // Collects the set-point echo until it is complete.
+    modbus::AnswerAssembler setPointEcho{modbus::AnswerAssembler::Kind::WriteEcho};
 
     // Pulses.
     QString pulseWidthText;
@@ -135,6 +153,7 @@ private:
     qint32 waitBeforePulse = 0;
     qint32 extraWaitForZeroP = 0;
     qint32 delayBetweenPulses = 0;
+    pulse::AnswerCollector pulseAnswer;
 
     // Sweep plan and run state.
     bool pressureSweepOn = false;
@@ -151,6 +170,7 @@ private:
     bool refMode = false;
     bool refTReached = false;
     bool refPReached = false;
+    bool runStepInProgress = false;
 
     // Records and presets.
     qint16 recordCounter = 0;
@@ -161,6 +181,7 @@ private:
 
     // Dialogs and status bar.
     FindDialog* findDialog = nullptr;
+    quint16 webFormPort = 80;
     ClickableLabel* linkLabel = nullptr;
     std::unique_ptr<QMovie> activityMovie;
     QLabel* statusLabel1 = nullptr;

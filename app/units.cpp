@@ -1,7 +1,10 @@
 // Pressure units: the unit dialog and the ranges of the pressure inputs.
 #include "tempsensor.h"
 
+#include "operatordialogs.h"
 #include "units.h"
+
+#include <cmath>
 
 void TempSensor::applyUnitRanges()
 {
@@ -85,4 +88,29 @@ void TempSensor::applyUnitRanges()
         ui.setPValue->setSingleStep(1.45);
         ui.setPValue->setValue(0);
     }
+    // The sweep follows the new unit even if no spin-box value changed.
+    calcStepsP(0.0);
+}
+
+void TempSensor::setUnits()
+{
+    const QStringList items = {tr("Bar"), tr("Pascal"), tr("psi")};
+    int current = 0;
+    if (pressureUnitFactor == units::kKpaFactor)
+        current = 1;
+    else if (pressureUnitFactor == units::kPsiFactor)
+        current = 2;
+    previousUnitFactor = pressureUnitFactor;
+    bool ok = false;
+    const QString item = OperatorDialogs::instance().getItem(
+        this, tr("Change Pressure Units"), tr("Pressure Units:"), items, current, false, &ok,
+        Qt::WindowFlags(), Qt::ImhNone);
+    if (ok && item == QLatin1String("Bar"))
+        pressureUnitFactor = units::kBarFactor;
+    if (item == QLatin1String("Pascal"))
+        pressureUnitFactor = units::kKpaFactor;
+    if (item == QLatin1String("psi"))
+        pressureUnitFactor = units::kPsiFactor;
+    if (std::fabs(previousUnitFactor - pressureUnitFactor) > 0)
+        applyUnitRanges();
 }

@@ -30,4 +30,11 @@ QString uniqueLoopbackHost()
     return QStringLiteral("127.%1.%2.%3").arg(b).arg(c).arg(d);
 }
 
+int timingSlack()
+{
+    bool ok = false;
+    const int slack = qEnvironmentVariableIntValue("BAROTERM_TIMING_SLACK", &ok);
+    return ok && slack > 0 ? slack : 1;
+}
+
 } // namespace testenv

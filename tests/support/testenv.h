@@ -14,4 +14,8 @@ void isolateSettings();
 // never 127.0.0.1 (the demo's address).
 QString uniqueLoopbackHost();
 
+// Factor for upper time bounds: sanitized builds run several times slower
+// (BAROTERM_TIMING_SLACK, default 1).
+int timingSlack();
+
 } // namespace testenv

@@ -1,0 +1,103 @@
+// Connecting to the box: the address dialog, the three pollers and a lost box.
+#include "tempsensor.h"
+
+#include "ipv4address.h"
+#include "operatordialogs.h"
+
+#include <QSettings>
+
+void TempSensor::setIPAddress()
+{
+    boxAddress = settings->value(QStringLiteral("CALBOX_IP"), "192.168.1.251").toString();
+    bool ok = false;
+    const QString text = OperatorDialogs::instance().getText(
+        this, tr("IP Settings "), tr("CalibrationBox IP Address:"), QLineEdit::Normal, boxAddress,
+        &ok, Qt::WindowFlags(), Qt::ImhNone);
+
+    if (ok && ipv4::isDottedAddress(text)) {
+        boxAddress = ipv4::plainDecimal(text);
+        if (!tempWorker) {
+            tempWorker = new WorkerThread(boxAddress, this);
+            connect(tempWorker, SIGNAL(finished()), tempWorker, SLOT(deleteLater()));
+            connect(tempWorker, SIGNAL(valueChangedT(float)), this, SLOT(updateTemp(float)));
+            connect(tempWorker, SIGNAL(checkSignal()), this, SLOT(autoCheck()));
+            connect(tempWorker, SIGNAL(connectionLost()), this, SLOT(tempCheckConnection()));
+            connect(tempWorker, SIGNAL(debugSignal(QString)), this,
+                    SLOT(connectionDebug(QString)));
+            tempWorker->start(QThread::InheritPriority);
+
+            o2Worker = new workerO2(boxAddress, this);
+            connect(o2Worker, SIGNAL(finished()), o2Worker, SLOT(deleteLater()));
+            connect(o2Worker, SIGNAL(valueChangedO2(float, float)), this,
+                    SLOT(updateCurO2(float, float)));
+            connect(o2Worker, SIGNAL(valueChangedO2_(QString)), this,
+                    SLOT(updateCurO2_(QString)));
+            o2Worker->start(QThread::InheritPriority);
+
+            n2Worker = new workerN2(boxAddress, this);
+            connect(n2Worker, SIGNAL(debugSignal(QString)), this, SLOT(connectionDebug(QString)));
+            connect(n2Worker, SIGNAL(finished()), n2Worker, SLOT(deleteLater()));
+            connect(n2Worker, SIGNAL(valueChangedN2(float, float)), this,
+                    SLOT(updateCurN2(float, float)));
+            n2Worker->start(QThread::InheritPriority);
+
+            ui.actioninitTempCtrl->setEnabled(true);
+        } else {
+            for (BoxPoller* poller : {static_cast<BoxPoller*>(tempWorker),
+                                      static_cast<BoxPoller*>(n2Worker),
+                                      static_cast<BoxPoller*>(o2Worker)})
+                if (poller)
+                    poller->pausePolling();
+            for (BoxPoller* poller : {static_cast<BoxPoller*>(tempWorker),
+                                      static_cast<BoxPoller*>(n2Worker),
+                                      static_cast<BoxPoller*>(o2Worker)})
+                if (poller)
+                    poller->setHostAddress(boxAddress);
+            for (BoxPoller* poller : {static_cast<BoxPoller*>(tempWorker),
+                                      static_cast<BoxPoller*>(n2Worker),
+                                      static_cast<BoxPoller*>(o2Worker)})
+                if (poller)
+                    poller->resumePolling();
+        }
+        waitProcessingEvents(200);
+        if (connectionOk)
+            turnGas(true);
+        settings->setValue(QStringLiteral("CALBOX_IP"), boxAddress);
+        settings->sync();
+        return;
+    }
+
+    if (!text.isEmpty())
+        OperatorDialogs::instance().warning(
+            nullptr, QStringLiteral("Warning"),
+            QStringLiteral("The IP address <i>\"%1\"</i> is wrong!").arg(text), QMessageBox::Ok,
+            QMessageBox::NoButton);
+    setControlsEnabled(false);
+}
+
+void TempSensor::tempCheckConnection()
+{
+    const QString address = tempWorker ? tempWorker->hostAddress() : boxAddress;
+    OperatorDialogs::instance().critical(
+        nullptr, QStringLiteral("Connection problem"),
+        QStringLiteral("Can't connect to calibration box: <b>%1</b>").arg(address),
+        QMessageBox::Ok, QMessageBox::NoButton);
+    setControlsEnabled(false);
+    connectionOk = false;
+}
+
+void TempSensor::pauseFlowPollers()
+{
+    if (n2Worker)
+        n2Worker->pausePolling();
+    if (o2Worker)
+        o2Worker->pausePolling();
+}
+
+void TempSensor::resumeFlowPollers()
+{
+    if (n2Worker)
+        n2Worker->resumePolling();
+    if (o2Worker)
+        o2Worker->resumePolling();
+}

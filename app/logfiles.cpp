@@ -1,0 +1,76 @@
+// The calibration log and the raw gas log beside it.
+#include "tempsensor.h"
+
+#include "logfiles.h"
+#include "operatordialogs.h"
+
+#include <QDir>
+
+namespace {
+
+QString logDialogStartFolder()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("C:\\");
+#else
+    return QDir::homePath();
+#endif
+}
+
+} // namespace
+
+void TempSensor::setLogFile(bool on)
+{
+    if (on)
+        chooseLogFile();
+    else
+        ui.logNameEdit->clear();
+}
+
+void TempSensor::chooseLogFile()
+{
+    const QString chosen = OperatorDialogs::instance().getSaveFileName(
+        this, tr("Select pt-log file name and format"), logDialogStartFolder(),
+        QStringLiteral("*.csv;;*.cls"), &logFilter, QFileDialog::Options());
+    if (chosen.isEmpty()) {
+        // Nothing will be written, so the box must not look as if it were.
+        logFileName.clear();
+        rawLogFileName.clear();
+        ui.groupBox_4->setChecked(false);
+        ui.logNameEdit->clear();
+        return;
+    }
+
+    const records::LogFileNames names = records::logFileNamesFor(chosen, logFilter);
+    logFileName = names.log;
+    rawLogFileName = names.rawLog;
+    ui.logNameEdit->setText(logFileName);
+    const records::LogStatus status =
+        records::createLogFiles(names, records::layoutFromFilter(logFilter),
+                                ui.colorSelectcheckBox->isChecked(), pressureUnitFactor);
+    if (status != records::LogStatus::Ok) {
+        showWarningStatus(records::logStatusMessage(status), 4000);
+        ui.groupBox_4->setChecked(false);
+    }
+}
+
+void TempSensor::writeCalibrationRecord()
+{
+    if (!ui.groupBox_4->isChecked())
+        return;
+    records::RecordValues values;
+    values.number = recordCounter + 1;
+    values.pressureBar = airPressureBar;
+    values.temperature = currentT;
+    values.n2Text = ui.curPN2_->text();
+    values.o2Text = ui.curPO2_->text();
+    const records::LogStatus status = records::appendRecord(
+        records::LogFileNames{logFileName, rawLogFileName}, records::layoutFromFilter(logFilter),
+        ui.colorSelectcheckBox->isChecked(), pressureUnitFactor, values);
+    if (status != records::LogStatus::Ok) {
+        // Neither file holds the record; the counter stays where it was.
+        showWarningStatus(records::logStatusMessage(status), 4000);
+        return;
+    }
+    recordCounter = qint16(values.number);
+}

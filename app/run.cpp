@@ -1,0 +1,214 @@
+// The calibration run: starting and stopping it, and one step per temperature
+// reading.
+#include "tempsensor.h"
+
+#include "sweep.h"
+
+#include <QApplication>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace {
+
+const char* const kStoppedReadoutStyle = "color:gray;background-color:none";
+
+// The end-of-run signal: 523 Hz for half a second where the platform can.
+void endOfRunBeep()
+{
+#ifdef Q_OS_WIN
+    Beep(523, 500);
+#else
+    QApplication::beep();
+#endif
+}
+
+// Marks a run step as under way for as long as it lives.
+class StepInProgress
+{
+public:
+    explicit StepInProgress(bool& flag) : m_flag(flag), m_previous(flag) { m_flag = true; }
+    ~StepInProgress() { m_flag = m_previous; }
+    StepInProgress(const StepInProgress&) = delete;
+    StepInProgress& operator=(const StepInProgress&) = delete;
+
+private:
+    bool& m_flag;
+    bool m_previous;
+};
+
+} // namespace
+
+void TempSensor::setPressurePoint(int index)
+{
+    ui.setPValue->setValue(sweep::pressurePointDisplay(index, pStart, pDelta, pressureUnitFactor));
+}
+
+void TempSensor::autoStartCalibration(bool on)
+{
+    // Readings that arrive while the run starts or stops must not run a step
+    // on half-set state.
+    StepInProgress step(runStepInProgress);
+
+    recordCounter = 0;
+    pIndex = 0;
+    if (!pressureSweepOn) {
+        pSteps = 0;
+        pressureReached = true;
+    }
+    if (!temperatureSweepOn)
+        tSteps = 0;
+    for (QWidget* w : {static_cast<QWidget*>(ui.setTempButton),
+                       static_cast<QWidget*>(ui.setN2Button), static_cast<QWidget*>(ui.useP),
+                       static_cast<QWidget*>(ui.useT), static_cast<QWidget*>(ui.setPValue),
+                       static_cast<QWidget*>(ui.setT)})
+        w->setEnabled(!on);
+    cameraReady = true;
+    for (QWidget* w : {static_cast<QWidget*>(ui.groupBox_4), static_cast<QWidget*>(ui.groupBox_5),
+                       static_cast<QWidget*>(ui.rpBox)})
+        w->setEnabled(!on);
+
+    if (on) {
+        // A reference point left over from an earlier run must not be recorded in this one.
+        refMode = refTReached = refPReached = false;
+        ui.autoStartButton->setText(tr("Stop"));
+        running = true;
+        if (temperatureSweepOn) {
+            tIndex = 0;
+            tSteps = sweep::runTemperatureSteps(tStart, tEnd, tDelta);
+            ui.setT->setValue(tStart);
+            setTemperature();
+            ui.progressBarT->setRange(0, tSteps);
+            ui.progressBarT->setValue(0);
+        } else {
+            temperatureReached = true;
+        }
+        if (pressureSweepOn) {
+            pIndex = 0;
+            pSteps = sweep::runPressureSteps(pStart, pEnd, pDelta);
+            ui.progressBarP->setRange(0, pSteps);
+            setPressurePoint(0);
+            setGas();
+        } else {
+            pressureReached = true;
+        }
+        waitProcessingEvents(100);
+        return;
+    }
+
+    ui.groupBox_4->setChecked(false);
+    ui.logNameEdit->clear();
+    endOfRunBeep();
+    running = false;
+    ui.autoStartButton->setText(tr("Start"));
+    ui.curT->setStyleSheet(QString::fromLatin1(kStoppedReadoutStyle));
+    ui.curP->setStyleSheet(QString::fromLatin1(kStoppedReadoutStyle));
+    if (pressureSweepOn)
+        turnGas(true);
+    ui.setT->setValue(tStart);
+    waitProcessingEvents(100);
+    setTemperature();
+    cameraReady = true;
+}
+
+void TempSensor::autoCheck()
+{
+    colourReadouts();
+    // Every wait below processes events, so a reading queued before a poller
+    // was paused could start a second step inside this one and record the
+    // same point twice.
+    if (runStepInProgress)
+        return;
+    StepInProgress step(runStepInProgress);
+
+    if (refMode && refTReached && ui.gasButton->isChecked())
+        turnGas(false);
+
+    if (refMode && refTReached && refPReached) {
+        writeCalibrationRecord();
+        doPulse();
+        ui.autoStartButton->setChecked(false);
+        refMode = refTReached = refPReached = false;
+    }
+
+    if (tIndex >= tSteps && pIndex >= pSteps && running) {
+        running = false;
+        if (!ui.rpBox->isChecked()) {
+            ui.autoStartButton->setChecked(false);
+            return;
+        }
+        turnGas(true);
+        refMode = true;
+        ui.setT->setValue(refT);
+        waitProcessingEvents(200);
+        setTemperature();
+        ui.setPValue->setValue(refP);
+        return;
+    }
+
+    if (temperatureReached && cameraReady && running && !pressureReached)
+        turnGas(false);
+
+    if (!(pressureReached && temperatureReached && cameraReady))
+        return;
+
+    if (pressureSweepOn && running)
+        turnGas(false);
+
+    if (pIndex < pSteps && pressureSweepOn && running) {
+        writeCalibrationRecord();
+        doPulse();
+        // Stopped while the pulses were under way: no set point may move now.
+        if (!running)
+            return;
+        pIndex += 1;
+        pressureReached = false;
+        if (pIndex >= pSteps)
+            return;
+        if (tempWorker)
+            tempWorker->pausePolling();
+        waitProcessingEvents(2000);
+        if (tempWorker)
+            tempWorker->resumePolling();
+        waitProcessingEvents(200);
+        setPressurePoint(pIndex);
+        setGas();
+        return;
+    }
+
+    if (tIndex >= tSteps || !temperatureSweepOn)
+        return;
+    if (!pressureSweepOn && running) {
+        writeCalibrationRecord();
+        doPulse();
+        if (!running)
+            return;
+    }
+    tIndex += 1;
+    if (tIndex < tSteps) {
+        pIndex = 0;
+        if (pressureSweepOn) {
+            setPressurePoint(0);
+            setGas();
+        }
+    }
+    if (!ui.useP->isChecked()) {
+        if (tempWorker)
+            tempWorker->pausePolling();
+        waitProcessingEvents(2000);
+        if (tempWorker)
+            tempWorker->resumePolling();
+        waitProcessingEvents(200);
+    }
+    ui.setT->setValue(sweep::temperaturePoint(tIndex, tStart, tDelta));
+    waitProcessingEvents(200);
+    temperatureReached = false;
+    setTemperature();
+    temperatureReached = false;
+    if (pressureSweepOn) {
+        pressureReached = false;
+        turnGas(true);
+    }
+    pressureReached = false;
+}

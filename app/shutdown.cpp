@@ -1,0 +1,52 @@
+// Closing the window: values saved, instruments left safe, pollers stopped.
+#include "tempsensor.h"
+
+#include "operatordialogs.h"
+
+#include <QCloseEvent>
+#include <QSettings>
+
+void TempSensor::saveSettings()
+{
+    settings->setValue(QStringLiteral("LAST_UNIT"), pressureUnitFactor);
+    settings->setValue(QStringLiteral("LAST_MANUAL_T"), ui.setT->value());
+    settings->setValue(QStringLiteral("LAST_P_MIN"), ui.autoPminEdit->value());
+    settings->setValue(QStringLiteral("LAST_P_MAX"), ui.autoPmaxEdit->value());
+    settings->setValue(QStringLiteral("LAST_P_DELTA"), ui.autoPdeltaEdit->value());
+    settings->setValue(QStringLiteral("LAST_T_MIN"), ui.autoTminEdit->value());
+    settings->setValue(QStringLiteral("LAST_T_MAX"), ui.autoTmaxEdit->value());
+    settings->setValue(QStringLiteral("LAST_T_DELTA"), ui.autoTdeltaEdit->value());
+    settings->setValue(QStringLiteral("LAST_PRESET_PATH"), presetPath);
+    // The process ends without destructors, so the store is written now.
+    settings->sync();
+}
+
+void TempSensor::closeEvent(QCloseEvent* event)
+{
+    saveSettings();
+    const QString shuttingDown = tr("Shutting down, please wait...");
+    if (running) {
+        const QMessageBox::StandardButton answer = OperatorDialogs::instance().warning(
+            nullptr, tr("Close Baroterm"),
+            tr("Are you sure you want to close program during calibration?"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
+        if (answer != QMessageBox::Yes) {
+            event->ignore();
+            return;
+        }
+        statusBar()->showMessage(shuttingDown, 3000);
+        cameraReady = true;
+        ui.setT->setValue(tStart);
+        setTemperature();
+        waitProcessingEvents(50);
+        turnGas(true);
+    } else {
+        statusBar()->showMessage(shuttingDown, 3000);
+        cameraReady = true;
+        if (n2Worker && o2Worker)
+            turnGas(true);
+    }
+    stopPollers();
+    event->accept();
+    OperatorDialogs::instance().exitProcess(0);
+}

@@ -1,0 +1,229 @@
+// The pulse sequence against the simulated generator: command bytes, the
+// camera's answers, several pulses per point and a generator that is silent.
+#include "boxfixture.h"
+#include "resourcesinit.h"
+#include "testenv.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QStatusBar>
+#include <QtTest>
+
+using boxsim::Device;
+
+class PulseTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void manualPulseWithoutCamera();
+    void cameraAnswers_data();
+    void cameraAnswers();
+    void severalPulsesPerPoint();
+    void splitAnswerIsCollected();
+    void silentGeneratorDoesNotHoldTheSequence();
+    void unreachableGeneratorIsNotWaitedFor();
+    void timingDialogs();
+};
+
+namespace {
+
+QStringList pulseCommands(const BoxFixture& f)
+{
+    QStringList commands;
+    for (const boxsim::Frame& frame : f.box->frames(Device::Pulse))
+        commands.append(QString::fromLatin1(frame.bytes));
+    return commands;
+}
+
+} // namespace
+
+void PulseTest::initTestCase()
+{
+    testenv::isolateSettings();
+    registerBarotermResources();
+}
+
+void PulseTest::manualPulseWithoutCamera()
+{
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    const int e0 = f.eventMark();
+    findIn<QAction>(w, "actionManual_Pulse")->trigger();
+    QCOMPARE(pulseCommands(f), QStringList{QStringLiteral("#010")});
+    QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("OK"));
+    // No poll reached any instrument while the pulse was out.
+    const QList<boxsim::Event> events = f.box->events();
+    qint64 pulseAt = -1, answerDone = -1;
+    for (int i = e0; i < events.size(); ++i) {
+        if (events[i].device == Device::Pulse && events[i].kind == boxsim::Event::Data)
+            pulseAt = events[i].msecs;
+    }
+    QVERIFY(pulseAt >= 0);
+    answerDone = pulseAt + 30; // the simulated generator answers within a few ms
+    for (int i = e0; i < events.size(); ++i) {
+        const boxsim::Event& e = events[i];
+        if (e.kind == boxsim::Event::Data && e.device != Device::Pulse)
+            QVERIFY2(e.msecs < pulseAt - 50 || e.msecs > answerDone,
+                     qPrintable(QStringLiteral("poll during the pulse on %1").arg(e.device)));
+    }
+    // The pollers come back afterwards.
+    QVERIFY(f.box->waitForFrames(Device::Temperature, f.mark(Device::Temperature) + 1, 3000));
+}
+
+void PulseTest::cameraAnswers_data()
+{
+    QTest::addColumn<bool>("cameraAnswers");
+    QTest::addColumn<bool>("fails");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<int>("boxes");
+    QTest::newRow("KE2") << true << false << "Camera answer received" << 0;
+    QTest::newRow("RR2") << false << false << "Warning: Camera did not answer after 5 seconds @ T:"
+                         << 0;
+    QTest::newRow("RR1") << true << true << "" << 1;
+}
+
+void PulseTest::cameraAnswers()
+{
+    QFETCH(bool, cameraAnswers);
+    QFETCH(bool, fails);
+    QFETCH(QString, status);
+    QFETCH(int, boxes);
+    BoxFixture f;
+    boxsim::Options options = BoxFixture::fastOptions();
+    options.cameraAnswers = cameraAnswers;
+    QVERIFY(f.startBox(options));
+    boxsim::Faults faults;
+    faults.pulseFails = fails;
+    f.box->setFaults(Device::Pulse, faults);
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    findIn<QAction>(w, "actionSet_Camera_Feedback")->setChecked(true);
+    w->doPulse();
+    QCOMPARE(pulseCommands(f), QStringList{QStringLiteral("$010")});
+    QVERIFY2(w->statusBar()->currentMessage().startsWith(status),
+             qPrintable(w->statusBar()->currentMessage()));
+    QCOMPARE(f.dialogs.count(QStringLiteral("warning")), boxes);
+    if (boxes) {
+        QCOMPARE(f.dialogs.last().title, QStringLiteral("Pulse ERROR"));
+        QCOMPARE(f.dialogs.last().label, QStringLiteral("Pulse did not sent!"));
+    }
+    if (!cameraAnswers)
+        QVERIFY(w->statusBar()->styleSheet().contains(QStringLiteral("rgb(255,0,0)")));
+    // The next pulse puts back the normal style and goes out again.
+    findIn<QAction>(w, "actionSet_Camera_Feedback")->setChecked(false);
+    w->doPulse();
+    QCOMPARE(pulseCommands(f).size(), 2);
+    QVERIFY(w->statusBar()->styleSheet().contains(QStringLiteral("rgb(0,0,0)")));
+}
+
+void PulseTest::severalPulsesPerPoint()
+{
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    f.dialogs.pushAccept(3);
+    f.dialogs.pushAccept(1);
+    w->pulsePerPoint();
+    f.dialogs.pushAccept(5);
+    w->setPulseWidth();
+    QElapsedTimer timer;
+    timer.start();
+    w->doPulse();
+    QCOMPARE(pulseCommands(f),
+             (QStringList{QStringLiteral("#005"), QStringLiteral("#005"), QStringLiteral("#005")}));
+    // Two delays of 1 s between three pulses, none after the last.
+    QVERIFY(timer.elapsed() >= 2000);
+    QVERIFY(timer.elapsed() < 4500 * testenv::timingSlack());
+    const QList<boxsim::Frame> frames = f.box->frames(Device::Pulse);
+    QVERIFY(frames[1].msecs - frames[0].msecs >= 950);
+}
+
+void PulseTest::splitAnswerIsCollected()
+{
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    boxsim::Faults split;
+    split.split = true;
+    split.splitPauseMs = 40;
+    f.box->setFaults(Device::Pulse, split);
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    findIn<QAction>(w, "actionSet_Camera_Feedback")->setChecked(true);
+    w->doPulse();
+    QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Camera answer received"));
+    w->doPulse();
+    QCOMPARE(pulseCommands(f).size(), 2);
+}
+
+void PulseTest::silentGeneratorDoesNotHoldTheSequence()
+{
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    boxsim::Faults silent;
+    silent.silent = true;
+    f.box->setFaults(Device::Pulse, silent);
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    QElapsedTimer timer;
+    timer.start();
+    w->doPulse();
+    QVERIFY(timer.elapsed() < 15000 * testenv::timingSlack());
+    QVERIFY(w->statusBar()->styleSheet().contains(QStringLiteral("rgb(255,0,0)")));
+    QVERIFY(w->statusBar()->currentMessage().startsWith(QStringLiteral("Warning:")));
+    // Not stuck: a second pulse goes out.
+    f.box->setFaults(Device::Pulse, boxsim::Faults());
+    w->doPulse();
+    QCOMPARE(pulseCommands(f).size(), 2);
+}
+
+void PulseTest::unreachableGeneratorIsNotWaitedFor()
+{
+    BoxFixture f;
+    boxsim::Faults refuse;
+    refuse.refuse = true;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    f.box->stop();
+    QElapsedTimer timer;
+    timer.start();
+    w->doPulse();
+    QVERIFY(timer.elapsed() < 3000 * testenv::timingSlack());
+    QVERIFY(w->statusBar()->currentMessage().startsWith(QStringLiteral("Warning:")));
+}
+
+void PulseTest::timingDialogs()
+{
+    BoxFixture f;
+    TempSensor* w = f.makeWindow();
+    f.dialogs.pushCancel(); // pulses per point
+    f.dialogs.pushAccept(7); // delay between pulses
+    w->pulsePerPoint();
+    QCOMPARE(f.dialogs.count(QStringLiteral("int")), 2);
+    const QList<ScriptedDialogs::Question> asked = f.dialogs.questions(QStringLiteral("int"));
+    QCOMPARE(asked[0].title, QStringLiteral("Set N-pulses per data point"));
+    QCOMPARE(asked[1].label, QStringLiteral("Delay between pulses (sec):"));
+    QCOMPARE(asked[1].args.value(2).toInt(), 99);
+
+    f.dialogs.pushAccept(50);
+    w->setPulseWidth();
+    QCOMPARE(f.dialogs.last().args.value(0).toInt(), 10); // opens at the current width
+    f.dialogs.pushCancel();
+    w->setPulseWidth();
+    QCOMPARE(f.dialogs.last().args.value(0).toInt(), 50);
+
+    f.dialogs.pushAccept(99999);
+    w->setWaitBeforePulse();
+    QCOMPARE(f.dialogs.last().title, QStringLiteral("Set Timeout"));
+    f.dialogs.pushAccept(12);
+    w->setExtraWaitForZeroP();
+    QCOMPARE(f.dialogs.last().title, QStringLiteral("Set Extra Timeout"));
+    QCOMPARE(f.dialogs.last().args.value(2).toInt(), 99999);
+}
+
+QTEST_MAIN(PulseTest)
+#include "tst_pulse.moc"

@@ -1,0 +1,143 @@
+// Run variants: a downward temperature axis, single-axis grids, another log
+// layout and unit, and the reference point.
+#include "resourcesinit.h"
+#include "runharness.h"
+#include "testenv.h"
+
+#include <QCheckBox>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+
+using boxsim::Device;
+
+class RunGridsTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void downwardTemperatureOnly();
+    void pressureOnlyInKpaWithClsLayout();
+    void referencePointEndsTheRun();
+};
+
+void RunGridsTest::initTestCase()
+{
+    testenv::isolateSettings();
+    registerBarotermResources();
+}
+
+void RunGridsTest::downwardTemperatureOnly()
+{
+    QTemporaryDir dir;
+    BoxFixture f;
+    boxsim::Options options = BoxFixture::fastOptions();
+    options.initialTemperatureC = 24.0;
+    QVERIFY(f.startBox(options));
+    f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    // Some gas must flow for the pressure readout to be valid.
+    f.window->turnGas(false);
+    Grid grid;
+    grid.useT = true;
+    grid.tFrom = 24;
+    grid.tTo = 22;
+    planGrid(f, grid);
+    const QString logPath = dir.filePath(QStringLiteral("down.csv"));
+    chooseLog(f, logPath);
+    QVERIFY(runToEnd(f, 120000));
+
+    const QStringList lines = logLines(logPath);
+    QCOMPARE(lines.size(), 4);
+    const double expected[] = {24, 23, 22};
+    for (int i = 0; i < 3; ++i)
+        QVERIFY2(std::fabs(lines[i + 1].section(QLatin1Char(','), 1, 1).toDouble() - expected[i]) <
+                     0.1,
+                 qPrintable(lines[i + 1]));
+    QString mismatch = checkRecordsAgainstTruth(f, lines);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    // One step beyond the grid, then back to "From:".
+    QCOMPARE(temperatureSetPoints(f), (QList<double>{24, 23, 22, 21, 24}));
+}
+
+void RunGridsTest::pressureOnlyInKpaWithClsLayout()
+{
+    QTemporaryDir dir;
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    f.dialogs.pushAccept(QStringLiteral("Pascal"));
+    w->setUnits();
+    findIn<QCheckBox>(w, "colorSelectcheckBox")->setChecked(false);
+    Grid grid;
+    grid.useP = true;
+    grid.pFrom = 0;
+    grid.pTo = 200;
+    grid.pStep = 100; // kPa
+    planGrid(f, grid);
+    const QString logPath = dir.filePath(QStringLiteral("kpa"));
+    chooseLog(f, logPath, QStringLiteral("*.cls"));
+    QVERIFY(runToEnd(f, 120000));
+
+    // The missing ending was added before the raw log's name was made.
+    bool crlf = false;
+    const QStringList lines = logLines(logPath + QStringLiteral(".cls"), &crlf);
+    QVERIFY(crlf);
+    QCOMPARE(lines.mid(0, 2), (QStringList{"n251", "P,Pa T,C Isens Lsens"}));
+    QCOMPARE(lines.size(), 5);
+    const QList<boxsim::PulseTruth> truth = f.box->pulseTruth();
+    QCOMPARE(truth.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+        const QStringList fields = lines[i + 2].split(QLatin1Char(' '));
+        QCOMPARE(fields.size(), 4);
+        QVERIFY2(fields[0].contains(QRegularExpression(QStringLiteral("^\\d+$"))),
+                 qPrintable(lines[i + 2]));
+        QVERIFY2(std::fabs(fields[0].toDouble() - i * 100000.0) < 500, qPrintable(lines[i + 2]));
+        QVERIFY(std::fabs(fields[0].toDouble() / 100000.0 - truth[i].airPressureBar) < 0.01);
+        QVERIFY(std::fabs(fields[1].toDouble() - truth[i].sampleTemperatureC) < 0.1);
+        QCOMPARE(fields[2], QStringLiteral("calib_%1.tif").arg(i + 1, 6, 10, QLatin1Char('0')));
+        QCOMPARE(fields[3], QStringLiteral("1"));
+    }
+    const QStringList raw = logLines(logPath + QStringLiteral("_SLPM.csv"));
+    QCOMPARE(raw.value(0), QStringLiteral("#,N2[slpm],O2[slpm],T[C],Pair[Pa],O2[%]"));
+    QCOMPARE(raw.size(), 4);
+    // The temperature axis was off: only the stop sends its "From:" value.
+    QCOMPARE(temperatureSetPoints(f), QList<double>{22});
+}
+
+void RunGridsTest::referencePointEndsTheRun()
+{
+    QTemporaryDir dir;
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    Grid grid;
+    grid.useP = true;
+    grid.pFrom = 0;
+    grid.pTo = 0;
+    grid.pStep = 1;
+    grid.referencePoint = true;
+    grid.refP = 1.0;
+    grid.refT = 23.0;
+    planGrid(f, grid);
+    const QString logPath = dir.filePath(QStringLiteral("ref.csv"));
+    chooseLog(f, logPath);
+    QVERIFY(runToEnd(f, 120000));
+
+    const QStringList lines = logLines(logPath);
+    QCOMPARE(lines.size(), 3);
+    QVERIFY(std::fabs(lines[1].section(QLatin1Char(','), 0, 0).toDouble()) < 0.005);
+    QVERIFY2(std::fabs(lines[2].section(QLatin1Char(','), 0, 0).toDouble() - 1.0) < 0.01,
+             qPrintable(lines[2]));
+    QVERIFY2(std::fabs(lines[2].section(QLatin1Char(','), 1, 1).toDouble() - 23.0) < 0.1,
+             qPrintable(lines[2]));
+    const QString mismatch = checkRecordsAgainstTruth(f, lines);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    QCOMPARE(temperatureSetPoints(f), (QList<double>{23, 22}));
+}
+
+QTEST_MAIN(RunGridsTest)
+#include "tst_rungrids.moc"

@@ -1,0 +1,194 @@
+// Ending a run early: the stop button, closing the window, and logs that
+// cannot be written.
+#include "resourcesinit.h"
+#include "runharness.h"
+#include "testenv.h"
+
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+using boxsim::Device;
+
+class RunStopTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void stopInTheMiddle();
+    void closingDuringRun();
+    void closingUnconnectedSendsNothing();
+    void unwritableLogUnchecksTheBox();
+    void cancelledLogDialogUnchecksTheBox();
+    void failedRecordLeavesBothFilesAlone();
+};
+
+void RunStopTest::initTestCase()
+{
+    testenv::isolateSettings();
+    registerBarotermResources();
+}
+
+void RunStopTest::stopInTheMiddle()
+{
+    QTemporaryDir dir;
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    Grid grid;
+    grid.useP = true;
+    grid.pFrom = 0;
+    grid.pTo = 4;
+    grid.pStep = 1;
+    planGrid(f, grid);
+    const QString logPath = dir.filePath(QStringLiteral("stop.csv"));
+    chooseLog(f, logPath);
+    auto* start = findIn<QToolButton>(w, "autoStartButton");
+    start->setChecked(true);
+    QVERIFY(f.waitUntil([&] { return f.box->frames(Device::Pulse).size() >= 2; }, 60000));
+    start->setChecked(false);
+    QCOMPARE(start->text(), QStringLiteral("Start"));
+    const int records = logLines(logPath).size() - 1;
+    QVERIFY(records >= 2 && records <= 3);
+    // Nothing moves afterwards.
+    const int pulses = f.box->frames(Device::Pulse).size();
+    const int setPoints = temperatureSetPoints(f).size();
+    QTest::qWait(4000);
+    QCOMPARE(f.box->frames(Device::Pulse).size(), pulses);
+    QCOMPARE(temperatureSetPoints(f).size(), setPoints);
+    QCOMPARE(f.box->flowSetPoint(Device::O2), 0.0);
+    QVERIFY(!findIn<QGroupBox>(w, "groupBox_4")->isChecked());
+}
+
+void RunStopTest::closingDuringRun()
+{
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    Grid grid;
+    grid.useT = true;
+    grid.tFrom = 30;
+    grid.tTo = 40;
+    grid.tStep = 5;
+    planGrid(f, grid);
+    findIn<QToolButton>(w, "autoStartButton")->setChecked(true);
+    QTest::qWait(500);
+
+    // No: the run goes on, but the values are saved already.
+    f.dialogs.pushButton(QMessageBox::No);
+    QCloseEvent refused;
+    QCoreApplication::sendEvent(w, &refused);
+    QVERIFY(!refused.isAccepted());
+    QVERIFY(f.dialogs.exitCalls().isEmpty());
+    QVERIFY(isRunning(f));
+    const ScriptedDialogs::Question q = f.dialogs.last();
+    QCOMPARE(q.title, QStringLiteral("Close Baroterm"));
+    QCOMPARE(q.label, QStringLiteral("Are you sure you want to close program during calibration?"));
+    QVERIFY(!q.hasParent);
+    QSettings stored(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Kelvra"),
+                     QStringLiteral("Baroterm"));
+    QCOMPARE(stored.value(QStringLiteral("LAST_T_MIN")).toDouble(), 30.0);
+
+    // Yes: the start temperature goes back, the gas goes off, the process ends.
+    f.window->turnGas(false);
+    const int setPoints = temperatureSetPoints(f).size();
+    f.dialogs.pushButton(QMessageBox::Yes);
+    QCloseEvent accepted;
+    QCoreApplication::sendEvent(w, &accepted);
+    QVERIFY(accepted.isAccepted());
+    QCOMPARE(f.dialogs.exitCalls(), QList<int>{0});
+    QCOMPARE(temperatureSetPoints(f).mid(setPoints), QList<double>{30});
+    QCOMPARE(f.box->flowSetPoint(Device::O2), 0.0);
+    QCOMPARE(f.box->flowSetPoint(Device::N2), 0.0);
+    // The pollers are gone: nothing reaches the box any more.
+    const int polls = f.mark(Device::Temperature);
+    QTest::qWait(1500);
+    QCOMPARE(f.mark(Device::Temperature), polls);
+}
+
+void RunStopTest::closingUnconnectedSendsNothing()
+{
+    BoxFixture f;
+    TempSensor* w = f.makeWindow();
+    findIn<QDoubleSpinBox>(w, "setT")->setValue(31.5);
+    QCloseEvent event;
+    QCoreApplication::sendEvent(w, &event);
+    QVERIFY(event.isAccepted());
+    QCOMPARE(f.dialogs.exitCalls(), QList<int>{0});
+    QCOMPARE(f.dialogs.questions().size(), 0);
+    QSettings stored(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Kelvra"),
+                     QStringLiteral("Baroterm"));
+    QCOMPARE(stored.value(QStringLiteral("LAST_MANUAL_T")).toDouble(), 31.5);
+    QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Shutting down, please wait..."));
+}
+
+void RunStopTest::unwritableLogUnchecksTheBox()
+{
+    QTemporaryDir dir;
+    QFile regular(dir.filePath(QStringLiteral("plainfile")));
+    QVERIFY(regular.open(QIODevice::WriteOnly));
+    regular.close();
+    BoxFixture f;
+    TempSensor* w = f.makeWindow();
+    w->setControlsEnabled(true);
+    chooseLog(f, regular.fileName() + QStringLiteral("/run.csv"));
+    QVERIFY(!findIn<QGroupBox>(w, "groupBox_4")->isChecked());
+    QCOMPARE(w->statusBar()->currentMessage(),
+             QStringLiteral("Warning: Can't open log file for writing."));
+    QVERIFY(w->statusBar()->styleSheet().contains(QStringLiteral("rgb(255,0,0)")));
+}
+
+void RunStopTest::cancelledLogDialogUnchecksTheBox()
+{
+    BoxFixture f;
+    TempSensor* w = f.makeWindow();
+    w->setControlsEnabled(true);
+    f.dialogs.pushCancel();
+    findIn<QGroupBox>(w, "groupBox_4")->setChecked(true);
+    QVERIFY(!findIn<QGroupBox>(w, "groupBox_4")->isChecked());
+    const ScriptedDialogs::Question q = f.dialogs.last();
+    QCOMPARE(q.kind, QStringLiteral("save"));
+    QCOMPARE(q.title, QStringLiteral("Select pt-log file name and format"));
+    QCOMPARE(q.args.value(0).toString(), QStringLiteral("*.csv;;*.cls"));
+}
+
+void RunStopTest::failedRecordLeavesBothFilesAlone()
+{
+    QTemporaryDir dir;
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    const QString logPath = dir.filePath(QStringLiteral("gone.csv"));
+    chooseLog(f, logPath);
+    QVERIFY(findIn<QGroupBox>(w, "groupBox_4")->isChecked());
+    // The raw log's folder entry becomes a directory: appending to it fails.
+    const QString raw = dir.filePath(QStringLiteral("gone_SLPM.csv"));
+    QVERIFY(QFile::remove(raw));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("gone_SLPM.csv")));
+    const QByteArray before = [&] {
+        QFile file(logPath);
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    }();
+    Grid grid;
+    grid.useP = true;
+    grid.pFrom = 0;
+    grid.pTo = 0;
+    planGrid(f, grid);
+    findIn<QToolButton>(w, "autoStartButton")->setChecked(true);
+    QVERIFY(f.waitUntil([&] { return f.box->frames(Device::Pulse).size() >= 1; }, 30000));
+    QFile after(logPath);
+    QVERIFY(after.open(QIODevice::ReadOnly));
+    QCOMPARE(after.readAll(), before);
+}
+
+QTEST_MAIN(RunStopTest)
+#include "tst_runstop.moc"
