@@ -6,9 +6,9 @@
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QMutexLocker>
 #include <QThread>
 #include <QTimer>
+#include <mutex>
 
 namespace boxsim {
 
@@ -18,7 +18,7 @@ class BoxSimulator::Private
 {
 public:
     State state;
-    QMutex lifecycle; // serialises start() and stop()
+    std::mutex lifecycle; // serialises start() and stop()
     QThread* thread = nullptr;
     detail::Engine* engine = nullptr;
 };
@@ -41,11 +41,11 @@ BoxSimulator::~BoxSimulator()
 
 bool BoxSimulator::start(QString* error)
 {
-    QMutexLocker life(&d->lifecycle);
+    std::lock_guard<std::mutex> life(d->lifecycle);
     if (d->thread)
         return true;
     {
-        QMutexLocker lock(&d->state.mutex);
+        std::lock_guard<std::mutex> lock(d->state.mutex);
         d->state.advance();
         d->state.startedAtMs = d->state.clockMs();
         d->state.seedRandom();
@@ -74,14 +74,14 @@ bool BoxSimulator::start(QString* error)
     }
     d->thread = thread;
     d->engine = engine;
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     d->state.running = true;
     return true;
 }
 
 void BoxSimulator::stop()
 {
-    QMutexLocker life(&d->lifecycle);
+    std::lock_guard<std::mutex> life(d->lifecycle);
     if (!d->thread)
         return;
     detail::Engine* engine = d->engine;
@@ -92,25 +92,25 @@ void BoxSimulator::stop()
     delete d->thread;
     d->thread = nullptr;
     d->engine = nullptr;
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     d->state.running = false;
 }
 
 bool BoxSimulator::isRunning() const
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     return d->state.running;
 }
 
 QString BoxSimulator::host() const
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     return d->state.options.host;
 }
 
 quint16 BoxSimulator::port(Device device) const
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     if (d->state.running)
         return d->state.ports[size_t(device)];
     if (device == Http)
@@ -120,13 +120,13 @@ quint16 BoxSimulator::port(Device device) const
 
 void BoxSimulator::setFaults(Device device, const Faults& faults)
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     d->state.faults[size_t(device)] = faults;
 }
 
 Faults BoxSimulator::faults(Device device) const
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     return d->state.faults[size_t(device)];
 }
 
@@ -134,20 +134,20 @@ void BoxSimulator::setTimeScale(double scale)
 {
     if (!(scale > 0))
         return;
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     d->state.advance(); // the time so far ran at the old scale
     d->state.options.timeScale = scale;
 }
 
 void BoxSimulator::setCameraAnswers(bool answers)
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     d->state.options.cameraAnswers = answers;
 }
 
 void BoxSimulator::setRandomFaults(bool enabled, quint32 seed)
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     d->state.options.randomFaults = enabled;
     d->state.options.randomFaultSeed = seed;
     d->state.seedRandom();
@@ -155,19 +155,19 @@ void BoxSimulator::setRandomFaults(bool enabled, quint32 seed)
 
 QList<QByteArray> BoxSimulator::injectedFaults(Device device) const
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     return d->state.injected[size_t(device)];
 }
 
 QList<Event> BoxSimulator::events() const
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     return d->state.events;
 }
 
 QList<Event> BoxSimulator::events(Device device) const
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     QList<Event> out;
     for (const Event& e : d->state.events) {
         if (e.device == device)
@@ -178,19 +178,19 @@ QList<Event> BoxSimulator::events(Device device) const
 
 QList<Frame> BoxSimulator::frames(Device device) const
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     return d->state.frames[size_t(device)];
 }
 
 QList<QByteArray> BoxSimulator::httpRequests() const
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     return d->state.httpRequests;
 }
 
 void BoxSimulator::clearRecord()
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     State& s = d->state;
     s.events.clear();
     for (QList<Frame>& f : s.frames)
@@ -230,7 +230,7 @@ bool BoxSimulator::waitForFrames(Device device, int count, int timeoutMs) const
 {
     return waitFor(
         [this, device, count] {
-            QMutexLocker lock(&d->state.mutex);
+            std::lock_guard<std::mutex> lock(d->state.mutex);
             return d->state.frames[size_t(device)].size() >= count;
         },
         timeoutMs);
@@ -246,7 +246,7 @@ bool BoxSimulator::waitForEvent(const std::function<bool(const Event&)>& match, 
         [&] {
             QList<Event> fresh;
             {
-                QMutexLocker lock(&d->state.mutex);
+                std::lock_guard<std::mutex> lock(d->state.mutex);
                 if (first || generation != d->state.clearCount) {
                     first = false;
                     generation = d->state.clearCount;
@@ -266,27 +266,27 @@ bool BoxSimulator::waitForEvent(const std::function<bool(const Event&)>& match, 
 
 double BoxSimulator::sampleTemperatureC() const
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     d->state.advance();
     return d->state.temperature.value;
 }
 
 void BoxSimulator::setSampleTemperatureC(double celsius)
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     d->state.advance();
     d->state.temperature.value = celsius;
 }
 
 double BoxSimulator::temperatureSetPointC() const
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     return d->state.temperature.target;
 }
 
 QMap<int, int> BoxSimulator::registers() const
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     return d->state.registers;
 }
 
@@ -294,7 +294,7 @@ double BoxSimulator::massFlow(Device flowDevice) const
 {
     if (flowDevice != N2 && flowDevice != O2)
         return 0;
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     d->state.advance();
     return d->state.flow(flowDevice).mass.value;
 }
@@ -303,32 +303,32 @@ double BoxSimulator::flowSetPoint(Device flowDevice) const
 {
     if (flowDevice != N2 && flowDevice != O2)
         return 0;
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     return d->state.flow(flowDevice).mass.target;
 }
 
 double BoxSimulator::airPressureBar() const
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     d->state.advance();
     return d->state.airPressure();
 }
 
 QList<PulseTruth> BoxSimulator::pulseTruth() const
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     return d->state.pulseTruth;
 }
 
 int BoxSimulator::openConnections(Device device) const
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     return d->state.open[size_t(device)];
 }
 
 NetworkSettings BoxSimulator::networkSettings() const
 {
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     return d->state.network;
 }
 
@@ -336,7 +336,7 @@ QByteArray BoxSimulator::gasName(Device flowDevice) const
 {
     if (flowDevice != N2 && flowDevice != O2)
         return QByteArray();
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     return wire::gasName(d->state.flow(flowDevice).gas);
 }
 
@@ -344,7 +344,7 @@ QMap<int, int> BoxSimulator::flowRegisters(Device flowDevice) const
 {
     if (flowDevice != N2 && flowDevice != O2)
         return {};
-    QMutexLocker lock(&d->state.mutex);
+    std::lock_guard<std::mutex> lock(d->state.mutex);
     return d->state.flow(flowDevice).registers;
 }
 

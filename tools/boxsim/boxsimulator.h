@@ -19,7 +19,14 @@
 // a bug shared by both would otherwise pass every test.
 namespace boxsim {
 
-enum Device { Temperature = 0, N2 = 1, O2 = 2, Pulse = 3, Http = 4 };
+enum Device
+{
+    Temperature = 0,
+    N2 = 1,
+    O2 = 2,
+    Pulse = 3,
+    Http = 4
+};
 constexpr int kDeviceCount = 5;
 
 struct Faults
@@ -41,9 +48,9 @@ struct Faults
 struct Options
 {
     QString host = QStringLiteral("127.0.0.1");
-    quint16 basePort = 4000;   // devices listen on basePort .. basePort + 3
-    quint16 httpPort = 80;     // 0 picks an ephemeral port (see httpPort())
-    double timeScale = 1.0;    // divides every simulated time constant and delay
+    quint16 basePort = 4000; // devices listen on basePort .. basePort + 3
+    quint16 httpPort = 80;   // 0 picks an ephemeral port (see httpPort())
+    double timeScale = 1.0;  // divides every simulated time constant and delay
     double thermalTimeConstantS = 60.0;
     double flowResponseS = 1.0;
     double initialTemperatureC = 22.0;
@@ -57,7 +64,12 @@ struct Options
 
 struct Event
 {
-    enum Kind { Connected, Disconnected, Data };
+    enum Kind
+    {
+        Connected,
+        Disconnected,
+        Data
+    };
     qint64 msecs = 0; // monotonic, since start()
     Device device = Temperature;
     Kind kind = Data;

@@ -94,7 +94,7 @@ bool Engine::listen(QString* error)
 {
     Options o;
     {
-        QMutexLocker lock(&s->mutex);
+        std::lock_guard<std::mutex> lock(s->mutex);
         o = s->options;
     }
     m_verbose = o.verbose;
@@ -132,7 +132,7 @@ bool Engine::listen(QString* error)
     if (!o.logFile.isEmpty()) {
         bool append;
         {
-            QMutexLocker lock(&s->mutex);
+            std::lock_guard<std::mutex> lock(s->mutex);
             append = s->logStarted;
         }
         log.setFileName(o.logFile);
@@ -146,7 +146,7 @@ bool Engine::listen(QString* error)
         }
     }
 
-    QMutexLocker lock(&s->mutex);
+    std::lock_guard<std::mutex> lock(s->mutex);
     s->ports = bound;
     s->logStarted = s->logStarted || log.isOpen();
     return true;
@@ -168,7 +168,7 @@ void Engine::shutdown()
         server = nullptr;
     }
     {
-        QMutexLocker lock(&s->mutex);
+        std::lock_guard<std::mutex> lock(s->mutex);
         s->open.fill(0);
     }
     log.close();
@@ -182,7 +182,7 @@ void Engine::accept(Device device)
         quint64 id;
         bool reject;
         {
-            QMutexLocker lock(&s->mutex);
+            std::lock_guard<std::mutex> lock(s->mutex);
             const Faults& f = s->faults[size_t(device)];
             id = s->nextConnection++;
             reject = f.refuse || (f.singleConnection && s->open[size_t(device)] > 0);
@@ -268,7 +268,7 @@ void Engine::disconnected(quint64 id)
     Connection& c = it->second;
     c.timer->stop();
     {
-        QMutexLocker lock(&s->mutex);
+        std::lock_guard<std::mutex> lock(s->mutex);
         --s->open[size_t(c.device)];
     }
     recordEvent(c.device, Event::Disconnected, id, QByteArray());
@@ -305,7 +305,7 @@ void Engine::temperatureInput(Connection& c)
             what += " -> exception " + QByteArray::number(code);
         };
         {
-            QMutexLocker lock(&s->mutex);
+            std::lock_guard<std::mutex> lock(s->mutex);
             s->advance();
             const bool refuse = s->faults[Temperature].exceptionAnswers;
             if (function == 0x03 || function == 0x04) {
@@ -372,7 +372,7 @@ void Engine::flowLine(Connection& c, const QByteArray& line)
     QByteArray data;
     bool reply = true;
     {
-        QMutexLocker lock(&s->mutex);
+        std::lock_guard<std::mutex> lock(s->mutex);
         s->advance();
         FlowState& f = s->flow(c.device);
         const QByteArray rest = line.mid(1);
@@ -447,7 +447,7 @@ void Engine::pulseInput(Connection& c)
         // answer come before the pulse is over.
         qint64 readyAt = now + widthMs + 1;
         {
-            QMutexLocker lock(&s->mutex);
+            std::lock_guard<std::mutex> lock(s->mutex);
             s->advance();
             PulseTruth truth;
             truth.msecs = s->recordMs();
@@ -517,11 +517,11 @@ QByteArray Engine::httpAnswer(const QByteArray& method, const QByteArray& target
 
     QByteArray body;
     if (path == "/network.html") {
-        QMutexLocker lock(&s->mutex);
+        std::lock_guard<std::mutex> lock(s->mutex);
         body = wire::networkPage(s->network);
     } else if (path == "/Forms/network_1") {
         const QMap<QByteArray, QByteArray> fields = wire::parseQuery(query);
-        QMutexLocker lock(&s->mutex);
+        std::lock_guard<std::mutex> lock(s->mutex);
         if (fields.contains("ip_address"))
             s->network.ipAddress = QString::fromUtf8(fields.value("ip_address"));
         if (fields.contains("subnet_mask"))
@@ -554,7 +554,7 @@ void Engine::answer(Connection& c, QByteArray bytes, qint64 readyAtMs)
         return;
     Faults f;
     {
-        QMutexLocker lock(&s->mutex);
+        std::lock_guard<std::mutex> lock(s->mutex);
         f = s->faults[size_t(c.device)];
     }
     if (f.silent) {
@@ -618,7 +618,7 @@ void Engine::answer(Connection& c, QByteArray bytes, qint64 readyAtMs)
 Engine::Mishap Engine::drawMishap(Device device)
 {
     Mishap m;
-    QMutexLocker lock(&s->mutex);
+    std::lock_guard<std::mutex> lock(s->mutex);
     if (!s->options.randomFaults)
         return m;
     std::mt19937& g = s->rng[size_t(device)];
@@ -681,7 +681,7 @@ void Engine::closeConnection(Connection& c)
 void Engine::recordEvent(Device device, Event::Kind kind, quint64 id, const QByteArray& bytes)
 {
     {
-        QMutexLocker lock(&s->mutex);
+        std::lock_guard<std::mutex> lock(s->mutex);
         Event e;
         e.msecs = s->recordMs();
         e.device = device;
@@ -696,7 +696,7 @@ void Engine::recordEvent(Device device, Event::Kind kind, quint64 id, const QByt
 void Engine::recordFrame(const Connection& c, const QByteArray& frame, const QByteArray& what)
 {
     {
-        QMutexLocker lock(&s->mutex);
+        std::lock_guard<std::mutex> lock(s->mutex);
         Frame f;
         f.msecs = s->recordMs();
         f.device = c.device;

@@ -3,8 +3,8 @@
 #include "boxsimulator.h"
 
 #include <QElapsedTimer>
-#include <QMutex>
 #include <QObject>
+#include <mutex>
 
 #include <array>
 #include <random>
@@ -47,7 +47,7 @@ struct State
 {
     State();
 
-    mutable QMutex mutex;
+    mutable std::mutex mutex;
     QElapsedTimer clock;
     qint64 startedAtMs = 0; // clock reading at the last start(): record times count from here
 
