@@ -22,16 +22,14 @@ void TempSensor::setIPAddress()
             connect(tempWorker, SIGNAL(valueChangedT(float)), this, SLOT(updateTemp(float)));
             connect(tempWorker, SIGNAL(checkSignal()), this, SLOT(autoCheck()));
             connect(tempWorker, SIGNAL(connectionLost()), this, SLOT(tempCheckConnection()));
-            connect(tempWorker, SIGNAL(debugSignal(QString)), this,
-                    SLOT(connectionDebug(QString)));
+            connect(tempWorker, SIGNAL(debugSignal(QString)), this, SLOT(connectionDebug(QString)));
             tempWorker->start(QThread::InheritPriority);
 
             o2Worker = new workerO2(boxAddress, this);
             connect(o2Worker, SIGNAL(finished()), o2Worker, SLOT(deleteLater()));
             connect(o2Worker, SIGNAL(valueChangedO2(float, float)), this,
                     SLOT(updateCurO2(float, float)));
-            connect(o2Worker, SIGNAL(valueChangedO2_(QString)), this,
-                    SLOT(updateCurO2_(QString)));
+            connect(o2Worker, SIGNAL(valueChangedO2_(QString)), this, SLOT(updateCurO2_(QString)));
             o2Worker->start(QThread::InheritPriority);
 
             n2Worker = new workerN2(boxAddress, this);
@@ -43,19 +41,19 @@ void TempSensor::setIPAddress()
 
             ui.actioninitTempCtrl->setEnabled(true);
         } else {
-            for (BoxPoller* poller : {static_cast<BoxPoller*>(tempWorker),
-                                      static_cast<BoxPoller*>(n2Worker),
-                                      static_cast<BoxPoller*>(o2Worker)})
+            for (BoxPoller* poller :
+                 {static_cast<BoxPoller*>(tempWorker), static_cast<BoxPoller*>(n2Worker),
+                  static_cast<BoxPoller*>(o2Worker)})
                 if (poller)
                     poller->pausePolling();
-            for (BoxPoller* poller : {static_cast<BoxPoller*>(tempWorker),
-                                      static_cast<BoxPoller*>(n2Worker),
-                                      static_cast<BoxPoller*>(o2Worker)})
+            for (BoxPoller* poller :
+                 {static_cast<BoxPoller*>(tempWorker), static_cast<BoxPoller*>(n2Worker),
+                  static_cast<BoxPoller*>(o2Worker)})
                 if (poller)
                     poller->setHostAddress(boxAddress);
-            for (BoxPoller* poller : {static_cast<BoxPoller*>(tempWorker),
-                                      static_cast<BoxPoller*>(n2Worker),
-                                      static_cast<BoxPoller*>(o2Worker)})
+            for (BoxPoller* poller :
+                 {static_cast<BoxPoller*>(tempWorker), static_cast<BoxPoller*>(n2Worker),
+                  static_cast<BoxPoller*>(o2Worker)})
                 if (poller)
                     poller->resumePolling();
         }
@@ -80,8 +78,8 @@ void TempSensor::tempCheckConnection()
     const QString address = tempWorker ? tempWorker->hostAddress() : boxAddress;
     OperatorDialogs::instance().critical(
         nullptr, QStringLiteral("Connection problem"),
-        QStringLiteral("Can't connect to calibration box: <b>%1</b>").arg(address),
-        QMessageBox::Ok, QMessageBox::NoButton);
+        QStringLiteral("Can't connect to calibration box: <b>%1</b>").arg(address), QMessageBox::Ok,
+        QMessageBox::NoButton);
     setControlsEnabled(false);
     connectionOk = false;
 }

@@ -17,8 +17,8 @@ void TempSensor::setGas()
 {
     pauseFlowPollers();
     waitProcessingEvents(100);
-    const gasmix::Flows flows = gasmix::flowsForPressure(
-        ui.setPValue->value(), pressureUnitFactor, ui.gasButton->isChecked());
+    const gasmix::Flows flows = gasmix::flowsForPressure(ui.setPValue->value(), pressureUnitFactor,
+                                                         ui.gasButton->isChecked());
     setPressure(flows.n2, flow::kN2Id);
     setPressure(flows.o2, flow::kO2Id);
     waitProcessingEvents(100);
@@ -71,9 +71,10 @@ void TempSensor::readPressureDataN2()
     qint64 available = socket->bytesAvailable();
     while (available > 0) {
         if (!socket || !socket->isValid()) {
-            OperatorDialogs::instance().warning(this, QStringLiteral("Warning"),
-                                                QStringLiteral("Socket is not valid to read data from"),
-                                                QMessageBox::Ok, QMessageBox::NoButton);
+            OperatorDialogs::instance().warning(
+                this, QStringLiteral("Warning"),
+                QStringLiteral("Socket is not valid to read data from"), QMessageBox::Ok,
+                QMessageBox::NoButton);
             break;
         }
         const QByteArray chunk = socket->read(available);
@@ -122,12 +123,9 @@ void TempSensor::initO2()
     boxlink::connectToBox(n2Socket, boxAddress, boxlink::kN2Port);
 
     const QList<QPair<QPointer<QTcpSocket>, QByteArray>> frames = {
-        {o2Socket, flow::unitIdFrame()},
-        {o2Socket, flow::gasSelectFrame(flow::kO2GasIndex)},
-        {n2Socket, flow::unitIdFrame()},
-        {n2Socket, flow::gasSelectFrame(flow::kN2GasIndex)},
-        {n2Socket, flow::registerWriteFrame()},
-        {o2Socket, flow::registerWriteFrame()},
+        {o2Socket, flow::unitIdFrame()},        {o2Socket, flow::gasSelectFrame(flow::kO2GasIndex)},
+        {n2Socket, flow::unitIdFrame()},        {n2Socket, flow::gasSelectFrame(flow::kN2GasIndex)},
+        {n2Socket, flow::registerWriteFrame()}, {o2Socket, flow::registerWriteFrame()},
     };
     for (const auto& frame : frames) {
         if (frame.first)
@@ -187,6 +185,6 @@ void TempSensor::updateCurO2(float, float massFlow)
 
 void TempSensor::updateCurO2_(QString text)
 {
-    OperatorDialogs::instance().warning(this, QStringLiteral("Temperature"), text,
-                                        QMessageBox::Ok, QMessageBox::NoButton);
+    OperatorDialogs::instance().warning(this, QStringLiteral("Temperature"), text, QMessageBox::Ok,
+                                        QMessageBox::NoButton);
 }

@@ -60,8 +60,8 @@ void TempSensor::doPulse()
         timerExpired = false;
         int remaining = waitSeconds * 1000;
         do {
-            statusBar()->showMessage(tr("Delay before pulse %1 s").arg(remaining / 1000.0, 0, 'f', 1),
-                                     remaining);
+            statusBar()->showMessage(
+                tr("Delay before pulse %1 s").arg(remaining / 1000.0, 0, 'f', 1), remaining);
             boxlink::tick();
             remaining -= boxlink::kTickMs;
         } while (!timerExpired);
@@ -107,10 +107,9 @@ void TempSensor::doPulse()
             timerExpired = false;
             int remaining = delayBetweenPulses * 1000;
             do {
-                statusBar()->showMessage(tr("Delay after %2 pulse: %1 s")
-                                             .arg(remaining / 1000.0, 0, 'f', 1)
-                                             .arg(i + 1),
-                                         remaining);
+                statusBar()->showMessage(
+                    tr("Delay after %2 pulse: %1 s").arg(remaining / 1000.0, 0, 'f', 1).arg(i + 1),
+                    remaining);
                 boxlink::tick();
                 remaining -= boxlink::kTickMs;
             } while (!timerExpired);
@@ -162,9 +161,9 @@ void TempSensor::readPulseFeedbackData()
 void TempSensor::setPulseWidth()
 {
     bool ok = false;
-    const int width =
-        OperatorDialogs::instance().getInt(this, tr("Set Pulse Width"), tr("Pulse width, ms:"),
-                                           pulseWidthText.toInt(), 1, 999, 1, &ok, Qt::WindowFlags());
+    const int width = OperatorDialogs::instance().getInt(
+        this, tr("Set Pulse Width"), tr("Pulse width, ms:"), pulseWidthText.toInt(), 1, 999, 1, &ok,
+        Qt::WindowFlags());
     if (ok)
         pulseWidthText = QStringLiteral("%1").arg(width, 3, 10, QLatin1Char('0'));
 }
@@ -172,9 +171,9 @@ void TempSensor::setPulseWidth()
 void TempSensor::pulsePerPoint()
 {
     OperatorDialogs& dialogs = OperatorDialogs::instance();
-    pulsesPerPoint = dialogs.getInt(this, tr("Set N-pulses per data point"),
-                                    tr("Pulses per data point:"), pulsesPerPoint, 1, 99, 1,
-                                    nullptr, Qt::WindowFlags());
+    pulsesPerPoint =
+        dialogs.getInt(this, tr("Set N-pulses per data point"), tr("Pulses per data point:"),
+                       pulsesPerPoint, 1, 99, 1, nullptr, Qt::WindowFlags());
     delayBetweenPulses = dialogs.getInt(this, tr("Set delay between these pulses (sec)"),
                                         tr("Delay between pulses (sec):"), delayBetweenPulses, 0,
                                         99, 1, nullptr, Qt::WindowFlags());
@@ -189,7 +188,7 @@ void TempSensor::setWaitBeforePulse()
 
 void TempSensor::setExtraWaitForZeroP()
 {
-    extraWaitForZeroP = OperatorDialogs::instance().getInt(
-        this, tr("Set Extra Timeout"), tr("Timeout, s:"), extraWaitForZeroP, 0, 99999, 1, nullptr,
-        Qt::WindowFlags());
+    extraWaitForZeroP = OperatorDialogs::instance().getInt(this, tr("Set Extra Timeout"),
+                                                           tr("Timeout, s:"), extraWaitForZeroP, 0,
+                                                           99999, 1, nullptr, Qt::WindowFlags());
 }

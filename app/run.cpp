@@ -59,10 +59,10 @@ void TempSensor::autoStartCalibration(bool on)
     }
     if (!temperatureSweepOn)
         tSteps = 0;
-    for (QWidget* w : {static_cast<QWidget*>(ui.setTempButton),
-                       static_cast<QWidget*>(ui.setN2Button), static_cast<QWidget*>(ui.useP),
-                       static_cast<QWidget*>(ui.useT), static_cast<QWidget*>(ui.setPValue),
-                       static_cast<QWidget*>(ui.setT)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(ui.setTempButton), static_cast<QWidget*>(ui.setN2Button),
+          static_cast<QWidget*>(ui.useP), static_cast<QWidget*>(ui.useT),
+          static_cast<QWidget*>(ui.setPValue), static_cast<QWidget*>(ui.setT)})
         w->setEnabled(!on);
     cameraReady = true;
     for (QWidget* w : {static_cast<QWidget*>(ui.groupBox_4), static_cast<QWidget*>(ui.groupBox_5),

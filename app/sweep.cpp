@@ -7,17 +7,13 @@
 
 void TempSensor::useAutoT(bool on)
 {
-    for (QWidget* w : {static_cast<QWidget*>(ui.autoTminEdit),
-                       static_cast<QWidget*>(ui.autoTmaxEdit),
-                       static_cast<QWidget*>(ui.autoTdeltaEdit),
-                       static_cast<QWidget*>(ui.autoTminLabel),
-                       static_cast<QWidget*>(ui.autoTmaxLabel),
-                       static_cast<QWidget*>(ui.autoTdeltaLabel),
-                       static_cast<QWidget*>(ui.autoTminLabel2),
-                       static_cast<QWidget*>(ui.autoTmaxLabel2),
-                       static_cast<QWidget*>(ui.autoTdeltaLabel2),
-                       static_cast<QWidget*>(ui.autoTsteps),
-                       static_cast<QWidget*>(ui.progressBarT)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(ui.autoTminEdit), static_cast<QWidget*>(ui.autoTmaxEdit),
+          static_cast<QWidget*>(ui.autoTdeltaEdit), static_cast<QWidget*>(ui.autoTminLabel),
+          static_cast<QWidget*>(ui.autoTmaxLabel), static_cast<QWidget*>(ui.autoTdeltaLabel),
+          static_cast<QWidget*>(ui.autoTminLabel2), static_cast<QWidget*>(ui.autoTmaxLabel2),
+          static_cast<QWidget*>(ui.autoTdeltaLabel2), static_cast<QWidget*>(ui.autoTsteps),
+          static_cast<QWidget*>(ui.progressBarT)})
         w->setEnabled(on);
     temperatureSweepOn = on;
     const bool startable = on || pressureSweepOn;
@@ -27,17 +23,13 @@ void TempSensor::useAutoT(bool on)
 
 void TempSensor::useAutoP(bool on)
 {
-    for (QWidget* w : {static_cast<QWidget*>(ui.autoPminEdit),
-                       static_cast<QWidget*>(ui.autoPmaxEdit),
-                       static_cast<QWidget*>(ui.autoPdeltaEdit),
-                       static_cast<QWidget*>(ui.autoPminLabel),
-                       static_cast<QWidget*>(ui.autoPmaxLabel),
-                       static_cast<QWidget*>(ui.autoPdeltaLabel),
-                       static_cast<QWidget*>(ui.autoPminLabel2),
-                       static_cast<QWidget*>(ui.autoPmaxLabel2),
-                       static_cast<QWidget*>(ui.autoPdeltaLabel2),
-                       static_cast<QWidget*>(ui.autoPsteps),
-                       static_cast<QWidget*>(ui.progressBarP)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(ui.autoPminEdit), static_cast<QWidget*>(ui.autoPmaxEdit),
+          static_cast<QWidget*>(ui.autoPdeltaEdit), static_cast<QWidget*>(ui.autoPminLabel),
+          static_cast<QWidget*>(ui.autoPmaxLabel), static_cast<QWidget*>(ui.autoPdeltaLabel),
+          static_cast<QWidget*>(ui.autoPminLabel2), static_cast<QWidget*>(ui.autoPmaxLabel2),
+          static_cast<QWidget*>(ui.autoPdeltaLabel2), static_cast<QWidget*>(ui.autoPsteps),
+          static_cast<QWidget*>(ui.progressBarP)})
         w->setEnabled(on);
     pressureSweepOn = on;
     const bool startable = on || temperatureSweepOn;

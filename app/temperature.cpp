@@ -35,8 +35,7 @@ void TempSensor::initTempCtrl()
     for (int i = 0; i < frames; ++i) {
         const modbus::RegisterWrite& write = modbus::kInitialisationWrites[size_t(i)];
         if (socket)
-            boxlink::sendFrame(socket,
-                               modbus::writeRegisterFrame(write.reg, quint16(write.value)),
+            boxlink::sendFrame(socket, modbus::writeRegisterFrame(write.reg, quint16(write.value)),
                                boxlink::kTemperatureInit.connectMs,
                                boxlink::kTemperatureInit.writeMs);
         if (i < frames - 1)

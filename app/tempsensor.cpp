@@ -183,7 +183,8 @@ void TempSensor::loadSettings()
     ui.autoTmaxEdit->setValue(settings->value(QStringLiteral("LAST_T_MAX"), "24.0").toDouble());
     ui.autoTdeltaEdit->setValue(settings->value(QStringLiteral("LAST_T_DELTA"), "1.0").toDouble());
 
-    presetPath = settings->value(QStringLiteral("LAST_PRESET_PATH"), defaultPresetPath()).toString();
+    presetPath =
+        settings->value(QStringLiteral("LAST_PRESET_PATH"), defaultPresetPath()).toString();
 }
 
 void TempSensor::setControlsEnabled(bool on)

@@ -11,8 +11,8 @@ void TempSensor::applyUnitRanges()
     const units::PressureUnit unit = units::unitFromFactor(pressureUnitFactor);
     const QString label = units::unitLabel(unit);
     auto setUnitLabels = [this, &label] {
-        for (QLabel* l : {ui.label_7, ui.label_15, ui.autoPminLabel2, ui.autoPmaxLabel2,
-                          ui.autoPdeltaLabel2})
+        for (QLabel* l :
+             {ui.label_7, ui.label_15, ui.autoPminLabel2, ui.autoPmaxLabel2, ui.autoPdeltaLabel2})
             l->setText(label);
     };
 

@@ -10,9 +10,9 @@ namespace sweep {
 // One axis as planned from its three spin boxes.
 struct TemperatureAxis
 {
-    double start = 0; // "From:", degrees C
-    double end = 0;   // "To:"
-    double delta = 0; // signed step: negative when the axis runs downwards
+    double start = 0;        // "From:", degrees C
+    double end = 0;          // "To:"
+    double delta = 0;        // signed step: negative when the axis runs downwards
     double previewSteps = 0; // points shown as "Steps: n", both ends included
 };
 

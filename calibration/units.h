@@ -11,7 +11,13 @@ constexpr double kBarFactor = 1.0;
 constexpr double kKpaFactor = 100.0; // offered as "Pascal" in the unit dialog
 constexpr double kPsiFactor = 14.5038;
 
-enum class PressureUnit { Bar, Kpa, Psi, Unknown };
+enum class PressureUnit
+{
+    Bar,
+    Kpa,
+    Psi,
+    Unknown
+};
 
 // 1 and 100 are compared exactly; psi is anything within 0.001 of 14.5038.
 PressureUnit unitFromFactor(double factor);
@@ -23,7 +29,13 @@ QString unitLabel(PressureUnit unit);
 // pressure into an infinity; such a factor is read as bar.
 double sanitizedFactor(double storedFactor);
 
-inline double toBar(double displayValue, double factor) { return displayValue / factor; }
-inline double toDisplay(double bar, double factor) { return bar * factor; }
+inline double toBar(double displayValue, double factor)
+{
+    return displayValue / factor;
+}
+inline double toDisplay(double bar, double factor)
+{
+    return bar * factor;
+}
 
 } // namespace units

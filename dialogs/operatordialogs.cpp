@@ -80,16 +80,16 @@ void ToolkitDialogs::about(QWidget* parent, const QString& title, const QString&
     QMessageBox::about(parent, title, text);
 }
 
-QString ToolkitDialogs::getSaveFileName(QWidget* parent, const QString& caption,
-                                        const QString& dir, const QString& filter,
-                                        QString* selectedFilter, QFileDialog::Options options)
+QString ToolkitDialogs::getSaveFileName(QWidget* parent, const QString& caption, const QString& dir,
+                                        const QString& filter, QString* selectedFilter,
+                                        QFileDialog::Options options)
 {
     return QFileDialog::getSaveFileName(parent, caption, dir, filter, selectedFilter, options);
 }
 
-QString ToolkitDialogs::getOpenFileName(QWidget* parent, const QString& caption,
-                                        const QString& dir, const QString& filter,
-                                        QString* selectedFilter, QFileDialog::Options options)
+QString ToolkitDialogs::getOpenFileName(QWidget* parent, const QString& caption, const QString& dir,
+                                        const QString& filter, QString* selectedFilter,
+                                        QFileDialog::Options options)
 {
     return QFileDialog::getOpenFileName(parent, caption, dir, filter, selectedFilter, options);
 }

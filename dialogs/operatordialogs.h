@@ -24,11 +24,10 @@ public:
                             QLineEdit::EchoMode echo, const QString& text, bool* ok,
                             Qt::WindowFlags flags, Qt::InputMethodHints hints) = 0;
     virtual int getInt(QWidget* parent, const QString& title, const QString& label, int value,
-                       int minValue, int maxValue, int step, bool* ok,
-                       Qt::WindowFlags flags) = 0;
+                       int minValue, int maxValue, int step, bool* ok, Qt::WindowFlags flags) = 0;
     virtual double getDouble(QWidget* parent, const QString& title, const QString& label,
-                             double value, double minValue, double maxValue, int decimals,
-                             bool* ok, Qt::WindowFlags flags) = 0;
+                             double value, double minValue, double maxValue, int decimals, bool* ok,
+                             Qt::WindowFlags flags) = 0;
     virtual QString getItem(QWidget* parent, const QString& title, const QString& label,
                             const QStringList& items, int current, bool editable, bool* ok,
                             Qt::WindowFlags flags, Qt::InputMethodHints hints) = 0;
@@ -73,23 +72,21 @@ public:
     QString getText(QWidget* parent, const QString& title, const QString& label,
                     QLineEdit::EchoMode echo, const QString& text, bool* ok, Qt::WindowFlags flags,
                     Qt::InputMethodHints hints) override;
-    int getInt(QWidget* parent, const QString& title, const QString& label, int value,
-               int minValue, int maxValue, int step, bool* ok, Qt::WindowFlags flags) override;
+    int getInt(QWidget* parent, const QString& title, const QString& label, int value, int minValue,
+               int maxValue, int step, bool* ok, Qt::WindowFlags flags) override;
     double getDouble(QWidget* parent, const QString& title, const QString& label, double value,
                      double minValue, double maxValue, int decimals, bool* ok,
                      Qt::WindowFlags flags) override;
     QString getItem(QWidget* parent, const QString& title, const QString& label,
                     const QStringList& items, int current, bool editable, bool* ok,
                     Qt::WindowFlags flags, Qt::InputMethodHints hints) override;
-    QMessageBox::StandardButton warning(QWidget* parent, const QString& title,
-                                        const QString& text, QMessageBox::StandardButtons buttons,
+    QMessageBox::StandardButton warning(QWidget* parent, const QString& title, const QString& text,
+                                        QMessageBox::StandardButtons buttons,
                                         QMessageBox::StandardButton defaultButton) override;
-    QMessageBox::StandardButton critical(QWidget* parent, const QString& title,
-                                         const QString& text,
+    QMessageBox::StandardButton critical(QWidget* parent, const QString& title, const QString& text,
                                          QMessageBox::StandardButtons buttons,
                                          QMessageBox::StandardButton defaultButton) override;
-    QMessageBox::StandardButton question(QWidget* parent, const QString& title,
-                                         const QString& text,
+    QMessageBox::StandardButton question(QWidget* parent, const QString& title, const QString& text,
                                          QMessageBox::StandardButtons buttons,
                                          QMessageBox::StandardButton defaultButton) override;
     void about(QWidget* parent, const QString& title, const QString& text) override;

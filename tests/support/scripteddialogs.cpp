@@ -90,8 +90,12 @@ QString ScriptedDialogs::getText(QWidget* parent, const QString& title, const QS
                                  QLineEdit::EchoMode echo, const QString& text, bool* ok,
                                  Qt::WindowFlags flags, Qt::InputMethodHints hints)
 {
-    Question q{QStringLiteral("text"), parent != nullptr, title, label,
-               {text, int(echo), int(flags), int(hints)}, {}};
+    Question q{QStringLiteral("text"),
+               parent != nullptr,
+               title,
+               label,
+               {text, int(echo), int(flags), int(hints)},
+               {}};
     const Answer a = answerFor(q);
     if (ok)
         *ok = a.accept;
@@ -100,12 +104,15 @@ QString ScriptedDialogs::getText(QWidget* parent, const QString& title, const QS
     return a.value.isValid() ? a.value.toString() : text;
 }
 
-int ScriptedDialogs::getInt(QWidget* parent, const QString& title, const QString& label,
-                            int value, int minValue, int maxValue, int step, bool* ok,
-                            Qt::WindowFlags flags)
+int ScriptedDialogs::getInt(QWidget* parent, const QString& title, const QString& label, int value,
+                            int minValue, int maxValue, int step, bool* ok, Qt::WindowFlags flags)
 {
-    Question q{QStringLiteral("int"), parent != nullptr, title, label,
-               {value, minValue, maxValue, step, int(flags)}, {}};
+    Question q{QStringLiteral("int"),
+               parent != nullptr,
+               title,
+               label,
+               {value, minValue, maxValue, step, int(flags)},
+               {}};
     const Answer a = answerFor(q);
     if (ok)
         *ok = a.accept;
@@ -118,8 +125,12 @@ double ScriptedDialogs::getDouble(QWidget* parent, const QString& title, const Q
                                   double value, double minValue, double maxValue, int decimals,
                                   bool* ok, Qt::WindowFlags flags)
 {
-    Question q{QStringLiteral("double"), parent != nullptr, title, label,
-               {value, minValue, maxValue, decimals, int(flags)}, {}};
+    Question q{QStringLiteral("double"),
+               parent != nullptr,
+               title,
+               label,
+               {value, minValue, maxValue, decimals, int(flags)},
+               {}};
     const Answer a = answerFor(q);
     if (ok)
         *ok = a.accept;
@@ -132,8 +143,12 @@ QString ScriptedDialogs::getItem(QWidget* parent, const QString& title, const QS
                                  const QStringList& items, int current, bool editable, bool* ok,
                                  Qt::WindowFlags flags, Qt::InputMethodHints hints)
 {
-    Question q{QStringLiteral("item"), parent != nullptr, title, label,
-               {items, current, editable, int(flags), int(hints)}, {}};
+    Question q{QStringLiteral("item"),
+               parent != nullptr,
+               title,
+               label,
+               {items, current, editable, int(flags), int(hints)},
+               {}};
     const Answer a = answerFor(q);
     if (ok)
         *ok = a.accept;
@@ -194,7 +209,8 @@ void ScriptedDialogs::about(QWidget* parent, const QString& title, const QString
 QString ScriptedDialogs::file(const QString& kind, QWidget* parent, const QString& caption,
                               const QString& dir, const QString& filter, QString* selectedFilter)
 {
-    Question q{kind, parent != nullptr, caption, dir, {filter}, selectedFilter ? *selectedFilter : QString()};
+    Question q{kind, parent != nullptr, caption,
+               dir,  {filter},          selectedFilter ? *selectedFilter : QString()};
     const Answer a = answerFor(q);
     if (!a.accept)
         return QString();

@@ -19,18 +19,18 @@ public:
                       // "question", "about", "save", "open"
         bool hasParent = false;
         QString title;
-        QString label; // label, or the message text
-        QVariantList args; // kind-specific: initial value, range, items, buttons...
+        QString label;          // label, or the message text
+        QVariantList args;      // kind-specific: initial value, range, items, buttons...
         QString selectedFilter; // file dialogs: the filter passed in
     };
 
     struct Answer
     {
-        bool accept = true;    // input and file dialogs: OK (true) or Cancel
-        QVariant value;        // input value or chosen path; empty: the initial value
+        bool accept = true; // input and file dialogs: OK (true) or Cancel
+        QVariant value;     // input value or chosen path; empty: the initial value
         QMessageBox::StandardButton button = QMessageBox::NoButton; // NoButton: default
-        QString selectedFilter; // file dialogs: filter chosen when accepted (empty: keep)
-        int processEventsMs = 0; // run the event loop this long before answering
+        QString selectedFilter;       // file dialogs: filter chosen when accepted (empty: keep)
+        int processEventsMs = 0;      // run the event loop this long before answering
         std::function<void()> before; // runs before answering (while the "box is open")
     };
 
@@ -61,23 +61,21 @@ public:
     QString getText(QWidget* parent, const QString& title, const QString& label,
                     QLineEdit::EchoMode echo, const QString& text, bool* ok, Qt::WindowFlags flags,
                     Qt::InputMethodHints hints) override;
-    int getInt(QWidget* parent, const QString& title, const QString& label, int value,
-               int minValue, int maxValue, int step, bool* ok, Qt::WindowFlags flags) override;
+    int getInt(QWidget* parent, const QString& title, const QString& label, int value, int minValue,
+               int maxValue, int step, bool* ok, Qt::WindowFlags flags) override;
     double getDouble(QWidget* parent, const QString& title, const QString& label, double value,
                      double minValue, double maxValue, int decimals, bool* ok,
                      Qt::WindowFlags flags) override;
     QString getItem(QWidget* parent, const QString& title, const QString& label,
                     const QStringList& items, int current, bool editable, bool* ok,
                     Qt::WindowFlags flags, Qt::InputMethodHints hints) override;
-    QMessageBox::StandardButton warning(QWidget* parent, const QString& title,
-                                        const QString& text, QMessageBox::StandardButtons buttons,
+    QMessageBox::StandardButton warning(QWidget* parent, const QString& title, const QString& text,
+                                        QMessageBox::StandardButtons buttons,
                                         QMessageBox::StandardButton defaultButton) override;
-    QMessageBox::StandardButton critical(QWidget* parent, const QString& title,
-                                         const QString& text,
+    QMessageBox::StandardButton critical(QWidget* parent, const QString& title, const QString& text,
                                          QMessageBox::StandardButtons buttons,
                                          QMessageBox::StandardButton defaultButton) override;
-    QMessageBox::StandardButton question(QWidget* parent, const QString& title,
-                                         const QString& text,
+    QMessageBox::StandardButton question(QWidget* parent, const QString& title, const QString& text,
                                          QMessageBox::StandardButtons buttons,
                                          QMessageBox::StandardButton defaultButton) override;
     void about(QWidget* parent, const QString& title, const QString& text) override;

@@ -101,7 +101,8 @@ QString checkRecordsAgainstTruth(const BoxFixture& f, const QStringList& lines)
                 .arg(p)
                 .arg(truth[i].airPressureBar);
         const QString n = QStringLiteral("%1").arg(i + 1, 6, 10, QLatin1Char('0'));
-        if (fields[2] != QStringLiteral("calib_%1_p.tif").arg(n) || fields[3] != QLatin1String("1") ||
+        if (fields[2] != QStringLiteral("calib_%1_p.tif").arg(n) ||
+            fields[3] != QLatin1String("1") ||
             fields[4] != QStringLiteral("calib_%1_r.tif").arg(n) || fields[5] != QLatin1String("1"))
             return QStringLiteral("record %1: image columns %2").arg(i + 1).arg(lines[i + 1]);
     }

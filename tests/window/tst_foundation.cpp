@@ -162,10 +162,10 @@ void FoundationTest::instrumentControlsStartDisabled()
     TempSensor w;
     for (const char* box : {"groupBox", "groupBox_2", "groupBox_3", "groupBox_4", "groupBox_5"})
         QVERIFY2(!child<QGroupBox>(&w, box)->isEnabled(), box);
-    for (const char* name : {"actioninitTempCtrl", "actionSet_Pulse_width", "actionWait_Before_Pulse",
-                             "actionSet_Camera_Feedback", "actionManual_Pulse",
-                             "actionExtra_Wait_for_0_pressure", "actionPulses_per_Point",
-                             "actionSave", "actionLoad"}) {
+    for (const char* name :
+         {"actioninitTempCtrl", "actionSet_Pulse_width", "actionWait_Before_Pulse",
+          "actionSet_Camera_Feedback", "actionManual_Pulse", "actionExtra_Wait_for_0_pressure",
+          "actionPulses_per_Point", "actionSave", "actionLoad"}) {
         QAction* action = w.findChild<QAction*>(QString::fromLatin1(name));
         QVERIFY2(action, name);
         QVERIFY2(!action->isEnabled(), name);
@@ -215,8 +215,9 @@ void FoundationTest::windowFormAndTitle()
     QVERIFY(link->toolTip().startsWith(QStringLiteral("Click to open ")));
     QCOMPARE(link->font().pointSize(), 7);
     QVERIFY(!child<QProgressBar>(&w, "progressBarT")->isTextVisible());
-    QVERIFY(child<QProgressBar>(&w, "progressBarP")->styleSheet().startsWith(
-        QStringLiteral(" QProgressBar::chunk:horizontal")));
+    QVERIFY(child<QProgressBar>(&w, "progressBarP")
+                ->styleSheet()
+                .startsWith(QStringLiteral(" QProgressBar::chunk:horizontal")));
     QVERIFY(child<QLabel>(&w, "label_3")->movie());
 }
 

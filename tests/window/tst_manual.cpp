@@ -86,8 +86,7 @@ void ManualTest::initialisationWritesEveryFrameInOrder()
         QVERIFY2(f.portWasExclusive(d, connections.first()), qPrintable(QString::number(d)));
     }
     // The pollers come back.
-    QVERIFY(f.box->waitFor([&] { return f.box->openConnections(Device::Temperature) == 1; },
-                           3000));
+    QVERIFY(f.box->waitFor([&] { return f.box->openConnections(Device::Temperature) == 1; }, 3000));
 }
 
 void ManualTest::initialisationCompletesWithTheBoxSwitchedOff()
@@ -97,7 +96,8 @@ void ManualTest::initialisationCompletesWithTheBoxSwitchedOff()
     TempSensor* w = f.makeWindow();
     QVERIFY(f.connectAndWaitForReading());
     f.box->stop();
-    f.dialogs.setHandler([](const ScriptedDialogs::Question&) { return ScriptedDialogs::Answer(); });
+    f.dialogs.setHandler(
+        [](const ScriptedDialogs::Question&) { return ScriptedDialogs::Answer(); });
     QElapsedTimer timer;
     timer.start();
     w->initTempCtrl();
@@ -156,8 +156,8 @@ void ManualTest::lateEchoLetsTheRunFrameThrough()
     w->setTemperature();
     QList<QByteArray> written = f.framesSince(Device::Temperature, t0);
     written.removeAll(hex("01 04 03 E8 00 04 71 B9"));
-    QCOMPARE(written, (QList<QByteArray>{hex("01 06 03 EA 00 FD 69 FB"),
-                                         hex("01 06 03 EC 00 01 89 BB")}));
+    QCOMPARE(written,
+             (QList<QByteArray>{hex("01 06 03 EA 00 FD 69 FB"), hex("01 06 03 EC 00 01 89 BB")}));
 }
 
 void ManualTest::returnInTemperatureFieldSendsTheSetPoint()

@@ -37,7 +37,8 @@ WindowState stateOf(TempSensor* w)
     for (const char* name : {"setT", "setPValue", "autoPminEdit", "autoPmaxEdit", "autoPdeltaEdit",
                              "autoTminEdit", "autoTmaxEdit", "autoTdeltaEdit"})
         s.spins.append(findIn<QDoubleSpinBox>(w, name)->value());
-    s.checks = {findIn<QGroupBox>(w, "useP")->isChecked(), findIn<QGroupBox>(w, "useT")->isChecked(),
+    s.checks = {findIn<QGroupBox>(w, "useP")->isChecked(),
+                findIn<QGroupBox>(w, "useT")->isChecked(),
                 findIn<QCheckBox>(w, "rpBox")->isChecked()};
     s.cameraFeedback = findIn<QAction>(w, "actionSet_Camera_Feedback")->isChecked();
     return s;
@@ -95,8 +96,10 @@ void PresetsTest::roundTripInEveryUnit()
     f.dialogs.pushAccept(unit);
     w->setUnits();
     findIn<QDoubleSpinBox>(w, "setT")->setValue(31.4);
-    findIn<QDoubleSpinBox>(w, "setPValue")->setValue(findIn<QDoubleSpinBox>(w, "setPValue")->maximum() / 3);
-    findIn<QDoubleSpinBox>(w, "autoPmaxEdit")->setValue(findIn<QDoubleSpinBox>(w, "autoPmaxEdit")->maximum() / 2);
+    findIn<QDoubleSpinBox>(w, "setPValue")
+        ->setValue(findIn<QDoubleSpinBox>(w, "setPValue")->maximum() / 3);
+    findIn<QDoubleSpinBox>(w, "autoPmaxEdit")
+        ->setValue(findIn<QDoubleSpinBox>(w, "autoPmaxEdit")->maximum() / 2);
     findIn<QDoubleSpinBox>(w, "autoTminEdit")->setValue(-5.5);
     findIn<QGroupBox>(w, "useP")->setChecked(true);
     findIn<QAction>(w, "actionSet_Camera_Feedback")->setChecked(true);

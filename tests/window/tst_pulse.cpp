@@ -80,8 +80,8 @@ void PulseTest::cameraAnswers_data()
     QTest::addColumn<QString>("status");
     QTest::addColumn<int>("boxes");
     QTest::newRow("KE2") << true << false << "Camera answer received" << 0;
-    QTest::newRow("RR2") << false << false << "Warning: Camera did not answer after 5 seconds @ T:"
-                         << 0;
+    QTest::newRow("RR2") << false << false
+                         << "Warning: Camera did not answer after 5 seconds @ T:" << 0;
     QTest::newRow("RR1") << true << true << "" << 1;
 }
 
@@ -200,7 +200,7 @@ void PulseTest::timingDialogs()
 {
     BoxFixture f;
     TempSensor* w = f.makeWindow();
-    f.dialogs.pushCancel(); // pulses per point
+    f.dialogs.pushCancel();  // pulses per point
     f.dialogs.pushAccept(7); // delay between pulses
     w->pulsePerPoint();
     QCOMPARE(f.dialogs.count(QStringLiteral("int")), 2);

@@ -53,8 +53,10 @@ void RunTest::threeByThreeGrid()
     const double temperatures[] = {22, 23, 24};
     for (int i = 0; i < 9; ++i) {
         const QStringList fields = lines[i + 1].split(QLatin1Char(','));
-        QVERIFY2(std::fabs(fields[0].toDouble() - pressures[i % 3]) < 0.005, qPrintable(lines[i + 1]));
-        QVERIFY2(std::fabs(fields[1].toDouble() - temperatures[i / 3]) < 0.1, qPrintable(lines[i + 1]));
+        QVERIFY2(std::fabs(fields[0].toDouble() - pressures[i % 3]) < 0.005,
+                 qPrintable(lines[i + 1]));
+        QVERIFY2(std::fabs(fields[1].toDouble() - temperatures[i / 3]) < 0.1,
+                 qPrintable(lines[i + 1]));
         QVERIFY2(fields[0].contains(QRegularExpression(QStringLiteral("^\\d+\\.\\d{6}$"))),
                  qPrintable(lines[i + 1]));
     }
