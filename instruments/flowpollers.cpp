@@ -10,6 +10,20 @@ BoxPoller::Cycle flowCycle(quint16 port)
                             boxlink::kFlowPollSleepMs, flow::threadPollFrame()};
 }
 
+// The replies in whole lines that match the poller's grammar. A line that is
+// no data frame says nothing about the flow, so it yields nothing.
+QList<flow::PollerReply> matchedReplies(flow::LineAssembler& lines, QRegExp& grammar,
+                                        const QByteArray& bytes)
+{
+    QList<flow::PollerReply> replies;
+    for (const QByteArray& line : lines.feed(bytes)) {
+        const flow::PollerReply reply = flow::parsePollerReply(grammar, QString::fromLatin1(line));
+        if (reply.matched)
+            replies.append(reply);
+    }
+    return replies;
+}
+
 } // namespace
 
 workerN2::workerN2(QString boxAddress, QObject* parent)
@@ -31,13 +45,8 @@ void workerN2::readPressureData()
 {
     if (!onPollerThread())
         return; // the socket belongs to the poller thread
-    for (const QByteArray& line : m_lines.feed(readAnswerBytes())) {
-        const flow::PollerReply reply =
-            flow::parsePollerReply(m_grammar, QString::fromLatin1(line));
-        if (!reply.matched)
-            continue;
+    for (const flow::PollerReply& reply : matchedReplies(m_lines, m_grammar, readAnswerBytes()))
         deliver([this, reply] { emit valueChangedN2(reply.setPoint, reply.massFlow); });
-    }
 }
 
 void workerN2::connectFailed()
@@ -66,12 +75,7 @@ void workerO2::readPressureData()
 {
     if (!onPollerThread())
         return; // the socket belongs to the poller thread
-    for (const QByteArray& line : m_lines.feed(readAnswerBytes())) {
-        const flow::PollerReply reply =
-            flow::parsePollerReply(m_grammar, QString::fromLatin1(line));
-        // A line that is no data frame says nothing about the flow: emit nothing.
-        if (!reply.matched)
-            continue;
+    for (const flow::PollerReply& reply : matchedReplies(m_lines, m_grammar, readAnswerBytes())) {
         deliver([this, reply] {
             emit valueChangedO2(reply.setPoint, reply.massFlow);
             emit checkSignalP();
