@@ -56,6 +56,7 @@ void TempSensor::chooseLogFile()
 
 void TempSensor::writeCalibrationRecord()
 {
+    lastRecord.valid = false;
     if (!ui.groupBox_4->isChecked())
         return;
     records::RecordValues values;
@@ -64,13 +65,16 @@ void TempSensor::writeCalibrationRecord()
     values.temperature = currentT;
     values.n2Text = ui.curPN2_->text();
     values.o2Text = ui.curPO2_->text();
+    const records::LogFileNames names{logFileName, rawLogFileName};
+    records::LogEnds before;
     const records::LogStatus status = records::appendRecord(
-        records::LogFileNames{logFileName, rawLogFileName}, records::layoutFromFilter(logFilter),
-        ui.colorSelectcheckBox->isChecked(), pressureUnitFactor, values);
+        names, records::layoutFromFilter(logFilter), ui.colorSelectcheckBox->isChecked(),
+        pressureUnitFactor, values, &before);
     if (status != records::LogStatus::Ok) {
         // Neither file holds the record; the counter stays where it was.
         showWarningStatus(records::logStatusMessage(status), 4000);
         return;
     }
     recordCounter = qint16(values.number);
+    lastRecord = WrittenRecord{names, before, recordCounter, true};
 }

@@ -45,8 +45,10 @@ void TempSensor::resumePollers()
 
 void TempSensor::doPulse()
 {
-    if (!cameraReady)
+    if (!cameraReady) {
+        lastSequencePulsesSent = 0;
         return;
+    }
     statusBar()->showMessage(tr("Delay before pulse %1 sec").arg(waitBeforePulse),
                              waitBeforePulse * 1000);
     pausePollers();
@@ -70,6 +72,7 @@ void TempSensor::doPulse()
     const QByteArray command =
         pulse::command(ui.actionSet_Camera_Feedback->isChecked(), pulseWidthText);
     const int widthMs = pulseWidthText.toInt();
+    int sent = 0;
     for (int i = 0; i < pulsesPerPoint; ++i) {
         statusBar()->setStyleSheet(QString::fromLatin1(kNormalStatusStyle));
         cameraReady = false;
@@ -79,15 +82,30 @@ void TempSensor::doPulse()
         else
             statusBar()->showMessage(tr("Pulse %1 ms sent, waiting camera...").arg(widthMs), 4900);
 
+        // A connection that failed or that the generator dropped leaves the
+        // socket open but unconnected; it would never connect again.
+        if (pulseSocket->isOpen() && pulseSocket->state() == QAbstractSocket::UnconnectedState)
+            pulseSocket->close();
         boxlink::connectToBox(pulseSocket, boxAddress, boxlink::kPulsePort);
         bool written = false;
         if (pulseSocket->waitForConnected(boxlink::kPulseCommand.connectMs))
             written = pulseSocket->write(command) == command.size();
+        else
+            pulseSocket->abort(); // and closed before the next pulse
+        pulseAnswerBytes = 0;
 
         // A pulse that could not be sent has no answer to wait for, and a
         // generator that stays silent must not hold the run forever.
         QDeadlineTimer answerLimit(written ? kPulseAnswerLimitMs : 0);
         while (!cameraReady) {
+            // The device server hung up before the generator said a word: a
+            // busy port accepts and closes at once, so the command most
+            // likely never reached the generator.
+            if (written && pulseAnswerBytes == 0 &&
+                pulseSocket->state() == QAbstractSocket::UnconnectedState) {
+                written = false;
+                answerLimit = QDeadlineTimer(0);
+            }
             if (answerLimit.hasExpired()) {
                 showWarningStatus(
                     written ? tr("Warning: No answer from the pulse generator @ T:%1 P:%2")
@@ -96,10 +114,15 @@ void TempSensor::doPulse()
                             : tr("Warning: Can't reach the pulse generator, pulse not sent."),
                     4000);
                 cameraReady = true;
+                // A late answer must not pass for the next pulse's.
+                pulseSocket->abort();
+                pulseSocket->close();
+                pulseAnswer.clear();
                 break;
             }
             boxlink::tick();
         }
+        sent += written ? 1 : 0;
 
         if (i < pulsesPerPoint - 1) {
             pulseTimer.setSingleShot(true);
@@ -115,13 +138,16 @@ void TempSensor::doPulse()
             } while (!timerExpired);
         }
     }
+    lastSequencePulsesSent = sent;
     resumePollers();
 }
 
 void TempSensor::readPulseFeedbackData()
 {
     // The answer may come in pieces; decide once it is whole.
-    if (!pulseAnswer.add(pulseSocket->readAll()))
+    const QByteArray bytes = pulseSocket->readAll();
+    pulseAnswerBytes += bytes.size();
+    if (!pulseAnswer.add(bytes))
         return;
     const QString text = pulseAnswer.text();
     pulseAnswer.clear();

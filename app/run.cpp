@@ -45,6 +45,34 @@ void TempSensor::setPressurePoint(int index)
     ui.setPValue->setValue(sweep::pressurePointDisplay(index, pStart, pDelta, pressureUnitFactor));
 }
 
+bool TempSensor::recordAndPulsePoint()
+{
+    writeCalibrationRecord();
+    doPulse();
+    if (lastSequencePulsesSent > 0)
+        return true;
+    // Not one pulse reached the generator, so the camera took no image here: a
+    // record naming those images would be false, and every later image number
+    // would be one ahead of the camera's. The record goes and the point is
+    // repeated at the next reading.
+    if (lastRecord.valid) {
+        lastRecord.valid = false;
+        if (records::withdrawRecord(lastRecord.names, lastRecord.before)) {
+            if (recordCounter == lastRecord.number)
+                recordCounter = qint16(lastRecord.number - 1);
+        } else {
+            showWarningStatus(tr("Warning: Can't take back log record %1.").arg(lastRecord.number),
+                              4000);
+            return false;
+        }
+    }
+    showWarningStatus(tr("Warning: Can't reach the pulse generator @ T:%1 P:%2, point repeated.")
+                          .arg(ui.curT->text().toDouble(), 0, 'f', 1)
+                          .arg(ui.curP->text().toDouble(), 0, 'f', 1),
+                      4000);
+    return false;
+}
+
 void TempSensor::autoStartCalibration(bool on)
 {
     // Readings that arrive while the run starts or stops must not run a step
@@ -126,8 +154,8 @@ void TempSensor::autoCheck()
         turnGas(false);
 
     if (refMode && refTReached && refPReached) {
-        writeCalibrationRecord();
-        doPulse();
+        if (!recordAndPulsePoint())
+            return;
         ui.autoStartButton->setChecked(false);
         refMode = refTReached = refPReached = false;
     }
@@ -157,10 +185,8 @@ void TempSensor::autoCheck()
         turnGas(false);
 
     if (pIndex < pSteps && pressureSweepOn && running) {
-        writeCalibrationRecord();
-        doPulse();
         // Stopped while the pulses were under way: no set point may move now.
-        if (!running)
+        if (!recordAndPulsePoint() || !running)
             return;
         pIndex += 1;
         pressureReached = false;
@@ -180,9 +206,7 @@ void TempSensor::autoCheck()
     if (tIndex >= tSteps || !temperatureSweepOn)
         return;
     if (!pressureSweepOn && running) {
-        writeCalibrationRecord();
-        doPulse();
-        if (!running)
+        if (!recordAndPulsePoint() || !running)
             return;
     }
     tIndex += 1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "flowpollers.h"
+#include "logfiles.h"
 #include "modbusframes.h"
 #include "pulseprotocol.h"
 #include "ui_tempsensor.h"
@@ -105,6 +106,7 @@ private:
     void saveSettings();
     void setPressurePoint(int index);
     void writeCalibrationRecord();
+    bool recordAndPulsePoint();
     void showWarningStatus(const QString& text, int ms);
 
     static const char* const kWarningStatusStyle;
@@ -154,6 +156,10 @@ private:
     qint32 extraWaitForZeroP = 0;
     qint32 delayBetweenPulses = 0;
     pulse::AnswerCollector pulseAnswer;
+    // Commands of the last whole sequence that reached the generator.
+    int lastSequencePulsesSent = 0;
+    // Bytes the generator sent back since the last command.
+    qint64 pulseAnswerBytes = 0;
 
     // Sweep plan and run state.
     bool pressureSweepOn = false;
@@ -178,6 +184,14 @@ private:
     QString rawLogFileName;
     QString logFilter;
     QString presetPath;
+    // The record written last, to take it back when its images were never taken.
+    struct WrittenRecord
+    {
+        records::LogFileNames names;
+        records::LogEnds before;
+        qint16 number = 0;
+        bool valid = false;
+    } lastRecord;
 
     // Dialogs and status bar.
     FindDialog* findDialog = nullptr;

@@ -93,7 +93,7 @@ LogStatus createLogFiles(const LogFileNames& names, LogLayout layout, bool color
 }
 
 LogStatus appendLogLines(const LogFileNames& names, const QByteArray& logLine,
-                         const QByteArray& rawLine)
+                         const QByteArray& rawLine, LogEnds* before)
 {
     const QIODevice::OpenMode mode =
         QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered;
@@ -116,15 +116,28 @@ LogStatus appendLogLines(const LogFileNames& names, const QByteArray& logLine,
         // images, so both files go back to where they were.
         restoreSize(log, logSize);
         restoreSize(raw, rawSize);
+    } else if (before) {
+        *before = LogEnds{logSize, rawSize};
     }
     return status;
 }
 
+bool withdrawRecord(const LogFileNames& names, const LogEnds& before)
+{
+    if (before.log < 0 || before.rawLog < 0)
+        return false;
+    QFile log(names.log);
+    QFile raw(names.rawLog);
+    if (log.size() < before.log || raw.size() < before.rawLog)
+        return false;
+    return log.resize(before.log) && raw.resize(before.rawLog);
+}
+
 LogStatus appendRecord(const LogFileNames& names, LogLayout layout, bool color, double unitFactor,
-                       const RecordValues& values)
+                       const RecordValues& values, LogEnds* before)
 {
     return appendLogLines(names, calibrationRecord(layout, color, unitFactor, values),
-                          rawRecord(unitFactor, values));
+                          rawRecord(unitFactor, values), before);
 }
 
 } // namespace records

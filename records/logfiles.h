@@ -47,14 +47,27 @@ LogFileNames logFileNamesFor(const QString& chosenPath, const QString& filter);
 LogStatus createLogFiles(const LogFileNames& names, LogLayout layout, bool color,
                          double unitFactor);
 
+// Where both files ended before a record went in: enough to take it back.
+struct LogEnds
+{
+    qint64 log = -1;
+    qint64 rawLog = -1;
+};
+
 // Appends one line to each file, or leaves both as they were: whatever reached
-// either file is cut off again when the other cannot take its line.
+// either file is cut off again when the other cannot take its line. On Ok,
+// *before (when given) says where the files ended before the lines.
 LogStatus appendLogLines(const LogFileNames& names, const QByteArray& logLine,
-                         const QByteArray& rawLine);
+                         const QByteArray& rawLine, LogEnds* before = nullptr);
 
 // One calibration point into both files. The caller advances its record
 // counter to values.number only when this returns Ok.
 LogStatus appendRecord(const LogFileNames& names, LogLayout layout, bool color, double unitFactor,
-                       const RecordValues& values);
+                       const RecordValues& values, LogEnds* before = nullptr);
+
+// Takes the last record out of both files again by cutting them back to where
+// they ended before it. Refuses (false, nothing changed) when either file is
+// already shorter than that, since then it no longer ends with that record.
+bool withdrawRecord(const LogFileNames& names, const LogEnds& before);
 
 } // namespace records

@@ -52,6 +52,7 @@ private slots:
     void appendRecords();
     void appendIsAllOrNothing_data();
     void appendIsAllOrNothing();
+    void withdrawTakesBackTheLastRecord();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -242,6 +243,38 @@ void TestLogFiles::appendIsAllOrNothing()
              expected);
     QCOMPARE(contents(goodLog), logBefore);
     QCOMPARE(contents(goodRaw), rawBefore);
+}
+
+void TestLogFiles::withdrawTakesBackTheLastRecord()
+{
+    const LogFileNames names = records::logFileNamesFor(path("run.cls"), "*.cls");
+    QCOMPARE(records::createLogFiles(names, LogLayout::Cls, true, 1.0), LogStatus::Ok);
+    QCOMPARE(records::appendRecord(names, LogLayout::Cls, true, 1.0, point(1, 1.0f, 22.0f)),
+             LogStatus::Ok);
+    const QByteArray logBefore = contents(names.log);
+    const QByteArray rawBefore = contents(names.rawLog);
+
+    records::LogEnds ends;
+    QCOMPARE(records::appendRecord(names, LogLayout::Cls, true, 1.0, point(2, 2.0f, 23.0f), &ends),
+             LogStatus::Ok);
+    QCOMPARE(ends.log, qint64(logBefore.size()));
+    QCOMPARE(ends.rawLog, qint64(rawBefore.size()));
+    QVERIFY(records::withdrawRecord(names, ends));
+    QCOMPARE(contents(names.log), logBefore);
+    QCOMPARE(contents(names.rawLog), rawBefore);
+    // The same number goes in again, in its place.
+    QCOMPARE(records::appendRecord(names, LogLayout::Cls, true, 1.0, point(2, 2.5f, 23.0f)),
+             LogStatus::Ok);
+    QVERIFY(contents(names.log).endsWith(
+        "2.500000 23.0 calib_000002_p.tif 1 calib_000002_r.tif 1\r\n"));
+
+    // Files that are already shorter no longer end with that record: untouched.
+    writeFile(names.rawLog, "#\r\n");
+    const QByteArray logNow = contents(names.log);
+    QVERIFY(!records::withdrawRecord(names, ends));
+    QCOMPARE(contents(names.log), logNow);
+    QCOMPARE(contents(names.rawLog), QByteArray("#\r\n"));
+    QVERIFY(!records::withdrawRecord(names, records::LogEnds()));
 }
 
 QTEST_GUILESS_MAIN(TestLogFiles)

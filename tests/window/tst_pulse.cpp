@@ -183,17 +183,33 @@ void PulseTest::silentGeneratorDoesNotHoldTheSequence()
 void PulseTest::unreachableGeneratorIsNotWaitedFor()
 {
     BoxFixture f;
-    boxsim::Faults refuse;
-    refuse.refuse = true;
     QVERIFY(f.startBox());
     TempSensor* w = f.makeWindow();
     QVERIFY(f.connectAndWaitForReading());
-    f.box->stop();
+    // A busy device server accepts and hangs up at once.
+    boxsim::Faults refuse;
+    refuse.refuse = true;
+    f.box->setFaults(Device::Pulse, refuse);
     QElapsedTimer timer;
     timer.start();
     w->doPulse();
     QVERIFY(timer.elapsed() < 3000 * testenv::timingSlack());
-    QVERIFY(w->statusBar()->currentMessage().startsWith(QStringLiteral("Warning:")));
+    QCOMPARE(w->statusBar()->currentMessage(),
+             QStringLiteral("Warning: Can't reach the pulse generator, pulse not sent."));
+    QVERIFY(pulseCommands(f).isEmpty());
+
+    // The generator is back: the next pulse connects again and goes out.
+    f.box->setFaults(Device::Pulse, boxsim::Faults());
+    w->doPulse();
+    QCOMPARE(pulseCommands(f), QStringList{QStringLiteral("#010")});
+    QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("OK"));
+
+    // Nobody listens at all.
+    f.box->stop();
+    timer.restart();
+    w->doPulse();
+    QVERIFY(timer.elapsed() < 3000 * testenv::timingSlack());
+    QVERIFY(w->statusBar()->currentMessage().startsWith(QStringLiteral("Warning: Can't reach")));
 }
 
 void PulseTest::timingDialogs()

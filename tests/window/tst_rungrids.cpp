@@ -5,6 +5,7 @@
 #include "testenv.h"
 
 #include <QCheckBox>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -20,6 +21,7 @@ private slots:
     void downwardTemperatureOnly();
     void pressureOnlyInKpaWithClsLayout();
     void referencePointEndsTheRun();
+    void pointWithoutPulseIsRepeated();
 };
 
 void RunGridsTest::initTestCase()
@@ -137,6 +139,53 @@ void RunGridsTest::referencePointEndsTheRun()
     const QString mismatch = checkRecordsAgainstTruth(f, lines);
     QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
     QCOMPARE(temperatureSetPoints(f), (QList<double>{23, 22}));
+}
+
+void RunGridsTest::pointWithoutPulseIsRepeated()
+{
+    QTemporaryDir dir;
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    Grid grid;
+    grid.useP = true;
+    grid.pFrom = 0;
+    grid.pTo = 2;
+    grid.pStep = 2;
+    planGrid(f, grid);
+    const QString logPath = dir.filePath(QStringLiteral("again.csv"));
+    chooseLog(f, logPath);
+
+    // The device server turns the first point's pulse away; it takes the next.
+    boxsim::Faults refuse;
+    refuse.refuse = true;
+    f.box->setFaults(Device::Pulse, refuse);
+    QStringList warnings;
+    connect(w->statusBar(), &QStatusBar::messageChanged, this, [&](const QString& text) {
+        if (!text.endsWith(QLatin1String("point repeated.")))
+            return;
+        warnings << text;
+        f.box->setFaults(Device::Pulse, boxsim::Faults());
+    });
+    QVERIFY(runToEnd(f, 120000));
+
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY2(warnings[0].startsWith(QStringLiteral("Warning: Can't reach the pulse generator @ ")),
+             qPrintable(warnings[0]));
+    QCOMPARE(f.box->frames(Device::Pulse).size(), 2);
+    // The record of the point that had no image is gone, and its number is
+    // the repeated point's.
+    const QStringList lines = logLines(logPath);
+    QCOMPARE(lines.size(), 3);
+    QVERIFY(lines[1].contains(QStringLiteral("calib_000001_p.tif")));
+    QVERIFY(lines[2].contains(QStringLiteral("calib_000002_p.tif")));
+    const QString mismatch = checkRecordsAgainstTruth(f, lines);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    const QStringList raw = logLines(dir.filePath(QStringLiteral("again_SLPM.csv")));
+    QCOMPARE(raw.size(), 3);
+    QVERIFY(raw[1].startsWith(QStringLiteral("000001,")));
+    QVERIFY(raw[2].startsWith(QStringLiteral("000002,")));
 }
 
 QTEST_MAIN(RunGridsTest)
