@@ -66,13 +66,17 @@ void checkLine(const QByteArray& bytes)
 
     const QString line = QString::fromLatin1(bytes);
     const bool windowMatch = window.indexIn(line, 0) != -1;
-    const flow::PollerReply n2Reply = flow::parsePollerReply(n2, line);
-    const flow::PollerReply o2Reply = flow::parsePollerReply(o2, line);
-
+    const bool n2Match = n2.indexIn(line, 0) != -1;
+    const bool o2Match = o2.indexIn(line, 0) != -1;
     // The window's set-point field is the unsigned form of the pollers'; the
     // N2 grammar only adds a trailing ".*".
+    FUZZ_CHECK(n2Match == o2Match);
+    FUZZ_CHECK(!windowMatch || o2Match);
+
+    const flow::PollerReply n2Reply = flow::parsePollerReply(n2, line);
+    const flow::PollerReply o2Reply = flow::parsePollerReply(o2, line);
     FUZZ_CHECK(n2Reply.matched == o2Reply.matched);
-    FUZZ_CHECK(!windowMatch || o2Reply.matched);
+    FUZZ_CHECK(!o2Reply.matched || o2Match); // a reading comes from a data line only
     if (!o2Reply.matched) {
         FUZZ_CHECK(o2Reply.massFlow == 0 && o2Reply.setPoint == 0);
         return;

@@ -105,11 +105,17 @@ QString n2PollerGrammar()
 PollerReply parsePollerReply(QRegExp& grammar, const QString& text)
 {
     PollerReply reply;
-    reply.matched = grammar.indexIn(text, 0) != -1;
-    if (reply.matched) {
-        reply.setPoint = grammar.cap(kSetPointCapture).toFloat();
-        reply.massFlow = grammar.cap(kMassFlowCapture).toFloat();
-    }
+    if (grammar.indexIn(text, 0) == -1)
+        return reply;
+    const float setPoint = grammar.cap(kSetPointCapture).toFloat();
+    const float massFlow = grammar.cap(kMassFlowCapture).toFloat();
+    // A field of a mangled line may hold more digits than a float can: an
+    // infinite flow would become an infinite pressure in the log.
+    if (!std::isfinite(setPoint) || !std::isfinite(massFlow))
+        return reply;
+    reply.matched = true;
+    reply.setPoint = setPoint;
+    reply.massFlow = massFlow;
     return reply;
 }
 

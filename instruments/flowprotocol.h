@@ -47,8 +47,8 @@ struct PollerReply
     float massFlow = 0; // field 4
 };
 
-// Searches `text` from position 0 with a poller grammar. Without a match both
-// values are 0.
+// Searches `text` from position 0 with a poller grammar. Without a match, or
+// when a field is too long for a finite float, both values are 0.
 PollerReply parsePollerReply(QRegExp& grammar, const QString& text);
 
 // Collects the bytes of one connection into lines ended by CR. A LF right after

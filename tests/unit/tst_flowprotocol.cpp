@@ -82,6 +82,17 @@ private slots:
         const PollerReply none = parsePollerReply(o2, QStringLiteral("\r"));
         QVERIFY(!none.matched);
         QCOMPARE(none.massFlow, 0.0f);
+
+        // Digits beyond a float's range in either field: no reading at all.
+        const QString huge(60, QLatin1Char('9'));
+        for (const QString& line :
+             {QStringLiteral("A +014.70 +024.50 +000.00 +%1.25 001.30 O2").arg(huge),
+              QStringLiteral("A +014.70 +024.50 +000.00 +001.25 %1.30 O2").arg(huge)}) {
+            const PollerReply r = parsePollerReply(o2, line);
+            QVERIFY(!r.matched);
+            QCOMPARE(r.massFlow, 0.0f);
+            QCOMPARE(r.setPoint, 0.0f);
+        }
     }
 
     void lineAssembler()
