@@ -3,6 +3,7 @@
 #include "units.h"
 
 #include <QCoreApplication>
+#include <QIODevice>
 
 #include <cmath>
 
@@ -30,6 +31,50 @@ double readDouble(const QSettings& settings, const QString& key, double fallback
 {
     const double value = settings.value(key, fallback).toDouble();
     return std::isfinite(value) ? value : 0.0;
+}
+
+// The toolkit's INI reader turns values such as "@Variant(...)" back into
+// serialised objects, and a hand-edited or damaged file can make that
+// allocate without bound. Presets only ever hold plain numbers and words, so
+// they are read through a format that keeps every value a plain string.
+bool readPlainIni(QIODevice& device, QSettings::SettingsMap& map)
+{
+    QString section;
+    while (!device.atEnd()) {
+        const QString line = QString::fromUtf8(device.readLine()).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) ||
+            line.startsWith(QLatin1Char('#')))
+            continue;
+        if (line.startsWith(QLatin1Char('['))) {
+            const int end = line.indexOf(QLatin1Char(']'));
+            section = line.mid(1, end < 0 ? -1 : end - 1).trimmed();
+            if (section.compare(QLatin1String("General"), Qt::CaseInsensitive) == 0)
+                section.clear();
+            continue;
+        }
+        const int equals = line.indexOf(QLatin1Char('='));
+        if (equals <= 0)
+            continue;
+        const QString key = line.left(equals).trimmed();
+        QString value = line.mid(equals + 1).trimmed();
+        if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) &&
+            value.endsWith(QLatin1Char('"')))
+            value = value.mid(1, value.size() - 2);
+        map.insert(section.isEmpty() ? key : section + QLatin1Char('/') + key, value);
+    }
+    return true;
+}
+
+bool refuseToWrite(QIODevice&, const QSettings::SettingsMap&)
+{
+    return false;
+}
+
+QSettings::Format plainIniFormat()
+{
+    static const QSettings::Format format =
+        QSettings::registerFormat(QStringLiteral("ini"), readPlainIni, refuseToWrite);
+    return format;
 }
 
 } // namespace
@@ -118,7 +163,7 @@ bool writePreset(const QString& path, const PresetValues& values)
 
 PresetReadResult readPreset(const QString& path)
 {
-    const QSettings settings(path, QSettings::IniFormat);
+    const QSettings settings(path, plainIniFormat());
     PresetReadResult result;
     PresetValues& v = result.values;
     const PresetValues defaults;

@@ -399,6 +399,12 @@ void TestPresetFile::garbage_data()
         << QByteArray("[Main]\nPULSE_WIDTH=@Variant(\\0\\0\\0\\x7f\\xff)\n"
                       "WAIT_BEFORE_PULSE=@Variant(\n"
                       "DELAY_BETWEEN_PULSES=@ByteArray(\n");
+    // A serialised list whose length field is garbage: the toolkit's own INI
+    // reader would try to allocate it, and an escape can spell the '@'.
+    static const char hugeList[] =
+        "[Main]\nPULSE_WIDTH=@Variant(\\0\\0\\0\\t2\0\0)\n"
+        "WAIT_BEFORE_PULSE=\\x40Variant(\\0\\0\\0\\t\\xff\\xff\\xff\\xff)\n";
+    QTest::newRow("variant with a huge list") << QByteArray(hugeList, sizeof hugeList - 1);
     QTest::newRow("quotes and escapes") << QByteArray("[Main]\nPULSE_WIDTH=\"5\nUNITS=\\x\\\n");
     QTest::newRow("long line") << QByteArray("[Main]\nPULSE_WIDTH=") + QByteArray(200000, '9');
 }
