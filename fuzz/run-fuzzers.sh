@@ -20,6 +20,9 @@ fi
 build="${BUILD_DIR:-$root/build-fuzz}"
 jobs="${FUZZ_JOBS:-1}"
 
+# Debian's clang and its libFuzzer runtime.
+tools/deps.sh clang-14 libclang-rt-14-dev
+
 CC="${CC:-clang-14}" CXX="${CXX:-clang++-14}" cmake -S "$root" -B "$build" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBAROTERM_BUILD_FUZZERS=ON \
   -DBAROTERM_BUILD_TESTS=OFF -DBAROTERM_BUILD_BENCH=OFF >/dev/null
