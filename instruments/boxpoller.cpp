@@ -25,6 +25,47 @@ extern "C" void __tsan_release(void* addr);
 #define HANDING_OVER_TO(sync) static_cast<void>(sync)
 #endif
 
+namespace {
+
+// A call handed to another thread as an event of our own: the event is
+// complete before it is released to the receiver, which takes it over before
+// it looks at it (a queued functor is finished inside the toolkit, where the
+// sanitizer cannot see).
+class CallEvent : public QEvent
+{
+public:
+    explicit CallEvent(std::function<void()> call) : QEvent(callType()), m_call(std::move(call))
+    {
+        HANDING_OVER_TO(this);
+    }
+    static QEvent::Type callType()
+    {
+        static const QEvent::Type type = QEvent::Type(QEvent::registerEventType());
+        return type;
+    }
+    void run() const { m_call(); }
+
+private:
+    std::function<void()> m_call;
+};
+
+void postCall(QObject* receiver, std::function<void()> call)
+{
+    QCoreApplication::postEvent(receiver, new CallEvent(std::move(call)));
+}
+
+// For a receiver's event(): runs a posted call, or tells the caller to handle the event.
+bool runPostedCall(QEvent* event)
+{
+    HANDED_OVER_FROM(event); // a no-op for events nobody handed over
+    if (event->type() != CallEvent::callType())
+        return false;
+    static_cast<CallEvent*>(event)->run();
+    return true;
+}
+
+} // namespace
+
 // The poller thread's side: socket, timers and the poll cycle. Created and
 // destroyed by run(), so every object in it belongs to the poller thread.
 class BoxPoller::Session : public QObject
@@ -41,6 +82,9 @@ public:
 
     QTcpSocket socket;
     quint64 generation;
+
+protected:
+    bool event(QEvent* event) override { return runPostedCall(event) || QObject::event(event); }
 
 private:
     enum class Step
@@ -226,6 +270,11 @@ void BoxPoller::stopAndWait()
     HANDED_OVER_FROM(this);
 }
 
+bool BoxPoller::event(QEvent* event)
+{
+    return runPostedCall(event) || QThread::event(event);
+}
+
 QString BoxPoller::hostAddress() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -254,16 +303,13 @@ void BoxPoller::request(const std::function<void(Session&)>& task, bool wait)
         if (!m_session)
             return; // not running: there is no connection
         Session* session = m_session;
-        auto call = [session, task, done] {
-            HANDED_OVER_FROM(session);
+        postCall(session, [session, task, done] {
             task(*session);
             std::lock_guard<std::mutex> lock(done->mutex);
             done->done = true;
             done->changed.notify_all();
             HANDING_OVER_TO(done.get());
-        };
-        HANDING_OVER_TO(session);
-        QMetaObject::invokeMethod(session, std::move(call), Qt::QueuedConnection);
+        });
     }
     if (!wait)
         return;
@@ -311,6 +357,15 @@ void BoxPoller::pollUntilStopped(bool clearPause)
         qWarning("BoxPoller: run() called outside the poller thread");
         return;
     }
+    // The thread's last work on this object is the finished() signal: its
+    // queued receivers (the owner's deleteLater) are served before this slot,
+    // connected after them, hands the object over to whoever joins.
+    if (!m_finishHandOverConnected) {
+        m_finishHandOverConnected = true;
+        connect(
+            this, &QThread::finished, this, [this] { HANDING_OVER_TO(this); },
+            Qt::DirectConnection);
+    }
     runSession();
     // A poller started again polls again. Clearing here rather than at the start
     // keeps a pause requested right after start() from being lost.
@@ -356,11 +411,8 @@ void BoxPoller::pauseFromPollerThread()
 void BoxPoller::deliver(std::function<void()> emitSignals)
 {
     const quint64 generation = m_session ? m_session->generation : m_generation.load();
-    auto call = [this, generation, emitSignals = std::move(emitSignals)] {
-        HANDED_OVER_FROM(this);
+    postCall(this, [this, generation, emitSignals = std::move(emitSignals)] {
         if (generation == m_generation.load())
             emitSignals();
-    };
-    HANDING_OVER_TO(this);
-    QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+    });
 }

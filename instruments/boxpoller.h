@@ -70,6 +70,8 @@ protected:
     // changed since the connection that produced it.
     void deliver(std::function<void()> emitSignals);
 
+    bool event(QEvent* event) override;
+
 private:
     class Session;
     friend class Session;
@@ -84,6 +86,7 @@ private:
     QString m_address;
     Session* m_session = nullptr; // lives on the poller thread while run() runs
     std::atomic<bool> m_stop{false};
+    bool m_finishHandOverConnected = false; // poller thread only
     std::atomic<bool> m_paused{false};
     std::atomic<quint64> m_generation{0}; // bumped by every re-address
 };

@@ -2,7 +2,7 @@
 # Installs what is missing, builds everything and runs the whole test suite.
 #   tools/run-tests.sh           the normal build (build/)
 #   tools/run-tests.sh --asan    with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)
-#   tools/run-tests.sh --tsan    the poller and run tests with ThreadSanitizer (build-tsan/)
+#   tools/run-tests.sh --tsan    the poller, run and soak tests with ThreadSanitizer (build-tsan/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,10 +32,14 @@ case "$mode" in
     cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBAROTERM_SANITIZE=thread \
       -DBAROTERM_BUILD_BENCH=OFF >/dev/null
     cmake --build build-tsan -j"$jobs"
-    export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
+    # Debian's Qt is not built for the sanitizer: its own memory work (event
+    # queues, containers, thread joins) is left unchecked, ours is checked in
+    # full. Hand-overs through the toolkit are marked in the code; no report is
+    # suppressed.
+    export TSAN_OPTIONS="ignore_noninstrumented_modules=1:halt_on_error=1:second_deadlock_stack=1"
     export BAROTERM_TIMING_SLACK=5
     (cd build-tsan && ctest -j"$jobs" --output-on-failure --timeout 1800 \
-      -R 'tst_(temperaturepoller|flowpollers|pollerfaults|boxlink|connection|manual|pulse|run)')
+      -R 'tst_(temperaturepoller|flowpollers|pollerfaults|boxlink|connection|manual|pulse|run|soak)')
     ;;
   *)
     echo "usage: $0 [--asan|--tsan]" >&2

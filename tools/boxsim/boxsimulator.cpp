@@ -10,41 +10,22 @@
 #include <QTimer>
 
 #include <functional>
-#include <future>
 #include <mutex>
-
-// Qt's event queue is invisible to the thread sanitizer (Debian's Qt is not
-// instrumented); mark the hand-over of a posted call so it sees the ordering.
-#if defined(__SANITIZE_THREAD__)
-extern "C" void __tsan_acquire(void* addr);
-extern "C" void __tsan_release(void* addr);
-#define SIM_HANDED_OVER_FROM(sync) __tsan_acquire(static_cast<void*>(sync))
-#define SIM_HANDING_OVER_TO(sync) __tsan_release(static_cast<void*>(sync))
-#else
-#define SIM_HANDED_OVER_FROM(sync) static_cast<void>(sync)
-#define SIM_HANDING_OVER_TO(sync) static_cast<void>(sync)
-#endif
 
 namespace boxsim {
 
 namespace {
 
-// Runs `work` on the engine's thread and waits for it. A standard promise
-// rather than a blocking queued call, so thread checkers see the hand-over.
-void runOnEngineThread(QObject* engine, const std::function<void()>& work)
+// A copy of a record list that shares no list storage with the simulator's:
+// the simulator appends to its own on its thread, and a list shared between
+// threads decides on copy or reuse where the thread sanitizer cannot see.
+template <typename T> QList<T> unshared(const QList<T>& list)
 {
-    std::promise<void> done;
-    std::future<void> finished = done.get_future();
-    SIM_HANDING_OVER_TO(&done);
-    QMetaObject::invokeMethod(
-        engine,
-        [&] {
-            SIM_HANDED_OVER_FROM(&done);
-            work();
-            done.set_value();
-        },
-        Qt::QueuedConnection);
-    finished.wait();
+    QList<T> copy;
+    copy.reserve(list.size());
+    for (const T& item : list)
+        copy.append(item);
+    return copy;
 }
 
 } // namespace
@@ -99,7 +80,7 @@ bool BoxSimulator::start(QString* error)
 
     bool ok = false;
     QString message;
-    runOnEngineThread(engine, [&] { ok = engine->listen(&message); });
+    engine->runOnOwnThread([&] { ok = engine->listen(&message); });
     if (!ok) {
         thread->quit();
         thread->wait();
@@ -121,7 +102,7 @@ void BoxSimulator::stop()
     if (!d->thread)
         return;
     detail::Engine* engine = d->engine;
-    runOnEngineThread(engine, [engine] { engine->shutdown(); });
+    engine->runOnOwnThread([engine] { engine->shutdown(); });
     d->thread->quit();
     d->thread->wait();
     delete d->thread;
@@ -191,13 +172,13 @@ void BoxSimulator::setRandomFaults(bool enabled, quint32 seed)
 QList<QByteArray> BoxSimulator::injectedFaults(Device device) const
 {
     std::lock_guard<std::mutex> lock(d->state.mutex);
-    return d->state.injected[size_t(device)];
+    return unshared(d->state.injected[size_t(device)]);
 }
 
 QList<Event> BoxSimulator::events() const
 {
     std::lock_guard<std::mutex> lock(d->state.mutex);
-    return d->state.events;
+    return unshared(d->state.events);
 }
 
 QList<Event> BoxSimulator::events(Device device) const
@@ -214,13 +195,13 @@ QList<Event> BoxSimulator::events(Device device) const
 QList<Frame> BoxSimulator::frames(Device device) const
 {
     std::lock_guard<std::mutex> lock(d->state.mutex);
-    return d->state.frames[size_t(device)];
+    return unshared(d->state.frames[size_t(device)]);
 }
 
 QList<QByteArray> BoxSimulator::httpRequests() const
 {
     std::lock_guard<std::mutex> lock(d->state.mutex);
-    return d->state.httpRequests;
+    return unshared(d->state.httpRequests);
 }
 
 void BoxSimulator::clearRecord()
@@ -248,8 +229,7 @@ bool BoxSimulator::waitFor(const std::function<bool()>& condition, int timeoutMs
     QTimer tick;
     tick.setSingleShot(true);
     QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(&d->state.notifier, &detail::Notifier::changed, &loop, &QEventLoop::quit,
-                     Qt::QueuedConnection);
+    QObject::connect(&d->state.notifier, &detail::Notifier::changed, &loop, &QEventLoop::quit);
     for (;;) {
         const qint64 left = deadline.remainingTime();
         if (left <= 0)
@@ -352,7 +332,7 @@ double BoxSimulator::airPressureBar() const
 QList<PulseTruth> BoxSimulator::pulseTruth() const
 {
     std::lock_guard<std::mutex> lock(d->state.mutex);
-    return d->state.pulseTruth;
+    return unshared(d->state.pulseTruth);
 }
 
 int BoxSimulator::openConnections(Device device) const

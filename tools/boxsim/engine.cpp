@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <future>
 
 namespace boxsim {
 namespace detail {
@@ -172,6 +173,32 @@ void Engine::shutdown()
         s->open.fill(0);
     }
     log.close();
+}
+
+void Engine::runOnOwnThread(const std::function<void()>& work)
+{
+    std::promise<void> done;
+    std::future<void> finished = done.get_future();
+    {
+        std::lock_guard<std::mutex> lock(m_workMutex);
+        m_pendingWork = [&] {
+            work();
+            done.set_value();
+        };
+    }
+    QMetaObject::invokeMethod(this, "runPendingWork", Qt::QueuedConnection);
+    finished.wait();
+}
+
+void Engine::runPendingWork()
+{
+    std::function<void()> work;
+    {
+        std::lock_guard<std::mutex> lock(m_workMutex);
+        work.swap(m_pendingWork);
+    }
+    if (work)
+        work();
 }
 
 void Engine::accept(Device device)
@@ -690,7 +717,7 @@ void Engine::recordEvent(Device device, Event::Kind kind, quint64 id, const QByt
         e.bytes = bytes;
         s->events.append(e);
     }
-    emit s->notifier.changed();
+    s->notifier.notify();
 }
 
 void Engine::recordFrame(const Connection& c, const QByteArray& frame, const QByteArray& what)
@@ -706,7 +733,7 @@ void Engine::recordFrame(const Connection& c, const QByteArray& frame, const QBy
         if (c.device == Http)
             s->httpRequests.append(frame);
     }
-    emit s->notifier.changed();
+    s->notifier.notify();
     const QByteArray shown = c.device == Temperature ? wire::hex(frame) : wire::printable(frame);
     trace(c.device, c.id, "<-", shown + "   " + what);
 }

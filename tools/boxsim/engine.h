@@ -7,7 +7,9 @@
 #include <QObject>
 
 #include <array>
+#include <functional>
 #include <map>
+#include <mutex>
 
 class QTcpServer;
 class QTcpSocket;
@@ -27,8 +29,16 @@ public:
 
     bool listen(QString* error);
     void shutdown();
+    // From another thread: runs `work` on the engine's thread and returns once it is done.
+    void runOnOwnThread(const std::function<void()>& work);
 
 private:
+    // The work of runOnOwnThread() travels under a standard mutex, which the
+    // thread sanitizer sees, rather than inside a queued functor.
+    Q_INVOKABLE void runPendingWork();
+    std::mutex m_workMutex;
+    std::function<void()> m_pendingWork;
+
     struct Chunk
     {
         qint64 dueMs = 0;

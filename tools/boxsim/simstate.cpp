@@ -1,5 +1,11 @@
 #include "simstate.h"
 
+#include "handover.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QThread>
+
 #include <cmath>
 
 namespace boxsim {
@@ -18,6 +24,41 @@ int tenths(double celsius)
 }
 
 } // namespace
+
+namespace {
+
+QEvent::Type changedEventType()
+{
+    static const QEvent::Type type = QEvent::Type(QEvent::registerEventType());
+    return type;
+}
+
+} // namespace
+
+Notifier::~Notifier()
+{
+    if (thread() == QThread::currentThread())
+        QCoreApplication::sendPostedEvents(this, changedEventType());
+}
+
+void Notifier::notify()
+{
+    // The event is made here and freed on the other thread: the sanitizer is
+    // told, since the toolkit's queue that orders the two is invisible to it.
+    auto* changedEvent = new QEvent(changedEventType());
+    SIM_HANDING_OVER_TO(changedEvent);
+    QCoreApplication::postEvent(this, changedEvent);
+}
+
+bool Notifier::event(QEvent* event)
+{
+    // Before the event is even looked at (a no-op for events nobody handed over).
+    SIM_HANDED_OVER_FROM(event);
+    if (event->type() != changedEventType())
+        return QObject::event(event);
+    emit changed();
+    return true;
+}
 
 void Lag::advance(qint64 nowMs, double tauS, double snap)
 {

@@ -12,13 +12,22 @@
 namespace boxsim {
 namespace detail {
 
-// Wakes the bounded waits when something was recorded; emitted from the
-// simulator's thread, delivered queued to each waiting thread.
+// Wakes the bounded waits when something was recorded: notify() from the
+// simulator's thread posts an event, and changed() is emitted on the thread
+// the notifier lives in (the one that made the simulator).
 class Notifier : public QObject
 {
     Q_OBJECT
+public:
+    // Events still queued are delivered, so each is freed after its hand-over.
+    ~Notifier() override;
+    void notify();
+
 signals:
     void changed();
+
+protected:
+    bool event(QEvent* event) override;
 };
 
 // First-order lag: the value approaches its target with time constant tau,
