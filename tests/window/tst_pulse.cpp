@@ -174,10 +174,14 @@ void PulseTest::silentGeneratorDoesNotHoldTheSequence()
     QVERIFY(timer.elapsed() < 15000 * testenv::timingSlack());
     QVERIFY(w->statusBar()->styleSheet().contains(QStringLiteral("rgb(255,0,0)")));
     QVERIFY(w->statusBar()->currentMessage().startsWith(QStringLiteral("Warning:")));
-    // Not stuck: a second pulse goes out.
+    // Not stuck: a second pulse goes out, on a connection of its own, so a
+    // late answer to the first could not pass for the second's.
     f.box->setFaults(Device::Pulse, boxsim::Faults());
     w->doPulse();
-    QCOMPARE(pulseCommands(f).size(), 2);
+    const QList<boxsim::Frame> frames = f.box->frames(Device::Pulse);
+    QCOMPARE(frames.size(), 2);
+    QVERIFY(frames[1].connection != frames[0].connection);
+    QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("OK"));
 }
 
 void PulseTest::unreachableGeneratorIsNotWaitedFor()
