@@ -13,6 +13,14 @@
 
 #include <cmath>
 
+namespace {
+
+// Four poll periods: a flow controller that has not answered for longer may
+// no longer deliver what the window shows.
+constexpr qint64 kFlowReadingMaxAgeMs = 3000;
+
+} // namespace
+
 void TempSensor::setGas()
 {
     pauseFlowPollers();
@@ -22,7 +30,29 @@ void TempSensor::setGas()
     setPressure(flows.n2, flow::kN2Id);
     setPressure(flows.o2, flow::kO2Id);
     waitProcessingEvents(100);
+    // Sending the same set points again (as each run step does) changes no flow.
+    if (!lastFlowsSent || lastFlowsSent->n2 != flows.n2 || lastFlowsSent->o2 != flows.o2)
+        markGasChanged();
+    lastFlowsSent = flows;
     resumeFlowPollers();
+}
+
+void TempSensor::markGasChanged()
+{
+    // Every reading made before the pollers were paused has been handled by
+    // now (the waits above process the queue), so what arrives later was
+    // measured after the change.
+    gasChangedAtMs = readingClock.elapsed();
+}
+
+bool TempSensor::flowReadingsCurrent() const
+{
+    const qint64 now = readingClock.elapsed();
+    for (qint64 at : {pressureN2ReadingAtMs, o2ReadingAtMs, n2ReadingAtMs}) {
+        if (at < 0 || at <= gasChangedAtMs || now - at > kFlowReadingMaxAgeMs)
+            return false;
+    }
+    return true;
 }
 
 void TempSensor::setPressure(float slpm, uchar id)
@@ -142,6 +172,9 @@ void TempSensor::initO2()
             socket->deleteLater();
         }
     }
+    // Re-initialised controllers: nothing read before counts.
+    markGasChanged();
+    lastFlowsSent.reset();
     resumeFlowPollers();
 }
 
@@ -149,6 +182,7 @@ void TempSensor::updateCurN2(float setPoint, float massFlow)
 {
     lastN2SetPoint = setPoint;
     lastN2Flow = massFlow;
+    n2ReadingAtMs = readingClock.elapsed();
     ui.curPN2_->setText(gasmix::flowText(massFlow));
 }
 
@@ -159,6 +193,8 @@ void TempSensor::updateCurO2(float, float massFlow)
     const double o2 = ui.curPO2_->text().toDouble();
     const double n2 = ui.curPN2_->text().toDouble();
     airPressureBar = gasmix::equivalentAirPressure(n2, o2);
+    o2ReadingAtMs = readingClock.elapsed();
+    pressureN2ReadingAtMs = n2ReadingAtMs;
     ui.curP->setText(gasmix::pressureText(airPressureBar, pressureUnitFactor));
     const bool valid = ui.curP->text() != QLatin1String("n/a");
 

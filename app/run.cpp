@@ -47,6 +47,13 @@ void TempSensor::setPressurePoint(int index)
 
 bool TempSensor::recordAndPulsePoint()
 {
+    // A record pairs the images with what the box holds now: flows read
+    // before the last change, or by a controller that has since gone quiet,
+    // would put a pressure into the log that the sample never saw.
+    if (!flowReadingsCurrent()) {
+        statusBar()->showMessage(tr("Waiting for current flow readings"), 2000);
+        return false;
+    }
     writeCalibrationRecord();
     doPulse();
     if (lastSequencePulsesSent > 0)

@@ -57,6 +57,7 @@ QString defaultPresetPath()
 
 TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent)
 {
+    readingClock.start();
     pulseWidthText = QStringLiteral("010");
     pulseAnswerCount = 0;
     connectionOk = true;

@@ -1,18 +1,21 @@
 #pragma once
 
 #include "flowpollers.h"
+#include "gasmix.h"
 #include "logfiles.h"
 #include "modbusframes.h"
 #include "pulseprotocol.h"
 #include "ui_tempsensor.h"
 #include "workerthread.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 class ClickableLabel;
 class FindDialog;
@@ -107,6 +110,8 @@ private:
     void setPressurePoint(int index);
     void writeCalibrationRecord();
     bool recordAndPulsePoint();
+    void markGasChanged();
+    bool flowReadingsCurrent() const;
     void showWarningStatus(const QString& text, int ms);
 
     static const char* const kWarningStatusStyle;
@@ -131,6 +136,14 @@ private:
     float airPressureBar = -1.0f; // equivalent air pressure; -1 when both flows are 0
     float lastN2SetPoint = 0.0f;
     float lastN2Flow = 0.0f;
+    // When the flow readings arrived (ms on readingClock), and when the flows
+    // were last told to change: a record takes only readings made since.
+    QElapsedTimer readingClock;
+    qint64 n2ReadingAtMs = -1;
+    qint64 o2ReadingAtMs = -1;
+    qint64 pressureN2ReadingAtMs = -1; // the N2 reading behind airPressureBar
+    qint64 gasChangedAtMs = 0;
+    std::optional<gasmix::Flows> lastFlowsSent;
 
     // Sockets: the pulse generator's lives with the window; the command
     // sockets are made anew by each command.

@@ -5,8 +5,12 @@
 #include "testenv.h"
 
 #include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 
 #include <cmath>
@@ -22,6 +26,7 @@ private slots:
     void pressureOnlyInKpaWithClsLayout();
     void referencePointEndsTheRun();
     void pointWithoutPulseIsRepeated();
+    void recordWaitsForCurrentFlowReadings();
 };
 
 void RunGridsTest::initTestCase()
@@ -186,6 +191,51 @@ void RunGridsTest::pointWithoutPulseIsRepeated()
     QCOMPARE(raw.size(), 3);
     QVERIFY(raw[1].startsWith(QStringLiteral("000001,")));
     QVERIFY(raw[2].startsWith(QStringLiteral("000002,")));
+}
+
+void RunGridsTest::recordWaitsForCurrentFlowReadings()
+{
+    QTemporaryDir dir;
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    // 1 bar by hand: the window reads N2 7.878 slpm.
+    findIn<QDoubleSpinBox>(w, "setPValue")->setValue(1.0);
+    QTest::mouseClick(findIn<QPushButton>(w, "gasButton"), Qt::LeftButton);
+    auto* n2Readout = findIn<QLineEdit>(w, "curPN2_");
+    QVERIFY(BoxFixture::waitUntil([&] { return n2Readout->text() == "7.878"; }, 10000));
+
+    // The N2 controller's answers turn to junk: its readout stays at 7.878
+    // while the run's first point (0 bar) makes the box's N2 flow 10 slpm.
+    boxsim::Faults junk;
+    junk.garbageInstead = true;
+    junk.garbageBefore = "?\r";
+    f.box->setFaults(Device::N2, junk);
+    Grid grid;
+    grid.useP = true;
+    grid.pFrom = 0;
+    grid.pTo = 0;
+    grid.pStep = 1;
+    planGrid(f, grid);
+    const QString logPath = dir.filePath(QStringLiteral("fresh.csv"));
+    chooseLog(f, logPath);
+    findIn<QToolButton>(w, "autoStartButton")->setChecked(true);
+    QVERIFY(f.box->waitFor([&] { return f.box->massFlow(boxsim::N2) > 9.99; }, 10000));
+    BoxFixture::waitUntil([] { return false; }, 4000);
+    QCOMPARE(n2Readout->text(), QStringLiteral("7.878"));
+    QCOMPARE(logLines(logPath).size(), 1); // the header only: no record from the old reading
+    QVERIFY(f.box->frames(Device::Pulse).isEmpty());
+
+    f.box->setFaults(Device::N2, boxsim::Faults());
+    QVERIFY(BoxFixture::waitUntil([&] { return !isRunning(f); }, 60000));
+    const QStringList raw = logLines(dir.filePath(QStringLiteral("fresh_SLPM.csv")));
+    QCOMPARE(raw.size(), 2);
+    const QStringList fields = raw[1].split(QLatin1Char(','));
+    QCOMPARE(fields.value(1).toDouble(), 10.0); // N2, slpm
+    QCOMPARE(fields.value(2).toDouble(), 0.0);  // O2
+    const QString mismatch = checkRecordsAgainstTruth(f, logLines(logPath));
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
 }
 
 QTEST_MAIN(RunGridsTest)
