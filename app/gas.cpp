@@ -55,6 +55,15 @@ bool TempSensor::flowReadingsCurrent() const
     return true;
 }
 
+bool TempSensor::flowSetPointsTakenUp() const
+{
+    if (!lastFlowsSent)
+        return true;
+    return flow::reportsSetPoint(lastN2SetPoint, lastFlowsSent->n2, flow::kN2Id) &&
+           flow::reportsSetPoint(pressureN2SetPoint, lastFlowsSent->n2, flow::kN2Id) &&
+           flow::reportsSetPoint(lastO2SetPoint, lastFlowsSent->o2, flow::kO2Id);
+}
+
 void TempSensor::setPressure(float slpm, uchar id)
 {
     const QByteArray frame = flow::setPointFrame(slpm, id);
@@ -186,8 +195,9 @@ void TempSensor::updateCurN2(float setPoint, float massFlow)
     ui.curPN2_->setText(gasmix::flowText(massFlow));
 }
 
-void TempSensor::updateCurO2(float, float massFlow)
+void TempSensor::updateCurO2(float setPoint, float massFlow)
 {
+    lastO2SetPoint = setPoint;
     ui.curPO2_->setText(gasmix::flowText(massFlow));
     // Computed from the displayed values, as the operator sees them.
     const double o2 = ui.curPO2_->text().toDouble();
@@ -195,6 +205,7 @@ void TempSensor::updateCurO2(float, float massFlow)
     airPressureBar = gasmix::equivalentAirPressure(n2, o2);
     o2ReadingAtMs = readingClock.elapsed();
     pressureN2ReadingAtMs = n2ReadingAtMs;
+    pressureN2SetPoint = lastN2SetPoint;
     ui.curP->setText(gasmix::pressureText(airPressureBar, pressureUnitFactor));
     const bool valid = ui.curP->text() != QLatin1String("n/a");
 

@@ -49,8 +49,12 @@ bool TempSensor::recordAndPulsePoint()
 {
     // A record pairs the images with what the box holds now: flows read
     // before the last change, or by a controller that has since gone quiet,
-    // would put a pressure into the log that the sample never saw.
-    if (!flowReadingsCurrent()) {
+    // would put a pressure into the log that the sample never saw. A pressure
+    // step has also just sent the point's set points again: when an earlier
+    // send was lost (a refused or dropped connection) while the polls went on,
+    // this send changes the flows only now, after the readings were made, so
+    // the record waits until the controllers report the set points sent.
+    if (!flowReadingsCurrent() || (pressureSweepOn && !flowSetPointsTakenUp())) {
         statusBar()->showMessage(tr("Waiting for current flow readings"), 2000);
         return false;
     }

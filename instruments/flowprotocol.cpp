@@ -69,6 +69,18 @@ QByteArray setPointFrame(float slpm, uchar id)
     return 'A' + text.toLatin1() + '\r';
 }
 
+double heldSetPoint(float slpm, uchar id)
+{
+    const qint64 counts = qBound<qint64>(0, setPointCounts(slpm, id), kCountsAtFullScale);
+    return double(counts) * double(fullScale(id)) / kCountsAtFullScale;
+}
+
+bool reportsSetPoint(float reportedSlpm, float sentSlpm, uchar id)
+{
+    constexpr double kMarginSlpm = 0.006;
+    return std::fabs(double(reportedSlpm) - heldSetPoint(sentSlpm, id)) <= kMarginSlpm;
+}
+
 const QStringList& gasNames()
 {
     static const QStringList names = {

@@ -31,6 +31,13 @@ float fullScale(uchar id);
 quint16 port(uchar id);
 qint64 setPointCounts(float slpm, uchar id);
 QByteArray setPointFrame(float slpm, uchar id);
+// The set point, in slpm, that a controller holds once setPointFrame(slpm, id)
+// has reached it: the counts are truncated and kept within 0 .. full scale.
+double heldSetPoint(float slpm, uchar id);
+// Whether the set point a controller reports (data line field 5) is the one
+// it holds after `sentSlpm` was sent. The margin covers a data line printed
+// with two decimals; a lost set point differs by a whole pressure step.
+bool reportsSetPoint(float reportedSlpm, float sentSlpm, uchar id);
 
 // The gases in index order (the gas-select frames use these indices).
 const QStringList& gasNames();

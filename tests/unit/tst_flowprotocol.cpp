@@ -2,6 +2,8 @@
 
 #include <QtTest>
 
+#include <limits>
+
 using namespace flow;
 
 class TestFlowProtocol : public QObject
@@ -38,6 +40,28 @@ private slots:
                      {-0.5f, 1, "A-1600\r"}, {float(10.0 - 2.12235345), 0, "A25208\r"}};
         for (const auto& c : cases)
             QCOMPARE(setPointFrame(c.slpm, c.id), QByteArray(c.frame));
+    }
+
+    void reportedSetPointMatchesTheOneSent()
+    {
+        // reported (field 5), sent, controller, counts as the set point sent
+        const QList<std::tuple<float, float, uchar, bool>> cases = {
+            {10.0f, 10.0f, kN2Id, true},
+            {7.878f, float(10.0 - 2.12235345), kN2Id, true}, // 25208 counts
+            {7.88f, float(10.0 - 2.12235345), kN2Id, true},  // two decimals
+            {2.122f, float(2.12235345), kO2Id, true},
+            {0.0f, 0.0f, kO2Id, true},
+            {0.0f, 0.0001f, kO2Id, true}, // truncated to 0 counts
+            {0.0f, -0.5f, kN2Id, true},   // held at 0
+            {10.0f, 12.0f, kO2Id, true},  // held at full scale
+            // a lost write: the controller still reports its earlier set point
+            {7.878f, 10.0f, kN2Id, false},
+            {2.122f, 0.0f, kO2Id, false},
+            {0.0f, 0.02f, kO2Id, false}, // the smallest step that moves 0.01 bar
+            {std::numeric_limits<float>::quiet_NaN(), 0.0f, kO2Id, false}};
+        for (const auto& [reported, sent, id, matches] : cases)
+            QVERIFY2(reportsSetPoint(reported, sent, id) == matches,
+                     qPrintable(QStringLiteral("%1 %2").arg(double(reported)).arg(double(sent))));
     }
 
     void grammars()

@@ -27,6 +27,7 @@ private slots:
     void referencePointEndsTheRun();
     void pointWithoutPulseIsRepeated();
     void recordWaitsForCurrentFlowReadings();
+    void recordWaitsForLostSetPointToTakeEffect();
 };
 
 void RunGridsTest::initTestCase()
@@ -234,6 +235,59 @@ void RunGridsTest::recordWaitsForCurrentFlowReadings()
     const QStringList fields = raw[1].split(QLatin1Char(','));
     QCOMPARE(fields.value(1).toDouble(), 10.0); // N2, slpm
     QCOMPARE(fields.value(2).toDouble(), 0.0);  // O2
+    const QString mismatch = checkRecordsAgainstTruth(f, logLines(logPath));
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+}
+
+void RunGridsTest::recordWaitsForLostSetPointToTakeEffect()
+{
+    QTemporaryDir dir;
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    findIn<QDoubleSpinBox>(w, "setPValue")->setValue(1.0);
+    QTest::mouseClick(findIn<QPushButton>(w, "gasButton"), Qt::LeftButton);
+    QVERIFY(f.box->waitFor([&] { return std::fabs(f.box->massFlow(boxsim::N2) - 7.878) < 0.01; },
+                           10000));
+
+    // The N2 controller refuses connections while the run sends its first
+    // set points (0 bar): only O2 changes. The temperature controller is
+    // silent meanwhile, so no run step comes until the N2 poller is back and
+    // has read the true, unchanged 7.878 slpm. The step's own second send
+    // then makes the flow 10 slpm, after those readings were taken.
+    boxsim::Faults refuse;
+    refuse.refuse = true;
+    f.box->setFaults(Device::N2, refuse);
+    boxsim::Faults silent;
+    silent.silent = true;
+    f.box->setFaults(Device::Temperature, silent);
+    Grid grid;
+    grid.useP = true;
+    grid.pFrom = 0;
+    grid.pTo = 0;
+    grid.pStep = 1;
+    planGrid(f, grid);
+    const QString logPath = dir.filePath(QStringLiteral("lost.csv"));
+    chooseLog(f, logPath);
+    findIn<QToolButton>(w, "autoStartButton")->setChecked(true);
+    QVERIFY(f.box->waitFor([&] { return f.box->massFlow(boxsim::O2) < 0.001; }, 10000));
+    const int n2FramesBefore = f.box->frames(Device::N2).size();
+    f.box->setFaults(Device::N2, boxsim::Faults());
+    QVERIFY(f.box->waitFor([&] { return f.box->frames(Device::N2).size() >= n2FramesBefore + 3; },
+                           10000));
+    BoxFixture::waitUntil([] { return false; }, 300);
+    QVERIFY(std::fabs(f.box->massFlow(boxsim::N2) - 7.878) < 0.01); // the write was lost
+    f.box->setFaults(Device::Temperature, boxsim::Faults());
+    QVERIFY(BoxFixture::waitUntil([&] { return !isRunning(f); }, 60000));
+
+    const QStringList raw = logLines(dir.filePath(QStringLiteral("lost_SLPM.csv")));
+    QCOMPARE(raw.size(), 2);
+    const QStringList fields = raw[1].split(QLatin1Char(','));
+    // N2 as the controller reported it after the second send: on its way to
+    // 10 slpm at most, no longer the 7.878 of before.
+    QVERIFY2(std::fabs(fields.value(1).toDouble() - 10.0) < 0.05, qPrintable(raw[1]));
+    QCOMPARE(fields.value(2).toDouble(), 0.0); // O2
     const QString mismatch = checkRecordsAgainstTruth(f, logLines(logPath));
     QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
 }
