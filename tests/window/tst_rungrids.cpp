@@ -28,6 +28,7 @@ private slots:
     void pointWithoutPulseIsRepeated();
     void recordWaitsForCurrentFlowReadings();
     void recordWaitsForLostSetPointToTakeEffect();
+    void temperatureRunRecordsFlowsOfALostManualSetPoint();
 };
 
 void RunGridsTest::initTestCase()
@@ -288,6 +289,45 @@ void RunGridsTest::recordWaitsForLostSetPointToTakeEffect()
     // 10 slpm at most, no longer the 7.878 of before.
     QVERIFY2(std::fabs(fields.value(1).toDouble() - 10.0) < 0.05, qPrintable(raw[1]));
     QCOMPARE(fields.value(2).toDouble(), 0.0); // O2
+    const QString mismatch = checkRecordsAgainstTruth(f, logLines(logPath));
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+}
+
+void RunGridsTest::temperatureRunRecordsFlowsOfALostManualSetPoint()
+{
+    QTemporaryDir dir;
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    auto* setP = findIn<QDoubleSpinBox>(w, "setPValue");
+    setP->setValue(1.0);
+    QTest::mouseClick(findIn<QPushButton>(w, "gasButton"), Qt::LeftButton);
+    QVERIFY(f.box->waitFor([&] { return std::fabs(f.box->massFlow(boxsim::N2) - 7.878) < 0.01; },
+                           10000));
+    // 0 bar by hand while the N2 controller refuses connections: only O2
+    // changes, and no run step sends gas again.
+    boxsim::Faults refuse;
+    refuse.refuse = true;
+    f.box->setFaults(Device::N2, refuse);
+    setP->setValue(0.0);
+    QTest::mouseClick(findIn<QPushButton>(w, "setN2Button"), Qt::LeftButton);
+    QVERIFY(f.box->waitFor([&] { return f.box->massFlow(boxsim::O2) < 0.001; }, 10000));
+    f.box->setFaults(Device::N2, boxsim::Faults());
+
+    // The readings are true, so the temperature run records them and ends.
+    Grid grid;
+    grid.useT = true;
+    grid.tFrom = 22;
+    grid.tTo = 22;
+    planGrid(f, grid);
+    const QString logPath = dir.filePath(QStringLiteral("manual.csv"));
+    chooseLog(f, logPath);
+    QVERIFY(runToEnd(f, 60000));
+    const QStringList raw = logLines(dir.filePath(QStringLiteral("manual_SLPM.csv")));
+    QCOMPARE(raw.size(), 2);
+    QVERIFY2(std::fabs(raw[1].section(QLatin1Char(','), 1, 1).toDouble() - 7.878) < 0.01,
+             qPrintable(raw[1]));
     const QString mismatch = checkRecordsAgainstTruth(f, logLines(logPath));
     QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
 }
