@@ -55,13 +55,17 @@ bool TempSensor::flowReadingsCurrent() const
     return true;
 }
 
-bool TempSensor::flowSetPointsTakenUp() const
+bool TempSensor::flowsSettledAtSetPointsSent() const
 {
     if (!lastFlowsSent)
         return true;
-    return flow::reportsSetPoint(lastN2SetPoint, lastFlowsSent->n2, flow::kN2Id) &&
-           flow::reportsSetPoint(pressureN2SetPoint, lastFlowsSent->n2, flow::kN2Id) &&
-           flow::reportsSetPoint(lastO2SetPoint, lastFlowsSent->o2, flow::kO2Id);
+    const auto settled = [](float reportedSetPoint, float massFlow, float sent, uchar id) {
+        return flow::reportsSetPoint(reportedSetPoint, sent, id) &&
+               flow::flowSettled(massFlow, reportedSetPoint, id);
+    };
+    return settled(lastN2SetPoint, lastN2Flow, lastFlowsSent->n2, flow::kN2Id) &&
+           settled(pressureN2SetPoint, pressureN2Flow, lastFlowsSent->n2, flow::kN2Id) &&
+           settled(lastO2SetPoint, lastO2Flow, lastFlowsSent->o2, flow::kO2Id);
 }
 
 void TempSensor::setPressure(float slpm, uchar id)
@@ -198,6 +202,7 @@ void TempSensor::updateCurN2(float setPoint, float massFlow)
 void TempSensor::updateCurO2(float setPoint, float massFlow)
 {
     lastO2SetPoint = setPoint;
+    lastO2Flow = massFlow;
     ui.curPO2_->setText(gasmix::flowText(massFlow));
     // Computed from the displayed values, as the operator sees them.
     const double o2 = ui.curPO2_->text().toDouble();
@@ -206,6 +211,7 @@ void TempSensor::updateCurO2(float setPoint, float massFlow)
     o2ReadingAtMs = readingClock.elapsed();
     pressureN2ReadingAtMs = n2ReadingAtMs;
     pressureN2SetPoint = lastN2SetPoint;
+    pressureN2Flow = lastN2Flow;
     ui.curP->setText(gasmix::pressureText(airPressureBar, pressureUnitFactor));
     const bool valid = ui.curP->text() != QLatin1String("n/a");
 

@@ -49,13 +49,18 @@ bool TempSensor::recordAndPulsePoint()
 {
     // A record pairs the images with what the box holds now: flows read
     // before the last change, or by a controller that has since gone quiet,
-    // would put a pressure into the log that the sample never saw. A pressure
-    // step has also just sent the point's set points again: when an earlier
-    // send was lost (a refused or dropped connection) while the polls went on,
-    // this send changes the flows only now, after the readings were made, so
-    // the record waits until the controllers report the set points sent.
-    if (!flowReadingsCurrent() || (pressureSweepOn && !flowSetPointsTakenUp())) {
+    // would put a pressure into the log that the sample never saw.
+    if (!flowReadingsCurrent()) {
         statusBar()->showMessage(tr("Waiting for current flow readings"), 2000);
+        return false;
+    }
+    // A pressure step has also just sent the point's set points again: when
+    // an earlier send was lost (a refused or dropped connection) while the
+    // polls went on, this send changes the flows only now, after the readings
+    // were made. And at 0 bar the pressure is reached with any N2 flow, so it
+    // says nothing of an N2 flow still on its way up from gas off.
+    if (pressureSweepOn && !flowsSettledAtSetPointsSent()) {
+        statusBar()->showMessage(tr("Waiting for the flows to settle"), 2000);
         return false;
     }
     writeCalibrationRecord();

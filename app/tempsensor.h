@@ -112,7 +112,7 @@ private:
     bool recordAndPulsePoint();
     void markGasChanged();
     bool flowReadingsCurrent() const;
-    bool flowSetPointsTakenUp() const;
+    bool flowsSettledAtSetPointsSent() const;
     void showWarningStatus(const QString& text, int ms);
 
     static const char* const kWarningStatusStyle;
@@ -138,8 +138,11 @@ private:
     // The set points the controllers report with their flows.
     float lastN2SetPoint = 0.0f;
     float lastO2SetPoint = 0.0f;
-    float pressureN2SetPoint = 0.0f; // reported with the N2 reading behind airPressureBar
     float lastN2Flow = 0.0f;
+    float lastO2Flow = 0.0f;
+    // The N2 reading behind airPressureBar.
+    float pressureN2SetPoint = 0.0f;
+    float pressureN2Flow = 0.0f;
     // When the flow readings arrived (ms on readingClock), and when the flows
     // were last told to change: a record takes only readings made since.
     QElapsedTimer readingClock;

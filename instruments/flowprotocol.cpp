@@ -81,6 +81,12 @@ bool reportsSetPoint(float reportedSlpm, float sentSlpm, uchar id)
     return std::fabs(double(reportedSlpm) - heldSetPoint(sentSlpm, id)) <= kMarginSlpm;
 }
 
+bool flowSettled(float massFlowSlpm, float setPointSlpm, uchar id)
+{
+    const double margin = 0.002 * double(fullScale(id));
+    return std::fabs(double(massFlowSlpm) - double(setPointSlpm)) <= margin;
+}
+
 const QStringList& gasNames()
 {
     static const QStringList names = {

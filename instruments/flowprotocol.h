@@ -38,6 +38,9 @@ double heldSetPoint(float slpm, uchar id);
 // it holds after `sentSlpm` was sent. The margin covers a data line printed
 // with two decimals; a lost set point differs by a whole pressure step.
 bool reportsSetPoint(float reportedSlpm, float sentSlpm, uchar id);
+// Whether a controller's mass flow has settled at its set point (within 0.2 %
+// of full scale): right after a change the flow is still on its way there.
+bool flowSettled(float massFlowSlpm, float setPointSlpm, uchar id);
 
 // The gases in index order (the gas-select frames use these indices).
 const QStringList& gasNames();

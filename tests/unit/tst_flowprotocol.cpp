@@ -62,6 +62,17 @@ private slots:
         for (const auto& [reported, sent, id, matches] : cases)
             QVERIFY2(reportsSetPoint(reported, sent, id) == matches,
                      qPrintable(QStringLiteral("%1 %2").arg(double(reported)).arg(double(sent))));
+
+        // mass flow, set point, controller, settled
+        const QList<std::tuple<float, float, uchar, bool>> flows = {
+            {10.0f, 10.0f, kN2Id, true},   {9.97f, 10.0f, kN2Id, true},
+            {9.945f, 10.0f, kN2Id, false}, // still on its way up from gas off
+            {4.0f, 10.0f, kN2Id, false},   {2.11f, 2.122f, kO2Id, true},
+            {2.09f, 2.122f, kO2Id, false}, {0.0f, 0.0f, kO2Id, true},
+            {0.03f, 0.0f, kO2Id, false}};
+        for (const auto& [mass, setPoint, id, settled] : flows)
+            QVERIFY2(flowSettled(mass, setPoint, id) == settled,
+                     qPrintable(QStringLiteral("%1 %2").arg(double(mass)).arg(double(setPoint))));
     }
 
     void grammars()
