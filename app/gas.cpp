@@ -48,7 +48,8 @@ void TempSensor::markGasChanged()
 bool TempSensor::flowReadingsCurrent() const
 {
     const qint64 now = readingClock.elapsed();
-    for (qint64 at : {pressureN2ReadingAtMs, o2ReadingAtMs, n2ReadingAtMs}) {
+    for (const FlowReading& reading : {pressureN2Reading, o2Reading, n2Reading}) {
+        const qint64 at = reading.atMs;
         if (at < 0 || at <= gasChangedAtMs || now - at > kFlowReadingMaxAgeMs)
             return false;
     }
@@ -59,13 +60,13 @@ bool TempSensor::flowsSettledAtSetPointsSent() const
 {
     if (!lastFlowsSent)
         return true;
-    const auto settled = [](float reportedSetPoint, float massFlow, float sent, uchar id) {
-        return flow::reportsSetPoint(reportedSetPoint, sent, id) &&
-               flow::flowSettled(massFlow, reportedSetPoint, id);
+    const auto settled = [](const FlowReading& reading, float sent, uchar id) {
+        return flow::reportsSetPoint(reading.setPoint, sent, id) &&
+               flow::flowSettled(reading.massFlow, reading.setPoint, id);
     };
-    return settled(lastN2SetPoint, lastN2Flow, lastFlowsSent->n2, flow::kN2Id) &&
-           settled(pressureN2SetPoint, pressureN2Flow, lastFlowsSent->n2, flow::kN2Id) &&
-           settled(lastO2SetPoint, lastO2Flow, lastFlowsSent->o2, flow::kO2Id);
+    return settled(n2Reading, lastFlowsSent->n2, flow::kN2Id) &&
+           settled(pressureN2Reading, lastFlowsSent->n2, flow::kN2Id) &&
+           settled(o2Reading, lastFlowsSent->o2, flow::kO2Id);
 }
 
 void TempSensor::setPressure(float slpm, uchar id)
@@ -193,25 +194,19 @@ void TempSensor::initO2()
 
 void TempSensor::updateCurN2(float setPoint, float massFlow)
 {
-    lastN2SetPoint = setPoint;
-    lastN2Flow = massFlow;
-    n2ReadingAtMs = readingClock.elapsed();
+    n2Reading = {setPoint, massFlow, readingClock.elapsed()};
     ui.curPN2_->setText(gasmix::flowText(massFlow));
 }
 
 void TempSensor::updateCurO2(float setPoint, float massFlow)
 {
-    lastO2SetPoint = setPoint;
-    lastO2Flow = massFlow;
+    o2Reading = {setPoint, massFlow, readingClock.elapsed()};
     ui.curPO2_->setText(gasmix::flowText(massFlow));
     // Computed from the displayed values, as the operator sees them.
     const double o2 = ui.curPO2_->text().toDouble();
     const double n2 = ui.curPN2_->text().toDouble();
     airPressureBar = gasmix::equivalentAirPressure(n2, o2);
-    o2ReadingAtMs = readingClock.elapsed();
-    pressureN2ReadingAtMs = n2ReadingAtMs;
-    pressureN2SetPoint = lastN2SetPoint;
-    pressureN2Flow = lastN2Flow;
+    pressureN2Reading = n2Reading;
     ui.curP->setText(gasmix::pressureText(airPressureBar, pressureUnitFactor));
     const bool valid = ui.curP->text() != QLatin1String("n/a");
 

@@ -135,20 +135,20 @@ private:
     // Readings.
     float currentT = 0.0f;
     float airPressureBar = -1.0f; // equivalent air pressure; -1 when both flows are 0
-    // The set points the controllers report with their flows.
-    float lastN2SetPoint = 0.0f;
-    float lastO2SetPoint = 0.0f;
-    float lastN2Flow = 0.0f;
-    float lastO2Flow = 0.0f;
-    // The N2 reading behind airPressureBar.
-    float pressureN2SetPoint = 0.0f;
-    float pressureN2Flow = 0.0f;
-    // When the flow readings arrived (ms on readingClock), and when the flows
-    // were last told to change: a record takes only readings made since.
+    // A flow controller's last data line: its set point, its mass flow and
+    // when it arrived (ms on readingClock; -1 before the first).
+    struct FlowReading
+    {
+        float setPoint = 0.0f;
+        float massFlow = 0.0f;
+        qint64 atMs = -1;
+    };
+    FlowReading n2Reading;
+    FlowReading o2Reading;
+    FlowReading pressureN2Reading; // the N2 reading behind airPressureBar
+    // When the flows were last told to change: a record takes only readings
+    // made since.
     QElapsedTimer readingClock;
-    qint64 n2ReadingAtMs = -1;
-    qint64 o2ReadingAtMs = -1;
-    qint64 pressureN2ReadingAtMs = -1; // the N2 reading behind airPressureBar
     qint64 gasChangedAtMs = 0;
     std::optional<gasmix::Flows> lastFlowsSent;
 

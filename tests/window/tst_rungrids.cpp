@@ -17,6 +17,30 @@
 
 using boxsim::Device;
 
+namespace {
+
+// Gas on at 1 bar by hand; true once the box's N2 flow is 7.878 slpm.
+bool gasOnAtOneBarByHand(BoxFixture& f, TempSensor* w)
+{
+    findIn<QDoubleSpinBox>(w, "setPValue")->setValue(1.0);
+    QTest::mouseClick(findIn<QPushButton>(w, "gasButton"), Qt::LeftButton);
+    return f.box->waitFor([&] { return std::fabs(f.box->massFlow(boxsim::N2) - 7.878) < 0.01; },
+                          10000);
+}
+
+// A run of the single point 0 bar.
+void planZeroBarOnly(BoxFixture& f)
+{
+    Grid grid;
+    grid.useP = true;
+    grid.pFrom = 0;
+    grid.pTo = 0;
+    grid.pStep = 1;
+    planGrid(f, grid);
+}
+
+} // namespace
+
 class RunGridsTest : public QObject
 {
     Q_OBJECT
@@ -204,8 +228,7 @@ void RunGridsTest::recordWaitsForCurrentFlowReadings()
     TempSensor* w = f.makeWindow();
     QVERIFY(f.connectAndWaitForReading());
     // 1 bar by hand: the window reads N2 7.878 slpm.
-    findIn<QDoubleSpinBox>(w, "setPValue")->setValue(1.0);
-    QTest::mouseClick(findIn<QPushButton>(w, "gasButton"), Qt::LeftButton);
+    QVERIFY(gasOnAtOneBarByHand(f, w));
     auto* n2Readout = findIn<QLineEdit>(w, "curPN2_");
     QVERIFY(BoxFixture::waitUntil([&] { return n2Readout->text() == "7.878"; }, 10000));
 
@@ -215,12 +238,7 @@ void RunGridsTest::recordWaitsForCurrentFlowReadings()
     junk.garbageInstead = true;
     junk.garbageBefore = "?\r";
     f.box->setFaults(Device::N2, junk);
-    Grid grid;
-    grid.useP = true;
-    grid.pFrom = 0;
-    grid.pTo = 0;
-    grid.pStep = 1;
-    planGrid(f, grid);
+    planZeroBarOnly(f);
     const QString logPath = dir.filePath(QStringLiteral("fresh.csv"));
     chooseLog(f, logPath);
     findIn<QToolButton>(w, "autoStartButton")->setChecked(true);
@@ -248,10 +266,7 @@ void RunGridsTest::recordWaitsForLostSetPointToTakeEffect()
     QVERIFY(f.startBox());
     TempSensor* w = f.makeWindow();
     QVERIFY(f.connectAndWaitForReading());
-    findIn<QDoubleSpinBox>(w, "setPValue")->setValue(1.0);
-    QTest::mouseClick(findIn<QPushButton>(w, "gasButton"), Qt::LeftButton);
-    QVERIFY(f.box->waitFor([&] { return std::fabs(f.box->massFlow(boxsim::N2) - 7.878) < 0.01; },
-                           10000));
+    QVERIFY(gasOnAtOneBarByHand(f, w));
 
     // The N2 controller refuses connections while the run sends its first
     // set points (0 bar): only O2 changes. The temperature controller is
@@ -264,12 +279,7 @@ void RunGridsTest::recordWaitsForLostSetPointToTakeEffect()
     boxsim::Faults silent;
     silent.silent = true;
     f.box->setFaults(Device::Temperature, silent);
-    Grid grid;
-    grid.useP = true;
-    grid.pFrom = 0;
-    grid.pTo = 0;
-    grid.pStep = 1;
-    planGrid(f, grid);
+    planZeroBarOnly(f);
     const QString logPath = dir.filePath(QStringLiteral("lost.csv"));
     chooseLog(f, logPath);
     findIn<QToolButton>(w, "autoStartButton")->setChecked(true);
@@ -299,17 +309,13 @@ void RunGridsTest::temperatureRunRecordsFlowsOfALostManualSetPoint()
     QVERIFY(f.startBox());
     TempSensor* w = f.makeWindow();
     QVERIFY(f.connectAndWaitForReading());
-    auto* setP = findIn<QDoubleSpinBox>(w, "setPValue");
-    setP->setValue(1.0);
-    QTest::mouseClick(findIn<QPushButton>(w, "gasButton"), Qt::LeftButton);
-    QVERIFY(f.box->waitFor([&] { return std::fabs(f.box->massFlow(boxsim::N2) - 7.878) < 0.01; },
-                           10000));
+    QVERIFY(gasOnAtOneBarByHand(f, w));
     // 0 bar by hand while the N2 controller refuses connections: only O2
     // changes, and no run step sends gas again.
     boxsim::Faults refuse;
     refuse.refuse = true;
     f.box->setFaults(Device::N2, refuse);
-    setP->setValue(0.0);
+    findIn<QDoubleSpinBox>(w, "setPValue")->setValue(0.0);
     QTest::mouseClick(findIn<QPushButton>(w, "setN2Button"), Qt::LeftButton);
     QVERIFY(f.box->waitFor([&] { return f.box->massFlow(boxsim::O2) < 0.001; }, 10000));
     f.box->setFaults(Device::N2, boxsim::Faults());
@@ -342,12 +348,7 @@ void RunGridsTest::zeroBarPointWaitsForNitrogenToSettle()
     QVERIFY(f.connectAndWaitForReading());
     // From gas off the O2 flow is 0 at once, so 0 bar is reached with the
     // first N2 reading above 0, long before N2 is at 10 slpm.
-    Grid grid;
-    grid.useP = true;
-    grid.pFrom = 0;
-    grid.pTo = 0;
-    grid.pStep = 1;
-    planGrid(f, grid);
+    planZeroBarOnly(f);
     const QString logPath = dir.filePath(QStringLiteral("purge.csv"));
     chooseLog(f, logPath);
     QVERIFY(runToEnd(f, 60000));
