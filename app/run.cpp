@@ -120,7 +120,7 @@ void TempSensor::autoStartCalibration(bool on)
         running = true;
         if (temperatureSweepOn) {
             tIndex = 0;
-            tSteps = sweep::runTemperatureSteps(tStart, tEnd, tDelta);
+            tSteps = tPoints;
             ui.setT->setValue(tStart);
             setTemperature();
             ui.progressBarT->setRange(0, tSteps);
@@ -130,7 +130,7 @@ void TempSensor::autoStartCalibration(bool on)
         }
         if (pressureSweepOn) {
             pIndex = 0;
-            pSteps = sweep::runPressureSteps(pStart, pEnd, pDelta);
+            pSteps = pPoints;
             ui.progressBarP->setRange(0, pSteps);
             setPressurePoint(0);
             setGas();

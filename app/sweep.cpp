@@ -44,7 +44,8 @@ void TempSensor::calcStepsT(double)
     tEnd = axis.end;
     tStart = axis.start;
     tDelta = axis.delta;
-    ui.autoTsteps->setText(tr("Steps: %1").arg(axis.previewSteps));
+    tPoints = qint16(axis.points);
+    ui.autoTsteps->setText(tr("Steps: %1").arg(axis.points));
 }
 
 void TempSensor::calcStepsP(double)
@@ -55,7 +56,8 @@ void TempSensor::calcStepsP(double)
     pEnd = axis.end;
     pStart = axis.start;
     pDelta = axis.delta;
-    ui.autoPsteps->setText(tr("Steps: %1").arg(axis.previewSteps));
+    pPoints = qint16(axis.points);
+    ui.autoPsteps->setText(tr("Steps: %1").arg(axis.points));
 }
 
 void TempSensor::setRP(bool)

@@ -188,6 +188,8 @@ private:
     bool temperatureReached = false;
     double tStart = 0, tEnd = 0, tDelta = 0;
     float pStart = 0, pEnd = 0, pDelta = 0;
+    // Points of each axis as the "Steps:" previews show them.
+    qint16 tPoints = 1, pPoints = 1;
     qint16 tSteps = 0, pSteps = 0;
     qint16 tIndex = 0, pIndex = 0;
     bool running = false;

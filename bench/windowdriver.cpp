@@ -90,13 +90,13 @@ runfloor::Grid plannedPoints(TempSensor* window)
     if (child<QGroupBox>(window, "useT")->isChecked()) {
         const sweep::TemperatureAxis t = sweep::planTemperature(
             value("autoTminEdit"), value("autoTmaxEdit"), value("autoTdeltaEdit"));
-        grid.temperaturePoints = sweep::runTemperatureSteps(t.start, t.end, t.delta);
+        grid.temperaturePoints = t.points;
     }
     if (child<QGroupBox>(window, "useP")->isChecked()) {
         const sweep::PressureAxis p =
             sweep::planPressure(value("autoPminEdit"), value("autoPmaxEdit"),
                                 value("autoPdeltaEdit"), window->unitFactor());
-        grid.pressurePoints = sweep::runPressureSteps(p.start, p.end, p.delta);
+        grid.pressurePoints = p.points;
     }
     return grid;
 }

@@ -1,40 +1,28 @@
 #include "sweep.h"
 
 #include <cmath>
+#include <limits>
 
 namespace sweep {
 
-namespace {
-
-// The quotient is formed in single precision, the margin, floor and + 1 in double.
-double previewCount(float span, float stepMagnitude)
+int axisPoints(double from, double to, double step)
 {
-    const float quotient = span / stepMagnitude;
-    return std::floor(double(quotient) + 0.00001) + 1.0;
+    const double quotient = std::fabs(to - from) / std::fabs(step);
+    if (!std::isfinite(quotient))
+        return 1;
+    const double nearest = std::round(quotient);
+    const double whole = std::fabs(quotient - nearest) < 1e-4 ? nearest : std::floor(quotient);
+    // The run counts points in 16 bits; the spin boxes keep far below that.
+    return int(std::min(whole + 1.0, double(std::numeric_limits<qint16>::max())));
 }
-
-qint16 runCount(float quotient)
-{
-    return qint16(std::trunc(std::fabs(std::trunc(quotient))) + 1.0f);
-}
-
-} // namespace
 
 TemperatureAxis planTemperature(double from, double to, double step)
 {
-    const float fromF = float(from);
-    const float toF = float(to);
-    const float stepF = float(step);
     TemperatureAxis axis;
     axis.start = from;
     axis.end = to;
-    if (to > from) {
-        axis.delta = step;
-        axis.previewSteps = previewCount(toF - fromF, stepF);
-    } else {
-        axis.delta = -step;
-        axis.previewSteps = previewCount(fromF - toF, stepF);
-    }
+    axis.delta = to > from ? step : -step;
+    axis.points = axisPoints(from, to, step);
     return axis;
 }
 
@@ -44,24 +32,11 @@ PressureAxis planPressure(double from, double to, double step, double unitFactor
     axis.end = float(to / unitFactor);
     axis.start = float(from / unitFactor);
     const float stepBar = float(step / unitFactor);
-    if (to > from) {
-        axis.delta = stepBar;
-        axis.previewSteps = previewCount(axis.end - axis.start, stepBar);
-    } else {
-        axis.delta = -stepBar;
-        axis.previewSteps = previewCount(axis.start - axis.end, stepBar);
-    }
+    axis.delta = to > from ? stepBar : -stepBar;
+    // Counted in the display unit: the same spin-box values give the same
+    // count in every unit.
+    axis.points = axisPoints(from, to, step);
     return axis;
-}
-
-qint16 runTemperatureSteps(double start, double end, double delta)
-{
-    return runCount(float((start - end) / delta));
-}
-
-qint16 runPressureSteps(float start, float end, float delta)
-{
-    return runCount((start - end) / delta);
 }
 
 double temperaturePoint(int index, double start, double delta)

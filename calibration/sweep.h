@@ -2,18 +2,18 @@
 
 #include <QtGlobal>
 
-// Arithmetic of the temperature / pressure grid. The step previews and the
-// run's own point counts use different rules on purpose: the preview adds a
-// small margin before rounding down, the run truncates.
+// Arithmetic of the temperature / pressure grid. The "Steps:" previews and
+// the run take their point counts from the same plan, so the preview always
+// says how many records a run writes.
 namespace sweep {
 
 // One axis as planned from its three spin boxes.
 struct TemperatureAxis
 {
-    double start = 0;        // "From:", degrees C
-    double end = 0;          // "To:"
-    double delta = 0;        // signed step: negative when the axis runs downwards
-    double previewSteps = 0; // points shown as "Steps: n", both ends included
+    double start = 0; // "From:", degrees C
+    double end = 0;   // "To:"
+    double delta = 0; // signed step: negative when the axis runs downwards
+    int points = 0;   // points walked, shown as "Steps: n"
 };
 
 struct PressureAxis
@@ -21,16 +21,18 @@ struct PressureAxis
     float start = 0; // bar
     float end = 0;
     float delta = 0; // signed step, bar
-    double previewSteps = 0;
+    int points = 0;
 };
+
+// Points on an axis from its start towards its end, the start included. A
+// span that is a whole multiple of the step (to within 1e-4 of a step, so
+// that 0.9 / 0.3 counts as 3 however the binary fractions round) includes
+// its end; otherwise the partial last step is dropped.
+int axisPoints(double from, double to, double step);
 
 TemperatureAxis planTemperature(double from, double to, double step);
 // Spin-box values are in the display unit; the axis is in bar.
 PressureAxis planPressure(double from, double to, double step, double unitFactor);
-
-// Points walked by a run, from start towards end; a partial last step is dropped.
-qint16 runTemperatureSteps(double start, double end, double delta);
-qint16 runPressureSteps(float start, float end, float delta);
 
 // Set point of temperature point i (degrees C).
 double temperaturePoint(int index, double start, double delta);

@@ -7,31 +7,30 @@ class SweepTest : public QObject
 {
     Q_OBJECT
 private slots:
-    void temperaturePreview_data();
-    void temperaturePreview();
-    void pressurePreviewIsTheSameInEveryUnit_data();
-    void pressurePreviewIsTheSameInEveryUnit();
-    void runCountsDropPartialSteps();
+    void temperatureAxis_data();
+    void temperatureAxis();
+    void pointCounts_data();
+    void pointCounts();
+    void pressureAxisIsTheSameInEveryUnit_data();
+    void pressureAxisIsTheSameInEveryUnit();
     void setPoints();
     void unitRecognition();
 };
 
-void SweepTest::temperaturePreview_data()
+void SweepTest::temperatureAxis_data()
 {
     QTest::addColumn<double>("from");
     QTest::addColumn<double>("to");
     QTest::addColumn<double>("step");
     QTest::addColumn<double>("delta");
-    QTest::addColumn<double>("steps");
-    QTest::newRow("upwards") << 22.0 << 24.0 << 1.0 << 1.0 << 3.0;
-    QTest::newRow("downwards") << 24.0 << 22.0 << 1.0 << -1.0 << 3.0;
-    QTest::newRow("single point keeps a negative step") << 22.0 << 22.0 << 1.0 << -1.0 << 1.0;
-    QTest::newRow("partial last step") << 22.0 << 24.0 << 0.3 << 0.3 << 7.0;
-    // 0.1 is not exact in binary: the margin keeps the end point.
-    QTest::newRow("tenths up to the end") << -1.0 << 1.0 << 0.1 << 0.1 << 21.0;
+    QTest::addColumn<int>("points");
+    QTest::newRow("upwards") << 22.0 << 24.0 << 1.0 << 1.0 << 3;
+    QTest::newRow("downwards") << 24.0 << 22.0 << 1.0 << -1.0 << 3;
+    QTest::newRow("single point keeps a negative step") << 22.0 << 22.0 << 1.0 << -1.0 << 1;
+    QTest::newRow("partial last step") << 22.0 << 24.0 << 0.3 << 0.3 << 7;
 }
 
-void SweepTest::temperaturePreview()
+void SweepTest::temperatureAxis()
 {
     QFETCH(double, from);
     QFETCH(double, to);
@@ -40,10 +39,50 @@ void SweepTest::temperaturePreview()
     QCOMPARE(axis.start, from);
     QCOMPARE(axis.end, to);
     QTEST(axis.delta, "delta");
-    QTEST(axis.previewSteps, "steps");
+    QTEST(axis.points, "points");
 }
 
-void SweepTest::pressurePreviewIsTheSameInEveryUnit_data()
+// Spans that are whole multiples of the step keep their end point however the
+// binary fractions round; a partial last step is dropped.
+void SweepTest::pointCounts_data()
+{
+    QTest::addColumn<double>("from");
+    QTest::addColumn<double>("to");
+    QTest::addColumn<double>("step");
+    QTest::addColumn<int>("points");
+    QTest::newRow("bar 0-0.9 by 0.3") << 0.0 << 0.9 << 0.3 << 4;
+    QTest::newRow("bar 0-4.5 by 0.3") << 0.0 << 4.5 << 0.3 << 16;
+    QTest::newRow("bar 0.01-4.02 by 0.01") << 0.01 << 4.02 << 0.01 << 402;
+    QTest::newRow("bar 4.02-0.01 by 0.01") << 4.02 << 0.01 << 0.01 << 402;
+    QTest::newRow("bar 0-4 by 0.1") << 0.0 << 4.0 << 0.1 << 41;
+    QTest::newRow("bar 0-1 by 0.3 partial") << 0.0 << 1.0 << 0.3 << 4;
+    QTest::newRow("bar 0.1-0.7 by 0.3") << 0.1 << 0.7 << 0.3 << 3;
+    QTest::newRow("bar 1.1-3.3 by 0.11") << 1.1 << 3.3 << 0.11 << 21;
+    QTest::newRow("kPa 0-90 by 30") << 0.0 << 90.0 << 30.0 << 4;
+    QTest::newRow("kPa 0-450 by 30") << 0.0 << 450.0 << 30.0 << 16;
+    QTest::newRow("kPa 0-400 by 70 partial") << 0.0 << 400.0 << 70.0 << 6;
+    QTest::newRow("psi 0-13.05 by 4.35") << 0.0 << 13.05 << 4.35 << 4;
+    QTest::newRow("psi 0-58.02 by 1.45 partial") << 0.0 << 58.02 << 1.45 << 41;
+    QTest::newRow("psi 1.45-58 by 1.45") << 1.45 << 58.0 << 1.45 << 40;
+    QTest::newRow("C 0-60 by 0.3") << 0.0 << 60.0 << 0.3 << 201;
+    QTest::newRow("C -1-1 by 0.1") << -1.0 << 1.0 << 0.1 << 21;
+    QTest::newRow("C 60-0 by 0.7 partial") << 60.0 << 0.0 << 0.7 << 86;
+    QTest::newRow("C 20.1-20.7 by 0.2") << 20.1 << 20.7 << 0.2 << 4;
+    QTest::newRow("just short of a whole step") << 0.0 << 0.9998 << 0.1 << 10;
+}
+
+void SweepTest::pointCounts()
+{
+    QFETCH(double, from);
+    QFETCH(double, to);
+    QFETCH(double, step);
+    QTEST(sweep::axisPoints(from, to, step), "points");
+    // The preview and the run read the same plan.
+    QTEST(sweep::planTemperature(from, to, step).points, "points");
+    QTEST(sweep::planPressure(from, to, step, units::kKpaFactor).points, "points");
+}
+
+void SweepTest::pressureAxisIsTheSameInEveryUnit_data()
 {
     QTest::addColumn<double>("factor");
     QTest::newRow("bar") << units::kBarFactor;
@@ -51,29 +90,21 @@ void SweepTest::pressurePreviewIsTheSameInEveryUnit_data()
     QTest::newRow("psi") << units::kPsiFactor;
 }
 
-void SweepTest::pressurePreviewIsTheSameInEveryUnit()
+void SweepTest::pressureAxisIsTheSameInEveryUnit()
 {
     QFETCH(double, factor);
     const sweep::PressureAxis axis = sweep::planPressure(0, 4 * factor, 0.1 * factor, factor);
-    QCOMPARE(axis.previewSteps, 41.0);
+    QCOMPARE(axis.points, 41);
     QCOMPARE(axis.start, 0.0f);
     QVERIFY(qAbs(axis.end - 4.0f) < 1e-6f);
     QVERIFY(qAbs(axis.delta - 0.1f) < 1e-7f);
+    // The last point lands on the end point.
+    QVERIFY(qAbs(sweep::pressurePointDisplay(axis.points - 1, axis.start, axis.delta, factor) -
+                 4 * factor) < 1e-5 * factor);
 
     const sweep::PressureAxis down = sweep::planPressure(4 * factor, 0, 2 * factor, factor);
     QVERIFY(down.delta < 0);
-    QCOMPARE(down.previewSteps, 3.0);
-}
-
-void SweepTest::runCountsDropPartialSteps()
-{
-    QCOMPARE(sweep::runTemperatureSteps(22, 24, 1), qint16(3));
-    QCOMPARE(sweep::runTemperatureSteps(24, 22, -1), qint16(3));
-    QCOMPARE(sweep::runTemperatureSteps(22, 24, 0.3), qint16(7));
-    QCOMPARE(sweep::runTemperatureSteps(22, 22, -1), qint16(1));
-    QCOMPARE(sweep::runPressureSteps(0.0f, 4.0f, 2.0f), qint16(3));
-    QCOMPARE(sweep::runPressureSteps(0.0f, 4.0f, 0.1f), qint16(41));
-    QCOMPARE(sweep::runPressureSteps(0.0f, 1.0f, 0.3f), qint16(4));
+    QCOMPARE(down.points, 3);
 }
 
 void SweepTest::setPoints()
