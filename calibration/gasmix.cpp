@@ -1,5 +1,7 @@
 #include "gasmix.h"
 
+#include <cmath>
+
 namespace gasmix {
 
 Flows flowsForPressure(double displayPressure, double unitFactor, bool gasOff)
@@ -12,9 +14,14 @@ Flows flowsForPressure(double displayPressure, double unitFactor, bool gasOff)
 
 float equivalentAirPressure(double n2Slpm, double o2Slpm)
 {
-    if (n2Slpm == 0.0 && o2Slpm == 0.0)
-        return -1.0f;
-    return float(o2Slpm / (n2Slpm + o2Slpm) / kO2AtOneBarSlpm * 10.0);
+    // With the gas off the controllers still report a few hundredths of a
+    // slpm either side of zero; a share of such noise is no pressure.
+    if (!(std::fabs(n2Slpm) + std::fabs(o2Slpm) >= kNoFlowBelowSlpm))
+        return kNoPressure;
+    const float bar = float(o2Slpm / (n2Slpm + o2Slpm) / kO2AtOneBarSlpm * kTotalFlowSlpm);
+    if (!std::isfinite(bar) || bar < 0.0f)
+        return kNoPressure;
+    return bar;
 }
 
 QString flowText(float slpm)
@@ -24,7 +31,7 @@ QString flowText(float slpm)
 
 QString pressureText(float bar, double unitFactor)
 {
-    if (bar == -1.0f)
+    if (bar == kNoPressure)
         return QStringLiteral("n/a");
     return QString::number(unitFactor * double(bar), 'f', unitFactor == 1.0 ? 2 : 3);
 }

@@ -18,7 +18,14 @@ struct Flows
 // Set points for a pressure given in the display unit; zero flows while the gas is off.
 Flows flowsForPressure(double displayPressure, double unitFactor, bool gasOff);
 
-// Equivalent air pressure in bar of the two flow readings; exactly -1 when both are 0.
+// The equivalent air pressure of flows that stand for none ("n/a").
+constexpr float kNoPressure = -1.0f;
+// Together the flows must reach 1 % of the mix to stand for a pressure.
+constexpr double kNoFlowBelowSlpm = 0.1;
+
+// Equivalent air pressure in bar of the two flow readings; kNoPressure when
+// the flows together are below kNoFlowBelowSlpm, or the share is not a finite,
+// non-negative number.
 float equivalentAirPressure(double n2Slpm, double o2Slpm);
 
 // A flow reading as the readouts show it (six significant digits).
