@@ -5,6 +5,7 @@
 #include "operatordialogs.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 
@@ -34,14 +35,24 @@ void TempSensor::chooseLogFile()
         QStringLiteral("*.csv;;*.cls"), &logFilter, QFileDialog::Options());
     if (chosen.isEmpty()) {
         // Nothing will be written, so the box must not look as if it were.
-        logFileName.clear();
-        rawLogFileName.clear();
-        ui.groupBox_4->setChecked(false);
-        ui.logNameEdit->clear();
+        refuseLogFile(records::logStatusMessage(records::LogStatus::CantOpenLog));
         return;
     }
 
     const records::LogFileNames names = records::logFileNamesFor(chosen, logFilter);
+    // The dialog asked about replacing the name it showed; a name the layout
+    // changed may be another operator's file.
+    if (names.log != records::nativePath(chosen) && QFileInfo::exists(names.log)) {
+        const QMessageBox::StandardButton answer = OperatorDialogs::instance().question(
+            this, tr("Replace log file"),
+            tr("%1 already exists.\nDo you want to replace it?").arg(names.log),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes) {
+            refuseLogFile(QString());
+            return;
+        }
+    }
+
     logFileName = names.log;
     rawLogFileName = names.rawLog;
     ui.logNameEdit->setText(logFileName);
@@ -52,6 +63,16 @@ void TempSensor::chooseLogFile()
         showWarningStatus(records::logStatusMessage(status), 4000);
         ui.groupBox_4->setChecked(false);
     }
+}
+
+void TempSensor::refuseLogFile(const QString& warning)
+{
+    logFileName.clear();
+    rawLogFileName.clear();
+    ui.groupBox_4->setChecked(false);
+    ui.logNameEdit->clear();
+    if (!warning.isEmpty())
+        showWarningStatus(warning, 4000);
 }
 
 void TempSensor::writeCalibrationRecord()

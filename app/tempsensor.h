@@ -109,6 +109,8 @@ private:
     void saveSettings();
     void setPressurePoint(int index);
     void writeCalibrationRecord();
+    // No log for this run: "Write Log" unchecked, with a warning when given.
+    void refuseLogFile(const QString& warning);
     bool recordAndPulsePoint();
     void markGasChanged();
     bool flowReadingsCurrent() const;

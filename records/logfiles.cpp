@@ -58,6 +58,11 @@ QString withLogExtension(const QString& name, LogLayout layout)
         layout == LogLayout::Csv ? QStringLiteral(".csv") : QStringLiteral(".cls");
     if (name.endsWith(extension, Qt::CaseInsensitive))
         return name;
+    // "run1.csv" saved as CLS is "run1.cls", not "run1.csv.cls".
+    const QString other =
+        layout == LogLayout::Csv ? QStringLiteral(".cls") : QStringLiteral(".csv");
+    if (name.endsWith(other, Qt::CaseInsensitive))
+        return name.left(name.size() - other.size()) + extension;
     return name + extension;
 }
 

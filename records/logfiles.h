@@ -30,9 +30,10 @@ QString logStatusMessage(LogStatus status);
 // A path from a file dialog in the platform's own form (backslashes on Windows).
 QString nativePath(const QString& path);
 
-// Adds the layout's ".csv" or ".cls" when the chosen name does not end in it
-// (in any letter case), so that cutting the last four characters for the raw
-// log's name never cuts into the name itself. An empty name stays empty.
+// Gives the name the layout's ".csv" or ".cls" (in any letter case): the other
+// layout's ending is replaced, any other name gets the ending added, so that
+// cutting the last four characters for the raw log's name never cuts into the
+// name itself. An empty name stays empty.
 QString withLogExtension(const QString& name, LogLayout layout);
 
 // The calibration log's name without its last four characters, plus "_SLPM.csv".

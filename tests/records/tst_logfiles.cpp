@@ -92,10 +92,23 @@ void TestLogFiles::names_data()
                                             << "*.csv"
                                             << "/data/RUN1.CSV"
                                             << "/data/RUN1_SLPM.csv";
-    QTest::newRow("other filter's ending") << "/data/run1.csv"
-                                           << "*.cls"
-                                           << "/data/run1.csv.cls"
-                                           << "/data/run1.csv_SLPM.csv";
+    // The other layout's ending is replaced, not followed by a second one.
+    QTest::newRow("csv name, cls filter") << "/data/run1.csv"
+                                          << "*.cls"
+                                          << "/data/run1.cls"
+                                          << "/data/run1_SLPM.csv";
+    QTest::newRow("cls name, csv filter") << "/data/run1.CLS"
+                                          << "*.csv"
+                                          << "/data/run1.csv"
+                                          << "/data/run1_SLPM.csv";
+    QTest::newRow("upper-case own ending stays") << "/data/run1.CSV"
+                                                 << "*.csv"
+                                                 << "/data/run1.CSV"
+                                                 << "/data/run1_SLPM.csv";
+    QTest::newRow("ending inside the name") << "/data/a.csv.txt"
+                                            << "*.csv"
+                                            << "/data/a.csv.txt.csv"
+                                            << "/data/a.csv.txt_SLPM.csv";
     // Without the added ending both would lose "run" and share one raw log.
     QTest::newRow("short names differ") << "/data/run10"
                                         << "*.csv"

@@ -25,6 +25,7 @@ private slots:
     void closingUnconnectedSendsNothing();
     void unwritableLogUnchecksTheBox();
     void cancelledLogDialogUnchecksTheBox();
+    void logNameTakesTheLayoutsEnding();
     void failedRecordLeavesBothFilesAlone();
 };
 
@@ -157,6 +158,60 @@ void RunStopTest::cancelledLogDialogUnchecksTheBox()
     QCOMPARE(q.kind, QStringLiteral("save"));
     QCOMPARE(q.title, QStringLiteral("Select pt-log file name and format"));
     QCOMPARE(q.args.value(0).toString(), QStringLiteral("*.csv;;*.cls"));
+    QCOMPARE(w->statusBar()->currentMessage(),
+             QStringLiteral("Warning: Can't open log file for writing."));
+    QVERIFY(w->statusBar()->styleSheet().contains(QStringLiteral("rgb(255,0,0)")));
+}
+
+void RunStopTest::logNameTakesTheLayoutsEnding()
+{
+    QTemporaryDir dir;
+    BoxFixture f;
+    TempSensor* w = f.makeWindow();
+    w->setControlsEnabled(true);
+    auto* writeLog = findIn<QGroupBox>(w, "groupBox_4");
+    const QString chosen = dir.filePath(QStringLiteral("run1.csv"));
+    const QString adjusted = dir.filePath(QStringLiteral("run1.cls"));
+
+    // The save dialog's answer, then the answer to the question that may follow.
+    auto choose = [&](QMessageBox::StandardButton replace) {
+        writeLog->setChecked(false);
+        f.dialogs.clear();
+        ScriptedDialogs::Answer save;
+        save.value = chosen;
+        save.selectedFilter = QStringLiteral("*.cls");
+        f.dialogs.push(save);
+        f.dialogs.pushButton(replace);
+        writeLog->setChecked(true);
+    };
+
+    // A new name: no question, the CLS file is made beside no other.
+    choose(QMessageBox::NoButton);
+    QVERIFY(writeLog->isChecked());
+    QCOMPARE(f.dialogs.count(QStringLiteral("question")), 0);
+    QCOMPARE(findIn<QLineEdit>(w, "logNameEdit")->text(), QDir::toNativeSeparators(adjusted));
+    QVERIFY(QFile::exists(adjusted) && !QFile::exists(chosen));
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("run1_SLPM.csv"))));
+
+    // The adjusted name exists: No keeps it and leaves "Write Log" off.
+    QFile old(adjusted);
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("keep me") == 7);
+    old.close();
+    choose(QMessageBox::No);
+    QCOMPARE(f.dialogs.count(QStringLiteral("question")), 1);
+    QCOMPARE(f.dialogs.last().label,
+             QStringLiteral("%1 already exists.\nDo you want to replace it?")
+                 .arg(QDir::toNativeSeparators(adjusted)));
+    QVERIFY(!writeLog->isChecked());
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("keep me"));
+    old.close();
+
+    // Yes replaces it.
+    choose(QMessageBox::Yes);
+    QVERIFY(writeLog->isChecked());
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QVERIFY(old.readAll().startsWith("n251\r\n"));
 }
 
 void RunStopTest::failedRecordLeavesBothFilesAlone()
