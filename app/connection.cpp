@@ -16,6 +16,7 @@ void TempSensor::setIPAddress()
 
     if (ok && ipv4::isDottedAddress(text)) {
         boxAddress = ipv4::plainDecimal(text);
+        addressAccepted = true;
         if (!tempWorker) {
             tempWorker = new WorkerThread(boxAddress, this);
             connect(tempWorker, SIGNAL(finished()), tempWorker, SLOT(deleteLater()));

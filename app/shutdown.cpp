@@ -17,6 +17,10 @@ void TempSensor::saveSettings()
     settings->setValue(QStringLiteral("LAST_T_MAX"), ui.autoTmaxEdit->value());
     settings->setValue(QStringLiteral("LAST_T_DELTA"), ui.autoTdeltaEdit->value());
     settings->setValue(QStringLiteral("LAST_PRESET_PATH"), presetPath);
+    // A close during the waits that follow a new address comes before the
+    // address is stored there.
+    if (addressAccepted)
+        settings->setValue(QStringLiteral("CALBOX_IP"), boxAddress);
     // The process ends without destructors, so the store is written now.
     settings->sync();
 }

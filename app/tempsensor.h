@@ -133,6 +133,7 @@ private:
     QPointer<workerN2> n2Worker;
     QPointer<workerO2> o2Worker;
     bool connectionOk = true;
+    bool addressAccepted = false; // boxAddress came from the address dialog
 
     // Readings.
     float currentT = 0.0f;

@@ -5,6 +5,7 @@
 #include "testenv.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QSettings>
@@ -33,6 +34,7 @@ private slots:
     void refusedAddresses();
     void cancelledDialogChangesNothing();
     void firstAddressStartsPollersAndSwitchesGasOff();
+    void addressIsKeptByACloseDuringTheGasOffWaits();
     void leadingZerosConnectToTheDecimalAddress();
     void secondAddressMovesThePollers();
     void lostBoxIsReportedOnceAndGasIsLeftAlone();
@@ -118,6 +120,23 @@ void ConnectionTest::firstAddressStartsPollersAndSwitchesGasOff()
     f.dialogs.pushCancel();
     w->setIPAddress();
     QCOMPARE(f.dialogs.last().args.value(0).toString(), f.host);
+}
+
+void ConnectionTest::addressIsKeptByACloseDuringTheGasOffWaits()
+{
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    // The process ends with the close: what the store holds then is all.
+    QString storedAtExit;
+    QTimer::singleShot(20, w, [&] {
+        QCloseEvent close;
+        QCoreApplication::sendEvent(w, &close);
+        storedAtExit = storedAddress();
+    });
+    f.enterAddress(f.host);
+    QCOMPARE(f.dialogs.exitCalls(), QList<int>{0});
+    QCOMPARE(storedAtExit, f.host);
 }
 
 void ConnectionTest::leadingZerosConnectToTheDecimalAddress()
