@@ -75,11 +75,11 @@ void TempSensor::refuseLogFile(const QString& warning)
         showWarningStatus(warning, 4000);
 }
 
-void TempSensor::writeCalibrationRecord()
+bool TempSensor::writeCalibrationRecord()
 {
     lastRecord.valid = false;
     if (!ui.groupBox_4->isChecked())
-        return;
+        return true;
     records::RecordValues values;
     values.number = recordCounter + 1;
     values.pressureBar = airPressureBar;
@@ -91,11 +91,21 @@ void TempSensor::writeCalibrationRecord()
     const records::LogStatus status = records::appendRecord(
         names, records::layoutFromFilter(logFilter), ui.colorSelectcheckBox->isChecked(),
         pressureUnitFactor, values, &before);
-    if (status != records::LogStatus::Ok) {
-        // Neither file holds the record; the counter stays where it was.
-        showWarningStatus(records::logStatusMessage(status), 4000);
-        return;
-    }
+    if (status != records::LogStatus::Ok)
+        return false; // neither file holds the record; the counter stays where it was
     recordCounter = qint16(values.number);
     lastRecord = WrittenRecord{names, before, recordCounter, true};
+    return true;
+}
+
+bool TempSensor::withdrawLastRecord()
+{
+    if (!lastRecord.valid)
+        return true;
+    lastRecord.valid = false;
+    if (!records::withdrawRecord(lastRecord.names, lastRecord.before))
+        return false;
+    if (recordCounter == lastRecord.number)
+        recordCounter = qint16(lastRecord.number - 1);
+    return true;
 }

@@ -52,6 +52,9 @@ void TempSensor::doPulse()
     statusBar()->showMessage(tr("Delay before pulse %1 sec").arg(waitBeforePulse),
                              waitBeforePulse * 1000);
     pausePollers();
+    // A stop during the sequence ends it: no pulse goes out after it.
+    const int stopsAtStart = stopCount;
+    auto stopped = [this, stopsAtStart] { return stopCount != stopsAtStart; };
 
     int waitSeconds = waitBeforePulse;
     if (running && pressureSweepOn && ui.setPValue->value() == 0)
@@ -66,14 +69,15 @@ void TempSensor::doPulse()
                 tr("Delay before pulse %1 s").arg(remaining / 1000.0, 0, 'f', 1), remaining);
             boxlink::tick();
             remaining -= boxlink::kTickMs;
-        } while (!timerExpired);
+        } while (!timerExpired && !stopped());
+        pulseTimer.stop();
     }
 
     const QByteArray command =
         pulse::command(ui.actionSet_Camera_Feedback->isChecked(), pulseWidthText);
     const int widthMs = pulseWidthText.toInt();
     int sent = 0;
-    for (int i = 0; i < pulsesPerPoint; ++i) {
+    for (int i = 0; i < pulsesPerPoint && !stopped(); ++i) {
         statusBar()->setStyleSheet(QString::fromLatin1(kNormalStatusStyle));
         cameraReady = false;
         pulseAnswer.clear();
@@ -97,7 +101,7 @@ void TempSensor::doPulse()
         // A pulse that could not be sent has no answer to wait for, and a
         // generator that stays silent must not hold the run forever.
         QDeadlineTimer answerLimit(written ? kPulseAnswerLimitMs : 0);
-        while (!cameraReady) {
+        while (!cameraReady && !stopped()) {
             // The device server hung up before the generator said a word: a
             // busy port accepts and closes at once, so the command most
             // likely never reached the generator.
@@ -123,6 +127,14 @@ void TempSensor::doPulse()
             boxlink::tick();
         }
         sent += written ? 1 : 0;
+        if (stopped()) {
+            // An answer that comes after the stop belongs to no sequence.
+            pulseSocket->abort();
+            pulseSocket->close();
+            pulseAnswer.clear();
+            cameraReady = true;
+            break;
+        }
 
         if (i < pulsesPerPoint - 1) {
             pulseTimer.setSingleShot(true);
@@ -135,7 +147,8 @@ void TempSensor::doPulse()
                     remaining);
                 boxlink::tick();
                 remaining -= boxlink::kTickMs;
-            } while (!timerExpired);
+            } while (!timerExpired && !stopped());
+            pulseTimer.stop();
         }
     }
     lastSequencePulsesSent = sent;

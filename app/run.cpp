@@ -63,29 +63,36 @@ bool TempSensor::recordAndPulsePoint()
         statusBar()->showMessage(tr("Waiting for the flows to settle"), 2000);
         return false;
     }
-    writeCalibrationRecord();
+    const QString where = tr("@ T:%1 P:%2")
+                              .arg(ui.curT->text().toDouble(), 0, 'f', 1)
+                              .arg(ui.curP->text().toDouble(), 0, 'f', 1);
+    // Pulses without their record would give the camera an image no record
+    // names, and every later record would name the previous point's images.
+    if (!writeCalibrationRecord()) {
+        showWarningStatus(tr("Warning: Can't write log record %1, point repeated.").arg(where),
+                          4000);
+        return false;
+    }
+    const int stopsBefore = stopCount;
     doPulse();
+    const bool stopped = stopCount != stopsBefore;
     if (lastSequencePulsesSent > 0)
-        return true;
+        return !stopped;
     // Not one pulse reached the generator, so the camera took no image here: a
     // record naming those images would be false, and every later image number
     // would be one ahead of the camera's. The record goes and the point is
-    // repeated at the next reading.
-    if (lastRecord.valid) {
-        lastRecord.valid = false;
-        if (records::withdrawRecord(lastRecord.names, lastRecord.before)) {
-            if (recordCounter == lastRecord.number)
-                recordCounter = qint16(lastRecord.number - 1);
-        } else {
-            showWarningStatus(tr("Warning: Can't take back log record %1.").arg(lastRecord.number),
-                              4000);
-            return false;
-        }
+    // repeated at the next reading (unless the run was stopped meanwhile).
+    const qint16 number = lastRecord.number;
+    if (!withdrawLastRecord()) {
+        if (!stopped)
+            ui.autoStartButton->setChecked(false);
+        showWarningStatus(tr("Warning: Can't take back log record %1, run stopped.").arg(number),
+                          4000);
+        return false;
     }
-    showWarningStatus(tr("Warning: Can't reach the pulse generator @ T:%1 P:%2, point repeated.")
-                          .arg(ui.curT->text().toDouble(), 0, 'f', 1)
-                          .arg(ui.curP->text().toDouble(), 0, 'f', 1),
-                      4000);
+    if (!stopped)
+        showWarningStatus(
+            tr("Warning: Can't reach the pulse generator %1, point repeated.").arg(where), 4000);
     return false;
 }
 
@@ -112,6 +119,7 @@ void TempSensor::autoStartCalibration(bool on)
     for (QWidget* w : {static_cast<QWidget*>(ui.groupBox_4), static_cast<QWidget*>(ui.groupBox_5),
                        static_cast<QWidget*>(ui.rpBox)})
         w->setEnabled(!on);
+    enableRunLockedActions();
 
     if (on) {
         // A reference point left over from an earlier run must not be recorded in this one.
@@ -141,6 +149,10 @@ void TempSensor::autoStartCalibration(bool on)
         return;
     }
 
+    // A step or pulse sequence under way sees this and moves nothing more,
+    // and a reference point not yet recorded is not visited any more.
+    ++stopCount;
+    refMode = refTReached = refPReached = false;
     ui.groupBox_4->setChecked(false);
     ui.logNameEdit->clear();
     endOfRunBeep();
@@ -165,9 +177,14 @@ void TempSensor::autoCheck()
     if (runStepInProgress)
         return;
     StepInProgress step(runStepInProgress);
+    // Every wait below lets the operator stop the run or close the window.
+    const int stopsBefore = stopCount;
+    auto stopped = [this, stopsBefore] { return stopCount != stopsBefore; };
 
     if (refMode && refTReached && ui.gasButton->isChecked())
         turnGas(false);
+    if (stopped())
+        return;
 
     if (refMode && refTReached && refPReached) {
         if (!recordAndPulsePoint())
@@ -183,9 +200,15 @@ void TempSensor::autoCheck()
             return;
         }
         turnGas(true);
+        if (stopped())
+            return;
         refMode = true;
         ui.setT->setValue(refT);
         waitProcessingEvents(200);
+        if (stopped()) {
+            refMode = false;
+            return;
+        }
         setTemperature();
         ui.setPValue->setValue(refP);
         return;
@@ -194,15 +217,14 @@ void TempSensor::autoCheck()
     if (temperatureReached && cameraReady && running && !pressureReached)
         turnGas(false);
 
-    if (!(pressureReached && temperatureReached && cameraReady))
+    if (!(pressureReached && temperatureReached && cameraReady) || stopped())
         return;
 
     if (pressureSweepOn && running)
         turnGas(false);
 
-    if (pIndex < pSteps && pressureSweepOn && running) {
-        // Stopped while the pulses were under way: no set point may move now.
-        if (!recordAndPulsePoint() || !running)
+    if (pIndex < pSteps && pressureSweepOn && running && !stopped()) {
+        if (!recordAndPulsePoint() || stopped())
             return;
         pIndex += 1;
         pressureReached = false;
@@ -214,15 +236,17 @@ void TempSensor::autoCheck()
         if (tempWorker)
             tempWorker->resumePolling();
         waitProcessingEvents(200);
+        if (stopped())
+            return;
         setPressurePoint(pIndex);
         setGas();
         return;
     }
 
-    if (tIndex >= tSteps || !temperatureSweepOn)
+    if (tIndex >= tSteps || !temperatureSweepOn || stopped())
         return;
     if (!pressureSweepOn && running) {
-        if (!recordAndPulsePoint() || !running)
+        if (!recordAndPulsePoint() || stopped())
             return;
     }
     tIndex += 1;
@@ -241,11 +265,17 @@ void TempSensor::autoCheck()
             tempWorker->resumePolling();
         waitProcessingEvents(200);
     }
+    if (stopped())
+        return;
     ui.setT->setValue(sweep::temperaturePoint(tIndex, tStart, tDelta));
     waitProcessingEvents(200);
+    if (stopped())
+        return;
     temperatureReached = false;
     setTemperature();
     temperatureReached = false;
+    if (stopped())
+        return;
     if (pressureSweepOn) {
         pressureReached = false;
         turnGas(true);

@@ -38,6 +38,11 @@ void TempSensor::closeEvent(QCloseEvent* event)
             event->ignore();
             return;
         }
+    }
+    // A run step or pulse sequence waiting below this must not go on.
+    ++stopCount;
+    refMode = false;
+    if (running) {
         statusBar()->showMessage(shuttingDown, 3000);
         cameraReady = true;
         ui.setT->setValue(tStart);

@@ -201,11 +201,24 @@ void TempSensor::setControlsEnabled(bool on)
         activityMovie->start();
     else
         activityMovie->stop();
+    controlsEnabled = on;
     for (QAction* action :
-         {ui.actioninitTempCtrl, ui.actionSet_Pulse_width, ui.actionWait_Before_Pulse,
-          ui.actionSet_Camera_Feedback, ui.actionManual_Pulse, ui.actionExtra_Wait_for_0_pressure,
-          ui.actionPulses_per_Point, ui.actionSave, ui.actionLoad})
+         {ui.actionSet_Pulse_width, ui.actionWait_Before_Pulse, ui.actionSet_Camera_Feedback,
+          ui.actionExtra_Wait_for_0_pressure, ui.actionPulses_per_Point, ui.actionSave})
         action->setEnabled(on);
+    enableRunLockedActions();
+}
+
+void TempSensor::enableRunLockedActions()
+{
+    // While a run lasts (its reference point included) these would change the
+    // plan, the unit of the records, the images or the instruments under it.
+    const bool idle = !ui.autoStartButton->isChecked();
+    for (QAction* action :
+         {ui.actionSet_Pressure_Unit, ui.actionSet_IP_address, ui.actionChange_IP_Settings})
+        action->setEnabled(idle);
+    for (QAction* action : {ui.actioninitTempCtrl, ui.actionManual_Pulse, ui.actionLoad})
+        action->setEnabled(idle && controlsEnabled);
 }
 
 void TempSensor::waitProcessingEvents(int ms)

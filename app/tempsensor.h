@@ -108,7 +108,11 @@ private:
     void resumePollers();
     void saveSettings();
     void setPressurePoint(int index);
-    void writeCalibrationRecord();
+    void enableRunLockedActions();
+    // Takes the last record out of both logs again; false when it cannot.
+    bool withdrawLastRecord();
+    // False when logging is on and the record could not be written.
+    bool writeCalibrationRecord();
     // No log for this run: "Write Log" unchecked, with a warning when given.
     void refuseLogFile(const QString& warning);
     bool recordAndPulsePoint();
@@ -134,6 +138,7 @@ private:
     QPointer<workerO2> o2Worker;
     bool connectionOk = true;
     bool addressAccepted = false; // boxAddress came from the address dialog
+    bool controlsEnabled = false; // the last setControlsEnabled()
 
     // Readings.
     float currentT = 0.0f;
@@ -202,6 +207,9 @@ private:
     bool refTReached = false;
     bool refPReached = false;
     bool runStepInProgress = false;
+    // Stops of a run (the operator's Stop, the end of a run, a close): a step
+    // or a pulse sequence that sees it change must not move anything.
+    int stopCount = 0;
 
     // Records and presets.
     qint16 recordCounter = 0;

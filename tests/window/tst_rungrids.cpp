@@ -4,6 +4,7 @@
 #include "runharness.h"
 #include "testenv.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 
 using boxsim::Device;
@@ -146,7 +148,7 @@ void RunGridsTest::referencePointEndsTheRun()
     QTemporaryDir dir;
     BoxFixture f;
     QVERIFY(f.startBox());
-    f.makeWindow();
+    TempSensor* w = f.makeWindow();
     QVERIFY(f.connectAndWaitForReading());
     Grid grid;
     grid.useP = true;
@@ -159,7 +161,32 @@ void RunGridsTest::referencePointEndsTheRun()
     planGrid(f, grid);
     const QString logPath = dir.filePath(QStringLiteral("ref.csv"));
     chooseLog(f, logPath);
+    // Actions that would change the plan, the unit, the images or the
+    // instruments stay off for the whole run, readings notwithstanding.
+    const QList<QAction*> locked = {
+        findIn<QAction>(w, "actionLoad"),         findIn<QAction>(w, "actionSet_Pressure_Unit"),
+        findIn<QAction>(w, "actionManual_Pulse"), findIn<QAction>(w, "actionSet_IP_address"),
+        findIn<QAction>(w, "actioninitTempCtrl"), findIn<QAction>(w, "actionChange_IP_Settings")};
+    auto enabledCount = [&] {
+        return int(
+            std::count_if(locked.begin(), locked.end(), [](QAction* a) { return a->isEnabled(); }));
+    };
+    QCOMPARE(enabledCount(), 6);
+    int enabledDuringRun = 0;
+    int samples = 0;
+    QTimer sampler;
+    connect(&sampler, &QTimer::timeout, this, [&] {
+        if (!isRunning(f))
+            return;
+        ++samples;
+        enabledDuringRun += enabledCount();
+    });
+    sampler.start(20);
     QVERIFY(runToEnd(f, 120000));
+    sampler.stop();
+    QVERIFY(samples > 50);
+    QCOMPARE(enabledDuringRun, 0);
+    QCOMPARE(enabledCount(), 6);
 
     const QStringList lines = logLines(logPath);
     QCOMPARE(lines.size(), 3);

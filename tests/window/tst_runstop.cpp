@@ -4,6 +4,7 @@
 #include "runharness.h"
 #include "testenv.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -14,6 +15,16 @@
 #include <QtTest>
 
 using boxsim::Device;
+
+namespace {
+
+QByteArray fileContents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
 
 class RunStopTest : public QObject
 {
@@ -26,7 +37,9 @@ private slots:
     void unwritableLogUnchecksTheBox();
     void cancelledLogDialogUnchecksTheBox();
     void logNameTakesTheLayoutsEnding();
-    void failedRecordLeavesBothFilesAlone();
+    void unwritableLogHoldsThePulses();
+    void stopDuringTemperatureStepMovesNothing();
+    void stopBeforeThePulseTakesTheRecordBack();
 };
 
 void RunStopTest::initTestCase()
@@ -214,7 +227,7 @@ void RunStopTest::logNameTakesTheLayoutsEnding()
     QVERIFY(old.readAll().startsWith("n251\r\n"));
 }
 
-void RunStopTest::failedRecordLeavesBothFilesAlone()
+void RunStopTest::unwritableLogHoldsThePulses()
 {
     QTemporaryDir dir;
     BoxFixture f;
@@ -226,23 +239,117 @@ void RunStopTest::failedRecordLeavesBothFilesAlone()
     QVERIFY(findIn<QGroupBox>(w, "groupBox_4")->isChecked());
     // The raw log's folder entry becomes a directory: appending to it fails.
     const QString raw = dir.filePath(QStringLiteral("gone_SLPM.csv"));
+    const QByteArray rawHeader = fileContents(raw);
     QVERIFY(QFile::remove(raw));
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("gone_SLPM.csv")));
-    const QByteArray before = [&] {
-        QFile file(logPath);
-        file.open(QIODevice::ReadOnly);
-        return file.readAll();
-    }();
+    const QByteArray logBefore = fileContents(logPath);
+
+    // The point is held for a while (the same warning at every reading), then
+    // the file can be written again.
+    int failures = 0;
+    bool heldWhileFailing = false;
+    connect(w->statusBar(), &QStatusBar::messageChanged, this, [&](const QString& text) {
+        if (!text.startsWith(QLatin1String("Warning: Can't write log record @ T:")) ||
+            !text.endsWith(QLatin1String("point repeated.")) || ++failures > 1)
+            return;
+        QTimer::singleShot(2000, this, [&] {
+            heldWhileFailing =
+                f.box->frames(Device::Pulse).isEmpty() && fileContents(logPath) == logBefore;
+            QDir(dir.path()).rmdir(QStringLiteral("gone_SLPM.csv"));
+            QFile file(raw);
+            if (file.open(QIODevice::WriteOnly))
+                file.write(rawHeader);
+        });
+    });
+    Grid grid;
+    grid.useP = true;
+    grid.pFrom = 0;
+    grid.pTo = 2;
+    grid.pStep = 2;
+    planGrid(f, grid);
+    QVERIFY(runToEnd(f, 120000));
+
+    QVERIFY(failures >= 1);
+    QVERIFY(heldWhileFailing);
+    // One pulse sequence per record, and each record is the box at its pulse.
+    const QStringList lines = logLines(logPath);
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(f.box->frames(Device::Pulse).size(), 2);
+    QVERIFY(lines[1].contains(QStringLiteral("calib_000001_p.tif")));
+    const QString mismatch = checkRecordsAgainstTruth(f, lines);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    QCOMPARE(logLines(raw).size(), 3);
+}
+
+void RunStopTest::stopDuringTemperatureStepMovesNothing()
+{
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    Grid grid;
+    grid.useT = true;
+    grid.tFrom = 30;
+    grid.tTo = 40;
+    grid.tStep = 5;
+    planGrid(f, grid);
+    auto* start = findIn<QToolButton>(w, "autoStartButton");
+
+    // Stopped inside the step after the first point's pulse: the step waits
+    // 2.2 s before it moves the set point.
+    QElapsedTimer sincePulse;
+    QTimer stopper;
+    connect(&stopper, &QTimer::timeout, this, [&] {
+        if (!sincePulse.isValid() && !f.box->frames(Device::Pulse).isEmpty())
+            sincePulse.start();
+        if (sincePulse.isValid() && sincePulse.elapsed() > 600 && start->isChecked())
+            start->setChecked(false);
+    });
+    stopper.start(10);
+    start->setChecked(true);
+    QVERIFY(f.waitUntil([&] { return !start->isChecked(); }, 60000));
+    QTest::qWait(2500);
+    QCOMPARE(temperatureSetPoints(f), (QList<double>{30, 30}));
+    QCOMPARE(f.box->frames(Device::Pulse).size(), 1);
+}
+
+void RunStopTest::stopBeforeThePulseTakesTheRecordBack()
+{
+    QTemporaryDir dir;
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    f.dialogs.pushAccept(3);
+    findIn<QAction>(w, "actionWait_Before_Pulse")->trigger();
     Grid grid;
     grid.useP = true;
     grid.pFrom = 0;
     grid.pTo = 0;
     planGrid(f, grid);
-    findIn<QToolButton>(w, "autoStartButton")->setChecked(true);
-    QVERIFY(f.waitUntil([&] { return f.box->frames(Device::Pulse).size() >= 1; }, 30000));
-    QFile after(logPath);
-    QVERIFY(after.open(QIODevice::ReadOnly));
-    QCOMPARE(after.readAll(), before);
+    const QString logPath = dir.filePath(QStringLiteral("stopped.csv"));
+    chooseLog(f, logPath);
+    auto* start = findIn<QToolButton>(w, "autoStartButton");
+    QStringList warnings;
+    connect(w->statusBar(), &QStatusBar::messageChanged, this, [&](const QString& text) {
+        if (text.startsWith(QLatin1String("Warning")))
+            warnings << text;
+    });
+
+    // Stopped while the sequence waits before its first pulse.
+    QTimer stopper;
+    connect(&stopper, &QTimer::timeout, this, [&] {
+        if (start->isChecked() && logLines(logPath).size() == 2)
+            start->setChecked(false);
+    });
+    stopper.start(10);
+    start->setChecked(true);
+    QVERIFY(f.waitUntil([&] { return !start->isChecked(); }, 60000));
+    QVERIFY(f.waitUntil([&] { return logLines(logPath).size() == 1; }, 5000));
+    QTest::qWait(500);
+    QVERIFY(f.box->frames(Device::Pulse).isEmpty());
+    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
+    QCOMPARE(logLines(dir.filePath(QStringLiteral("stopped_SLPM.csv"))).size(), 1);
 }
 
 QTEST_MAIN(RunStopTest)
