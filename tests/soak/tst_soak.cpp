@@ -85,7 +85,7 @@ Plan planFor(int run)
     plan.grid.referencePoint = true;
     plan.grid.refP = 1.0;
     plan.grid.refT = 22.0;
-    switch (run % 4) {
+    switch (run % 6) {
     case 0: // both axes, 3 x 3
         plan.grid.useT = plan.grid.useP = true;
         break;
@@ -104,6 +104,23 @@ Plan planFor(int run)
         plan.grid.tTo = 22;
         plan.camera = true;
         break;
+    case 4: // whole-multiple spans of steps that are not binary fractions
+        plan.grid.useT = plan.grid.useP = true;
+        plan.grid.tFrom = 22;
+        plan.grid.tTo = 22.6;
+        plan.grid.tStep = 0.3;
+        plan.grid.pFrom = 0;
+        plan.grid.pTo = 0.9;
+        plan.grid.pStep = 0.3;
+        break;
+    case 5: // the same, pressure only and downwards, camera hand-shake
+        plan.grid.useP = true;
+        plan.grid.pFrom = 2.31;
+        plan.grid.pTo = 1.1;
+        plan.grid.pStep = 0.11;
+        plan.cls = true;
+        plan.camera = true;
+        break;
     default: // both axes off the whole degree, two pulses a point
         plan.grid.useT = plan.grid.useP = true;
         plan.grid.tFrom = 21.5;
@@ -118,6 +135,8 @@ Plan planFor(int run)
     return plan;
 }
 
+// Counted apart from the program's own rule: the end of a span that is a
+// whole multiple of the step is a point.
 int gridPoints(const Grid& g)
 {
     const int t = g.useT ? int(std::fabs(g.tTo - g.tFrom) / g.tStep + 1e-6) + 1 : 1;
