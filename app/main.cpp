@@ -6,7 +6,9 @@
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling); // always on in Qt 6
+#endif
     registerBarotermResources();
     QApplication application(argc, argv);
 #ifndef Q_OS_WIN

@@ -319,7 +319,9 @@ int main(int argc, char* argv[])
 
     // From here on as the program's own start: the window, shown, asking for the address.
     sinceMain.start();
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling); // always on in Qt 6
+#endif
     registerBarotermResources();
     QApplication application(argc, argv);
     auto window = std::make_unique<TempSensor>();
