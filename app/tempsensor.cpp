@@ -144,7 +144,7 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent)
 
     setWindowTitle(QStringLiteral("Kelvra Baroterm v.%1 %2")
                        .arg(QString::fromLatin1(appinfo::kVersion))
-                       .arg(QString::fromLatin1(appinfo::kVersionSuffix)));
+                       .arg(QString::fromLatin1(appinfo::kTitleSuffix)));
 
     loadSettings();
 }
@@ -222,7 +222,7 @@ void TempSensor::about()
 {
     const QString title = QStringLiteral("About - Kelvra Baroterm %1 %2")
                               .arg(QString::fromLatin1(appinfo::kVersion))
-                              .arg(QString::fromLatin1(appinfo::kVersionSuffix));
+                              .arg(QString::fromLatin1(appinfo::kTitleSuffix));
     const QString text =
         QStringLiteral("<b>Kelvra Baroterm Interface </b><br>Version %1 (%2)<br><br>")
             .arg(QString::fromLatin1(appinfo::kVersion))
