@@ -5,6 +5,7 @@
 #include "clickablelabel.h"
 #include "operatordialogs.h"
 #include "units.h"
+#include "webforms.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -62,6 +63,7 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent)
     pulseAnswerCount = 0;
     connectionOk = true;
     boxAddress = tr("192.168.1.251");
+    webFormPort = netconfig::webFormPort();
 
     ui.setupUi(this);
 

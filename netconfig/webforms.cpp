@@ -83,6 +83,23 @@ QByteArray formValue(const QString& address)
 
 Operator::~Operator() = default;
 
+quint16 webFormPortFrom(const QByteArray& value)
+{
+    const QByteArray digits = value.trimmed();
+    if (digits.isEmpty() || digits.size() > 5)
+        return kHttpPort;
+    for (char c : digits)
+        if (c < '0' || c > '9')
+            return kHttpPort;
+    const int port = digits.toInt();
+    return port >= 1 && port <= 65535 ? quint16(port) : kHttpPort;
+}
+
+quint16 webFormPort()
+{
+    return webFormPortFrom(qgetenv(kWebFormPortVariable));
+}
+
 NetworkSettings parseNetworkPage(const QByteArray& page, const NetworkSettings& current)
 {
     const QString text =

@@ -99,6 +99,17 @@ private slots:
         QCOMPARE(ipv4::plainDecimal("010.001.000.099"), QString("10.1.0.99"));
     }
 
+    void webFormPortFromTheEnvironment()
+    {
+        // value of BAROTERM_WEBFORM_PORT, port used
+        const QList<std::pair<QByteArray, quint16>> cases = {
+            {QByteArray(), 80}, {"", 80},      {"8080", 8080}, {" 8080\n", 8080},  {"1", 1},
+            {"65535", 65535},   {"0", 80},     {"65536", 80},  {"-8080", 80},      {"+8080", 80},
+            {"0x1F90", 80},     {"8080x", 80}, {"80 80", 80},  {"99999999999", 80}};
+        for (const auto& [value, port] : cases)
+            QVERIFY2(netconfig::webFormPortFrom(value) == port, value.constData());
+    }
+
     void readingTakesTheBoxsSettings()
     {
         auto box = startBox();
