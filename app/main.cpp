@@ -39,6 +39,8 @@ int main(int argc, char* argv[])
 #endif
     registerBarotermResources();
     QApplication application(argc, argv);
+    // Lets the desktop match the window to the installed desktop entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.example.Baroterm"));
     // The toolkit has taken its own options (-platform, -style, ...) by now.
     const commandline::Outcome outcome = commandline::evaluate(QApplication::arguments());
     if (answered(outcome))
