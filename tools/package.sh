@@ -34,7 +34,7 @@ case "$mode" in
     env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb /usr/bin/baroterm --help >/dev/null
     /usr/bin/baroterm-boxsim --version
     /usr/bin/baroterm-boxsim --help >/dev/null
-    man -w baroterm baroterm-boxsim
+    dpkg-query -L baroterm | grep -E "^/usr/share/(man/man1|applications|metainfo)/."
     ;;
   *)
     echo "usage: $0 [--check]" >&2
