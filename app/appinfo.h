@@ -1,12 +1,15 @@
 #pragma once
 
+#include "barotermversion.h"
+
 #include <QString>
 
 // Identity of the program and its publisher.
 namespace appinfo {
 
-inline const char* const kVersion = "2.4.8f";
-inline const char* const kVersionSuffix = "";
+inline const char* const kVersion = BAROTERM_VERSION;
+// Follows the version in the window and About titles; empty in this edition.
+inline const char* const kTitleSuffix = "";
 inline const char* const kSettingsOrganisation = "Kelvra";
 inline const char* const kSettingsApplication = "Baroterm";
 inline const char* const kRegistryPath = "HKEY_CURRENT_USER\\Software\\Kelvra\\Baroterm";

@@ -8,7 +8,6 @@
 #include "operatordialogs.h"
 
 #include <QElapsedTimer>
-#include <QRegExp>
 #include <QTcpSocket>
 
 #include <cmath>
@@ -87,8 +86,8 @@ void TempSensor::readPressureSet()
     auto* socket = qobject_cast<QTcpSocket*>(sender());
     if (!socket)
         return;
-    const QString reply = QString::fromLatin1(socket->readAll());
-    QRegExp(flow::windowGrammar()).indexIn(reply);
+    // The reply is drained only: the pollers report the flows.
+    socket->readAll();
     socket->close();
 }
 
@@ -130,7 +129,7 @@ void TempSensor::readPressureDataN2()
         }
         available = socket ? socket->bytesAvailable() : 0;
     }
-    QRegExp(flow::windowGrammar()).indexIn(QString::fromLatin1(reply));
+    // Nothing is read from the reply: the pollers report the flows.
 }
 
 // Gas selection over the temperature controller's port would put ASCII on a

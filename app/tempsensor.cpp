@@ -5,6 +5,7 @@
 #include "clickablelabel.h"
 #include "operatordialogs.h"
 #include "units.h"
+#include "webforms.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -62,6 +63,7 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent)
     pulseAnswerCount = 0;
     connectionOk = true;
     boxAddress = tr("192.168.1.251");
+    webFormPort = netconfig::webFormPort();
 
     ui.setupUi(this);
 
@@ -144,7 +146,7 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent)
 
     setWindowTitle(QStringLiteral("Kelvra Baroterm v.%1 %2")
                        .arg(QString::fromLatin1(appinfo::kVersion))
-                       .arg(QString::fromLatin1(appinfo::kVersionSuffix)));
+                       .arg(QString::fromLatin1(appinfo::kTitleSuffix)));
 
     loadSettings();
 }
@@ -235,7 +237,7 @@ void TempSensor::about()
 {
     const QString title = QStringLiteral("About - Kelvra Baroterm %1 %2")
                               .arg(QString::fromLatin1(appinfo::kVersion))
-                              .arg(QString::fromLatin1(appinfo::kVersionSuffix));
+                              .arg(QString::fromLatin1(appinfo::kTitleSuffix));
     const QString text =
         QStringLiteral("<b>Kelvra Baroterm Interface </b><br>Version %1 (%2)<br><br>")
             .arg(QString::fromLatin1(appinfo::kVersion))

@@ -43,7 +43,8 @@ public:
     void waitProcessingEvents(int ms);
 
     double unitFactor() const { return pressureUnitFactor; }
-    // The serial device server's web forms are on port 80; tests use another.
+    // The serial device server's web forms are on port 80 (or the port of
+    // BAROTERM_WEBFORM_PORT, for demos); tests set another.
     void setWebFormPort(quint16 port) { webFormPort = port; }
     QString currentBoxAddress() const { return boxAddress; }
 

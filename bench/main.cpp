@@ -1,6 +1,7 @@
 // baroterm-bench: runs the real main window headless against the box simulator
 // and prints one figure per line ("name value"), so two builds compare with diff.
 
+#include "barotermversion.h"
 #include "benchdialogs.h"
 #include "boxprocess.h"
 #include "procstats.h"
@@ -82,13 +83,19 @@ Options parseOptions(int& argc, char* argv[])
                                     QStringLiteral("The simulator program (default: the one "
                                                    "built with this benchmark)."),
                                     QStringLiteral("path"), QStringLiteral(BAROTERM_BOXSIM_PATH));
-    parser.addOptions({help, scenario, idleSeconds, timeScale, host, boxsim});
+    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Shows the version."));
+    parser.addOptions({help, version, scenario, idleSeconds, timeScale, host, boxsim});
     if (!parser.parse(arguments))
         usageError(parser.errorText());
     if (parser.isSet(help)) {
         // The help text names the program through the application object.
         QCoreApplication application(argc, argv);
         std::fputs(qPrintable(parser.helpText()), stdout);
+        std::exit(0);
+    }
+    if (parser.isSet(version)) {
+        std::fputs("baroterm-bench " BAROTERM_VERSION "\n", stdout);
         std::exit(0);
     }
     if (!parser.positionalArguments().isEmpty())
@@ -319,7 +326,9 @@ int main(int argc, char* argv[])
 
     // From here on as the program's own start: the window, shown, asking for the address.
     sinceMain.start();
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling); // always on in Qt 6
+#endif
     registerBarotermResources();
     QApplication application(argc, argv);
     auto window = std::make_unique<TempSensor>();

@@ -60,14 +60,15 @@ QStringList fields(const QString& line)
 
 void checkLine(const QByteArray& bytes)
 {
-    static QRegExp window(flow::windowGrammar());
-    static QRegExp n2(flow::n2PollerGrammar());
-    static QRegExp o2(flow::o2PollerGrammar());
+    static const QRegularExpression window = flow::compileGrammar(flow::windowGrammar());
+    static const QRegularExpression n2 = flow::compileGrammar(flow::n2PollerGrammar());
+    static const QRegularExpression o2 = flow::compileGrammar(flow::o2PollerGrammar());
 
     const QString line = QString::fromLatin1(bytes);
-    const bool windowMatch = window.indexIn(line, 0) != -1;
-    const bool n2Match = n2.indexIn(line, 0) != -1;
-    const bool o2Match = o2.indexIn(line, 0) != -1;
+    const bool windowMatch = window.match(line).hasMatch();
+    const bool n2Match = n2.match(line).hasMatch();
+    const QRegularExpressionMatch o2Found = o2.match(line);
+    const bool o2Match = o2Found.hasMatch();
     // The window's set-point field is the unsigned form of the pollers'; the
     // N2 grammar only adds a trailing ".*".
     FUZZ_CHECK(n2Match == o2Match);
@@ -92,8 +93,8 @@ void checkLine(const QByteArray& bytes)
     FUZZ_CHECK(f.size() >= 7);
     FUZZ_CHECK(o2Reply.massFlow == f.at(4).toFloat());
     FUZZ_CHECK(o2Reply.setPoint == f.at(5).toFloat());
-    FUZZ_CHECK(flow::gasNames().contains(o2.cap(11)));
-    FUZZ_CHECK(f.at(6).startsWith(o2.cap(11)));
+    FUZZ_CHECK(flow::gasNames().contains(o2Found.captured(11)));
+    FUZZ_CHECK(f.at(6).startsWith(o2Found.captured(11)));
 }
 
 } // namespace

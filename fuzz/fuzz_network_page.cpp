@@ -4,7 +4,7 @@
 #include "ipv4address.h"
 #include "webforms.h"
 
-#include <QRegExp>
+#include <QRegularExpression>
 
 namespace {
 
@@ -19,8 +19,10 @@ void checkSetting(const QString& value, const QString& kept, const QString& page
 {
     if (value == kept)
         return;
-    static const QRegExp dottedDigits(QStringLiteral("\\d+\\.\\d+\\.\\d+\\.\\d+"));
-    FUZZ_CHECK(dottedDigits.exactMatch(value));
+    static const QRegularExpression dottedDigits(
+        QRegularExpression::anchoredPattern(QStringLiteral("\\d+\\.\\d+\\.\\d+\\.\\d+")),
+        QRegularExpression::UseUnicodePropertiesOption);
+    FUZZ_CHECK(dottedDigits.match(value).hasMatch());
     FUZZ_CHECK(page.contains(value));
 }
 

@@ -12,8 +12,8 @@ BoxPoller::Cycle flowCycle(quint16 port)
 
 // The replies in whole lines that match the poller's grammar. A line that is
 // no data frame says nothing about the flow, so it yields nothing.
-QList<flow::PollerReply> matchedReplies(flow::LineAssembler& lines, QRegExp& grammar,
-                                        const QByteArray& bytes)
+QList<flow::PollerReply> matchedReplies(flow::LineAssembler& lines,
+                                        const QRegularExpression& grammar, const QByteArray& bytes)
 {
     QList<flow::PollerReply> replies;
     for (const QByteArray& line : lines.feed(bytes)) {
@@ -27,7 +27,8 @@ QList<flow::PollerReply> matchedReplies(flow::LineAssembler& lines, QRegExp& gra
 } // namespace
 
 workerN2::workerN2(QString boxAddress, QObject* parent)
-    : BoxPoller(boxAddress, flowCycle(boxlink::kN2Port), parent), m_grammar(flow::n2PollerGrammar())
+    : BoxPoller(boxAddress, flowCycle(boxlink::kN2Port), parent),
+      m_grammar(flow::compileGrammar(flow::n2PollerGrammar()))
 {
 }
 
@@ -57,7 +58,8 @@ void workerN2::connectFailed()
 }
 
 workerO2::workerO2(QString boxAddress, QObject* parent)
-    : BoxPoller(boxAddress, flowCycle(boxlink::kO2Port), parent), m_grammar(flow::o2PollerGrammar())
+    : BoxPoller(boxAddress, flowCycle(boxlink::kO2Port), parent),
+      m_grammar(flow::compileGrammar(flow::o2PollerGrammar()))
 {
 }
 

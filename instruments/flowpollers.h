@@ -3,7 +3,7 @@
 #include "boxpoller.h"
 #include "flowprotocol.h"
 
-#include <QRegExp>
+#include <QRegularExpression>
 #include <QString>
 
 // Polls the N2 flow controller on port 4001 about every 0.5 s. A failed
@@ -32,8 +32,8 @@ protected:
     void connectionReset() override { m_lines.clear(); }
 
 private:
-    flow::LineAssembler m_lines; // poller thread only
-    QRegExp m_grammar;           // poller thread only
+    flow::LineAssembler m_lines;  // poller thread only
+    QRegularExpression m_grammar; // poller thread only
 };
 
 // Polls the O2 flow controller on port 4002 about every 0.5 s and keeps trying
@@ -63,6 +63,6 @@ protected:
     void connectionReset() override { m_lines.clear(); }
 
 private:
-    flow::LineAssembler m_lines; // poller thread only
-    QRegExp m_grammar;           // poller thread only
+    flow::LineAssembler m_lines;  // poller thread only
+    QRegularExpression m_grammar; // poller thread only
 };

@@ -1,5 +1,6 @@
 #include "flowprotocol.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace flow {
@@ -71,7 +72,7 @@ QByteArray setPointFrame(float slpm, uchar id)
 
 double heldSetPoint(float slpm, uchar id)
 {
-    const qint64 counts = qBound<qint64>(0, setPointCounts(slpm, id), kCountsAtFullScale);
+    const qint64 counts = std::clamp<qint64>(setPointCounts(slpm, id), 0, kCountsAtFullScale);
     return double(counts) * double(fullScale(id)) / kCountsAtFullScale;
 }
 
@@ -120,13 +121,20 @@ QString n2PollerGrammar()
     return o2PollerGrammar() + QStringLiteral(".*");
 }
 
-PollerReply parsePollerReply(QRegExp& grammar, const QString& text)
+QRegularExpression compileGrammar(const QString& pattern)
+{
+    return QRegularExpression(pattern, QRegularExpression::UseUnicodePropertiesOption |
+                                           QRegularExpression::DotMatchesEverythingOption);
+}
+
+PollerReply parsePollerReply(const QRegularExpression& grammar, const QString& text)
 {
     PollerReply reply;
-    if (grammar.indexIn(text, 0) == -1)
+    const QRegularExpressionMatch match = grammar.match(text);
+    if (!match.hasMatch())
         return reply;
-    const float setPoint = grammar.cap(kSetPointCapture).toFloat();
-    const float massFlow = grammar.cap(kMassFlowCapture).toFloat();
+    const float setPoint = match.captured(kSetPointCapture).toFloat();
+    const float massFlow = match.captured(kMassFlowCapture).toFloat();
     // A field of a mangled line may hold more digits than a float can: an
     // infinite flow would become an infinite pressure in the log.
     if (!std::isfinite(setPoint) || !std::isfinite(massFlow))

@@ -2,7 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QRegExp>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -45,10 +45,16 @@ bool flowSettled(float massFlowSlpm, float setPointSlpm, uchar id);
 // The gases in index order (the gas-select frames use these indices).
 const QStringList& gasNames();
 
-// The three reply grammars as literal patterns for QRegExp's default syntax.
+// The three reply grammars as pattern text. Each is anchored at the start of
+// the text only: trailing text after the gas name still matches.
 QString windowGrammar();
 QString n2PollerGrammar();
 QString o2PollerGrammar();
+
+// A grammar compiled the way replies have always been matched: \d and \s take
+// any Unicode digit and blank, '.' any character including LF, and '^' holds
+// at the start of the text only (no multi-line mode).
+QRegularExpression compileGrammar(const QString& pattern);
 
 struct PollerReply
 {
@@ -57,9 +63,9 @@ struct PollerReply
     float massFlow = 0; // field 4
 };
 
-// Searches `text` from position 0 with a poller grammar. Without a match, or
-// when a field is too long for a finite float, both values are 0.
-PollerReply parsePollerReply(QRegExp& grammar, const QString& text);
+// Searches `text` from position 0 with a compiled poller grammar. Without a
+// match, or when a field is too long for a finite float, both values are 0.
+PollerReply parsePollerReply(const QRegularExpression& grammar, const QString& text);
 
 // Collects the bytes of one connection into lines ended by CR. A LF right after
 // a CR is dropped, empty lines are skipped, and a line longer than kMaxLine is

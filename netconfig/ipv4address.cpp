@@ -1,6 +1,6 @@
 #include "ipv4address.h"
 
-#include <QRegExp>
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace ipv4 {
@@ -8,10 +8,11 @@ namespace ipv4 {
 bool isDottedAddress(const QString& text)
 {
     const QString octet = QStringLiteral("(?:[0-1]?[0-9]?[0-9]|2[0-4][0-9]|25[0-5])");
-    QRegExp pattern(QStringLiteral("^") + octet + QStringLiteral("\\.") + octet +
-                    QStringLiteral("\\.") + octet + QStringLiteral("\\.") + octet +
-                    QStringLiteral("$"));
-    return pattern.indexIn(text) != -1;
+    // The whole text: \A and \z, as '$' would also accept a final LF.
+    const QRegularExpression pattern(QRegularExpression::anchoredPattern(
+        octet + QStringLiteral("\\.") + octet + QStringLiteral("\\.") + octet +
+        QStringLiteral("\\.") + octet));
+    return pattern.match(text).hasMatch();
 }
 
 QString plainDecimal(const QString& dottedAddress)

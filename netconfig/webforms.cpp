@@ -3,7 +3,7 @@
 #include "ipv4address.h"
 
 #include <QElapsedTimer>
-#include <QRegExp>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QUrl>
 
@@ -66,9 +66,11 @@ int checkTransferLimit(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_
 
 void takeSetting(const QString& page, const QString& pattern, QString* target)
 {
-    QRegExp regExp(pattern);
-    if (regExp.indexIn(page) != -1)
-        *target = regExp.cap(1);
+    // \d takes any Unicode digit, as the page has always been read.
+    const QRegularExpressionMatch match =
+        QRegularExpression(pattern, QRegularExpression::UseUnicodePropertiesOption).match(page);
+    if (match.hasMatch())
+        *target = match.captured(1);
 }
 
 QByteArray formValue(const QString& address)
@@ -80,6 +82,23 @@ QByteArray formValue(const QString& address)
 } // namespace
 
 Operator::~Operator() = default;
+
+quint16 webFormPortFrom(const QByteArray& value)
+{
+    const QByteArray digits = value.trimmed();
+    if (digits.isEmpty() || digits.size() > 5)
+        return kHttpPort;
+    for (char c : digits)
+        if (c < '0' || c > '9')
+            return kHttpPort;
+    const int port = digits.toInt();
+    return port >= 1 && port <= 65535 ? quint16(port) : kHttpPort;
+}
+
+quint16 webFormPort()
+{
+    return webFormPortFrom(qgetenv(kWebFormPortVariable));
+}
 
 NetworkSettings parseNetworkPage(const QByteArray& page, const NetworkSettings& current)
 {

@@ -11,6 +11,15 @@
 namespace netconfig {
 
 constexpr quint16 kHttpPort = 80;
+
+// For demos and tests only: a simulated box without privileges cannot serve
+// its forms on port 80, so this variable names the port the program uses.
+constexpr char kWebFormPortVariable[] = "BAROTERM_WEBFORM_PORT";
+// The port a value of that variable names: a decimal number 1..65535, else
+// kHttpPort (also when the variable is unset, i.e. `value` is null).
+quint16 webFormPortFrom(const QByteArray& value);
+// The same for the process environment.
+quint16 webFormPort();
 // How long the server may take to answer once connected; without it a server
 // that accepts and then stays silent would freeze the caller for good.
 constexpr int kTransferLimitMs = 5000;

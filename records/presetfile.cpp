@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QIODevice>
 
+#include <algorithm>
 #include <cmath>
 
 namespace records {
@@ -23,7 +24,7 @@ int readClampedInt(const QSettings& settings, const QString& key, int maximum)
     const qlonglong value = settings.value(key, 0).toLongLong(&ok);
     if (!ok)
         return 0;
-    return int(qBound<qlonglong>(0, value, maximum));
+    return int(std::clamp<qlonglong>(value, 0, maximum));
 }
 
 // A NaN or infinity would poison the spin boxes and the sweep arithmetic.

@@ -3,6 +3,7 @@
 #   tools/run-tests.sh           the normal build (build/)
 #   tools/run-tests.sh --asan    with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)
 #   tools/run-tests.sh --tsan    the poller, run and soak tests with ThreadSanitizer (build-tsan/)
+#   tools/run-tests.sh --qt6     built with Qt 6 instead of Qt 5, no sanitizers (build-qt6/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,6 +29,13 @@ case "$mode" in
     export BAROTERM_TIMING_SLACK=3
     (cd build-asan && ctest -j"$jobs" --output-on-failure --timeout 900)
     ;;
+  --qt6)
+    tools/deps.sh qt6-base-dev qt6-base-dev-tools
+    cmake -S . -B build-qt6 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBAROTERM_QT=6 \
+      -DBAROTERM_BUILD_BENCH=OFF >/dev/null
+    cmake --build build-qt6 -j"$jobs"
+    (cd build-qt6 && ctest -j"$jobs" --output-on-failure --timeout 600)
+    ;;
   --tsan)
     cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBAROTERM_SANITIZE=thread \
       -DBAROTERM_BUILD_BENCH=OFF >/dev/null
@@ -42,7 +50,7 @@ case "$mode" in
       -R 'tst_(temperaturepoller|flowpollers|pollerfaults|boxlink|connection|manual|pulse|run|soak)')
     ;;
   *)
-    echo "usage: $0 [--asan|--tsan]" >&2
+    echo "usage: $0 [--asan|--tsan|--qt6]" >&2
     exit 2
     ;;
 esac

@@ -7,7 +7,7 @@
 #include "wire.h"
 
 #include <QElapsedTimer>
-#include <QRegExp>
+#include <QRegularExpression>
 #include <QtTest>
 
 using namespace boxsim;
@@ -36,10 +36,11 @@ Options fastOptions()
 // Mass flow and set point of a data line, as the pollers read them.
 QPair<double, double> massAndSetPoint(const QByteArray& line)
 {
-    QRegExp re(kPollerGrammar);
-    if (re.indexIn(QString::fromLatin1(line)) != 0)
+    const QRegularExpressionMatch m =
+        QRegularExpression(kPollerGrammar).match(QString::fromLatin1(line));
+    if (!m.hasMatch())
         return {-1, -1};
-    return {re.cap(7).toDouble(), re.cap(9).toDouble()};
+    return {m.captured(7).toDouble(), m.captured(9).toDouble()};
 }
 
 } // namespace
@@ -203,7 +204,8 @@ void TestBoxsimDevices::flowDataLines()
         QVERIFY(c.open(o.host, sim.port(device)));
         c.send("A\r");
         const QByteArray line = c.readUntil('\r');
-        QVERIFY2(QRegExp(kWindowGrammar).indexIn(QString::fromLatin1(line)) == 0, line.constData());
+        QVERIFY2(QRegularExpression(kWindowGrammar).match(QString::fromLatin1(line)).hasMatch(),
+                 line.constData());
         QVERIFY(line.endsWith(device == N2 ? " N2\r" : " O2\r"));
         QCOMPARE(massAndSetPoint(line), qMakePair(0.0, 0.0));
         // No leading sign on the set point: the window's grammar has none.
@@ -227,7 +229,7 @@ void TestBoxsimDevices::flowSetPointsAndPressure()
     o2.send("A" + QByteArray::number(o2Counts) + "\r");
     n2.send("A" + QByteArray::number(n2Counts) + "\r");
     const QByteArray o2Answer = o2.readUntil('\r');
-    QVERIFY2(QRegExp(kWindowGrammar).indexIn(QString::fromLatin1(o2Answer)) == 0,
+    QVERIFY2(QRegularExpression(kWindowGrammar).match(QString::fromLatin1(o2Answer)).hasMatch(),
              o2Answer.constData());
     QCOMPARE(massAndSetPoint(o2Answer).second, 2.122);
     QCOMPARE(massAndSetPoint(n2.readUntil('\r')).second, 7.878);

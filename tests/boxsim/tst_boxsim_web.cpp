@@ -4,7 +4,7 @@
 #include "rawclient.h"
 #include "testenv.h"
 
-#include <QRegExp>
+#include <QRegularExpression>
 #include <QtTest>
 
 using namespace boxsim;
@@ -14,10 +14,10 @@ namespace {
 // What the program's network dialog searches the page for.
 QString setting(const QByteArray& page, const char* name)
 {
-    QRegExp re(
+    const QRegularExpression re(
         QString::fromLatin1(name) +
         QStringLiteral("\" SIZE=\"15\" MAXLENGTH=\"15\" VALUE=\"(\\d+\\.\\d+\\.\\d+\\.\\d+)"));
-    return re.indexIn(QString::fromUtf8(page)) >= 0 ? re.cap(1) : QString();
+    return re.match(QString::fromUtf8(page)).captured(1);
 }
 
 QByteArray body(const QByteArray& response)

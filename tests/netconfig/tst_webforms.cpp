@@ -3,6 +3,7 @@
 #include "webformstestkit.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QtTest>
 
 using netconfig::NetworkSettings;
@@ -31,11 +32,15 @@ QByteArray field(const char* name, const char* value)
 // The general form, with a device name of the expected shape.
 bool isGeneralForm(const QByteArray& target)
 {
-    const QString pattern = QRegExp::escape("/Forms/general_1?g_PortsCount=4&g_GoAfterSubmit="
-                                            "save.html&g_Logged=*&server_name=") +
-                            "[^-&]{8}-[0-9A-Fa-f]{12}" +
-                            QRegExp::escape("&change_password=&confirm_password=&Submit=Save");
-    return QRegExp(pattern).exactMatch(QString::fromLatin1(target));
+    const QString pattern =
+        QRegularExpression::escape(QStringLiteral("/Forms/general_1?g_PortsCount=4&g_GoAfterSubmit="
+                                                  "save.html&g_Logged=*&server_name=")) +
+        QStringLiteral("[^-&]{8}-[0-9A-Fa-f]{12}") +
+        QRegularExpression::escape(
+            QStringLiteral("&change_password=&confirm_password=&Submit=Save"));
+    return QRegularExpression(QRegularExpression::anchoredPattern(pattern))
+        .match(QString::fromLatin1(target))
+        .hasMatch();
 }
 
 } // namespace
@@ -87,11 +92,22 @@ private slots:
     {
         for (const char* good : {"0.0.0.0", "255.255.255.255", "010.001.1.1", "192.168.1.251"})
             QVERIFY2(ipv4::isDottedAddress(good), good);
-        for (const char* bad :
-             {"", "1.2.3", "1.2.3.4.5", " 1.2.3.4", "1.2.3.4 ", "1.2.3.4\n", "256.1.1.1",
-              "1.2.3.0256", "1.2.3.4&x=1", "1.2.3.-4", "a.b.c.d", "1..2.3"})
+        for (const char* bad : {"", "1.2.3", "1.2.3.4.5", " 1.2.3.4", "1.2.3.4 ", "1.2.3.4\n",
+                                "\n1.2.3.4", "1.2.3.4\r\n", "256.1.1.1", "1.2.3.0256",
+                                "1.2.3.4&x=1", "1.2.3.-4", "a.b.c.d", "1..2.3"})
             QVERIFY2(!ipv4::isDottedAddress(bad), bad);
         QCOMPARE(ipv4::plainDecimal("010.001.000.099"), QString("10.1.0.99"));
+    }
+
+    void webFormPortFromTheEnvironment()
+    {
+        // value of BAROTERM_WEBFORM_PORT, port used
+        const QList<std::pair<QByteArray, quint16>> cases = {
+            {QByteArray(), 80}, {"", 80},      {"8080", 8080}, {" 8080\n", 8080},  {"1", 1},
+            {"65535", 65535},   {"0", 80},     {"65536", 80},  {"-8080", 80},      {"+8080", 80},
+            {"0x1F90", 80},     {"8080x", 80}, {"80 80", 80},  {"99999999999", 80}};
+        for (const auto& [value, port] : cases)
+            QVERIFY2(netconfig::webFormPortFrom(value) == port, value.constData());
     }
 
     void readingTakesTheBoxsSettings()

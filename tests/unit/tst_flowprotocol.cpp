@@ -1,6 +1,9 @@
 #include "flowprotocol.h"
 
 #include <QtTest>
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+#include <QRegExp>
+#endif
 
 #include <limits>
 
@@ -95,25 +98,69 @@ private slots:
             {"\r", false, false}};
         for (const auto& c : cases) {
             const QString reply = QString::fromLatin1(std::get<0>(c));
-            QCOMPARE(QRegExp(windowGrammar()).indexIn(reply, 0) != -1, std::get<1>(c));
-            QCOMPARE(QRegExp(n2PollerGrammar()).indexIn(reply, 0) != -1, std::get<2>(c));
-            QCOMPARE(QRegExp(o2PollerGrammar()).indexIn(reply, 0) != -1, std::get<2>(c));
+            QCOMPARE(compileGrammar(windowGrammar()).match(reply).hasMatch(), std::get<1>(c));
+            QCOMPARE(compileGrammar(n2PollerGrammar()).match(reply).hasMatch(), std::get<2>(c));
+            QCOMPARE(compileGrammar(o2PollerGrammar()).match(reply).hasMatch(), std::get<2>(c));
         }
+    }
+
+    // Anchored at the start of the text only, with the older engine's classes:
+    // the same lines match under both toolkits.
+    void grammarAnchorsAndClasses()
+    {
+        const QString good = QStringLiteral("A +014.70 +024.50 +000.00 +001.25 001.30 O2");
+        const QChar nbsp(0xA0);
+        // line, matches every grammar
+        const QList<std::pair<QString, bool>> cases = {
+            {good + QStringLiteral("\n"), true},
+            {good + QStringLiteral("\nA"), true},
+            {QStringLiteral("x\n") + good, false}, // no line start after a LF
+            {QStringLiteral("\n") + good, false},
+            {QString(good).replace(QLatin1Char(' '), QLatin1Char('\t')).replace(0, 2, "A "), true},
+            {QString(good).replace(9, 1, nbsp), true}, // a Latin-1 blank is a blank
+            {QString(good).replace(9, 1, QChar(0x1F)), false},
+            {QString(good).replace(27, 1, QChar(0x0663)), true}, // a Unicode digit
+            {QString(good).replace(27, 1, QChar(0xB2)), false},  // superscript two
+        };
+        for (const auto& [line, matches] : cases) {
+            for (const QString& g : {windowGrammar(), n2PollerGrammar(), o2PollerGrammar()})
+                QVERIFY2(compileGrammar(g).match(line).hasMatch() == matches, qPrintable(line));
+        }
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+        // Every Latin-1 character in every place of a data line: the poller's
+        // verdict and numbers are those of the engine it replaced.
+        const QRegularExpression grammar = compileGrammar(n2PollerGrammar());
+        QRegExp legacy(n2PollerGrammar());
+        for (int at = 0; at <= good.size(); ++at) {
+            for (int c = 0; c < 256; ++c) {
+                for (const QString& line :
+                     {QString(good).replace(at, 1, QChar(c)), QString(good).insert(at, QChar(c))}) {
+                    const PollerReply r = parsePollerReply(grammar, line);
+                    const bool found = legacy.indexIn(line, 0) != -1;
+                    QVERIFY2(r.matched == found, qPrintable(line));
+                    if (found) {
+                        QCOMPARE(r.massFlow, legacy.cap(kMassFlowCapture).toFloat());
+                        QCOMPARE(r.setPoint, legacy.cap(kSetPointCapture).toFloat());
+                    }
+                }
+            }
+        }
+#endif
     }
 
     void pollerCaptures()
     {
-        QRegExp n2(n2PollerGrammar());
-        QRegExp o2(o2PollerGrammar());
-        for (QRegExp* rx : {&n2, &o2}) {
-            const PollerReply r = parsePollerReply(
-                *rx, QStringLiteral("A +014.70 +024.50 +000.00 -001.25 +001.30 N2"));
+        for (const QString& g : {n2PollerGrammar(), o2PollerGrammar()}) {
+            const QString line = QStringLiteral("A +014.70 +024.50 +000.00 -001.25 +001.30 N2");
+            const PollerReply r = parsePollerReply(compileGrammar(g), line);
             QVERIFY(r.matched);
             QCOMPARE(r.setPoint, 1.30f);
             QCOMPARE(r.massFlow, -1.25f);
-            QCOMPARE(rx->cap(10), QStringLiteral("+"));
-            QCOMPARE(rx->cap(11), QStringLiteral("N2"));
+            const QRegularExpressionMatch m = compileGrammar(g).match(line);
+            QCOMPARE(m.captured(10), QStringLiteral("+"));
+            QCOMPARE(m.captured(11), QStringLiteral("N2"));
         }
+        const QRegularExpression o2 = compileGrammar(o2PollerGrammar());
         const PollerReply none = parsePollerReply(o2, QStringLiteral("\r"));
         QVERIFY(!none.matched);
         QCOMPARE(none.massFlow, 0.0f);

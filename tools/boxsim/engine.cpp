@@ -7,6 +7,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <future>
 
@@ -427,7 +428,7 @@ void Engine::flowLine(Connection& c, const QByteArray& line)
             f.gas = rest.mid(2).toInt();
             what = "gas " + wire::gasName(f.gas);
         } else if (isDecimal(rest, true) && rest.size() <= 10) {
-            const qint64 counts = qBound<qint64>(0, rest.toLongLong(), 64000);
+            const qint64 counts = std::clamp<qint64>(rest.toLongLong(), 0, 64000);
             f.mass.target = double(counts) * f.fullScale / 64000.0;
             what = "set point " + QByteArray::number(counts) +
                    " counts = " + QByteArray::number(f.mass.target, 'f', 4) + " slpm";

@@ -1,5 +1,6 @@
 // baroterm-boxsim: the calibration box on this machine, until SIGINT or SIGTERM.
 
+#include "barotermversion.h"
 #include "boxsimulator.h"
 #include "faultoption.h"
 
@@ -90,7 +91,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("baroterm-boxsim"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+    QCoreApplication::setApplicationVersion(QStringLiteral(BAROTERM_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
