@@ -155,6 +155,11 @@ public:
     bool runActive() const { return m_active; }
     // The display pressure the gas commands mix for.
     double pressureSetPoint() const { return m_pressureDisplay; }
+    // Where the walk is, for the progress bars: points done on each axis.
+    int temperatureIndex() const { return m_tIndex; }
+    int temperaturePoints() const { return m_tSteps; }
+    int pressureIndex() const { return m_pIndex; }
+    int pressurePoints() const { return m_pSteps; }
 
 private:
     enum class Stage;

@@ -285,6 +285,20 @@ void RunControllerTest::stopsAtEveryCommand()
                  qPrintable(at + ": " + rig.trace.mid(stopAt + 1).join(' ')));
         QCOMPARE(rig.rc.phase(), run::Phase::Stopped);
     }
+    // Stopped between two readings, nothing is under way: no record to take back.
+    for (int ticks = 0;; ++ticks) {
+        Rig rig(true, true, true);
+        rig.start();
+        for (int i = 0; i < ticks; ++i)
+            rig.tick();
+        if (!rig.rc.runActive())
+            break;
+        const int before = rig.trace.size();
+        rig.rc.stop();
+        rig.drain();
+        rig.runToEnd(5);
+        QCOMPARE(rig.trace.mid(before).join(' '), QString("End:stop Off T22"));
+    }
     QVERIFY(phasesStopped.contains(int(run::Phase::Starting)));
     QVERIFY(phasesStopped.contains(int(run::Phase::Recording)));
     QVERIFY(phasesStopped.contains(int(run::Phase::NextPoint)));
