@@ -1,0 +1,447 @@
+#include "flowprotocol.h"
+#include "runcontroller.h"
+
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+run::RunController::FlowChecks flowChecks()
+{
+    return {flow::reportsSetPoint, flow::flowSettled, flow::kN2Id, flow::kO2Id};
+}
+
+QString number(double v)
+{
+    return QString::number(qRound(v * 100) / 100.0);
+}
+
+// A box that obeys at once: the temperature is the last set point sent, the
+// flows the last ones sent. Every command is carried out and logged in short.
+struct Rig
+{
+    run::RunController rc{flowChecks()};
+    run::Plan plan;
+    qint64 now = 0;
+    float temperature = 20;
+    gasmix::Flows flows;
+    QStringList trace;
+    QList<bool> writeResults, takeBackResults; // scripted, then success
+    QList<int> pulseResults;                   // scripted, then 1
+    int recordCounter = 0;
+    // Called while command `index` runs, e.g. to stop there.
+    std::function<void(int index)> during;
+
+    // By default a 2x2 grid: 22 to 23 degrees, 0 to 2 bar.
+    Rig(bool temperatureAxis, bool pressureAxis, bool referencePoint = false)
+    {
+        plan.temperature = sweep::planTemperature(22, 23, 1);
+        plan.pressure = sweep::planPressure(0, 2, 2, 1);
+        plan.temperatureAxisOn = temperatureAxis;
+        plan.pressureAxisOn = pressureAxis;
+        plan.referencePointOn = referencePoint;
+        plan.writeLog = true;
+    }
+
+    double pressureDisplay() const
+    {
+        const float bar = gasmix::equivalentAirPressure(flows.n2, flows.o2);
+        return bar < 0 ? -1 : double(bar) * plan.unitFactor;
+    }
+
+    void drain()
+    {
+        while (rc.command()) {
+            const run::Command c = *rc.command();
+            run::CommandResult result;
+            QString line;
+            switch (c.kind) {
+            case run::Command::SetTemperature:
+                line = QStringLiteral("T%1").arg(c.value);
+                temperature = float(c.value);
+                now += c.ms + 450;
+                break;
+            case run::Command::SetPressure:
+            case run::Command::GasOn:
+            case run::Command::GasOff:
+                if (c.kind == run::Command::GasOff)
+                    line = "Off";
+                else
+                    line = (c.kind == run::Command::GasOn ? "On" : "P") +
+                           (c.send ? number(c.value) : QStringLiteral("(%1)").arg(c.value));
+                if (c.send)
+                    flows = c.flows;
+                now += 200;
+                break;
+            case run::Command::Wait:
+                line = QStringLiteral("W%1%2").arg(c.ms).arg(c.pauseTemperaturePoller ? "p" : "");
+                now += c.ms;
+                break;
+            case run::Command::WriteRecord: {
+                const double p = pressureDisplay();
+                line =
+                    QStringLiteral("Rec%1/%2")
+                        .arg(number(double(temperature)), p < 0 ? QStringLiteral("na") : number(p));
+                result.ok = writeResults.isEmpty() || writeResults.takeFirst();
+                if (result.ok)
+                    result.recordNumber = ++recordCounter;
+                break;
+            }
+            case run::Command::PulseSequence:
+                line = c.extraWaitAtZeroPressure ? "Pulse0" : "Pulse";
+                result.pulsesSent = pulseResults.isEmpty() ? 1 : pulseResults.takeFirst();
+                now += 500;
+                break;
+            case run::Command::TakeBackRecord:
+                line = "Back";
+                result.ok = takeBackResults.isEmpty() || takeBackResults.takeFirst();
+                if (result.ok)
+                    --recordCounter;
+                break;
+            case run::Command::ShowStatus:
+                line = (c.warning ? "!" : "S:") + c.text;
+                break;
+            case run::Command::RunEnded:
+                line = QStringList{"End:stop", "End:grid", "End:reference",
+                                   "End:takeback"}[int(c.reason)];
+                break;
+            }
+            trace << line;
+            if (during)
+                during(trace.size() - 1);
+            // A stop ends a pulse sequence before its first pulse.
+            if (c.kind == run::Command::PulseSequence && rc.phase() == run::Phase::Stopped)
+                result.pulsesSent = 0;
+            result.atMs = now;
+            rc.commandDone(result);
+        }
+    }
+
+    void readings(float n2Set, float n2Flow, float o2Set, float o2Flow, qint64 flowsAt,
+                  qint64 temperatureAt)
+    {
+        now = flowsAt;
+        rc.flowReading(run::FlowController::N2, n2Set, n2Flow, flowsAt);
+        rc.flowReading(run::FlowController::O2, o2Set, o2Flow, flowsAt);
+        now = temperatureAt;
+        rc.temperatureReading(temperature, temperatureAt);
+        drain();
+    }
+
+    // One temperature poll with fresh flow readings before it.
+    void tick() { readings(flows.n2, flows.n2, flows.o2, flows.o2, now + 600, now + 700); }
+
+    void start()
+    {
+        QVERIFY(rc.start(plan));
+        drain();
+    }
+
+    bool ended() const
+    {
+        const run::Phase phase = rc.phase();
+        return phase == run::Phase::Done || phase == run::Phase::Stopped ||
+               phase == run::Phase::Closed;
+    }
+
+    void runToEnd(int extraTicks = 3)
+    {
+        for (int i = 0; i < 400 && !ended(); ++i)
+            tick();
+        for (int i = 0; i < extraTicks; ++i)
+            tick();
+    }
+
+    QStringList only(const QString& pattern) const
+    {
+        return trace.filter(QRegularExpression(QStringLiteral("^(%1)").arg(pattern)));
+    }
+};
+
+} // namespace
+
+class RunControllerTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void grids_data();
+    void grids();
+    void everyCommandOfA2x2Grid();
+    void stopsAtEveryCommand();
+    void close_data();
+    void close();
+    void recordAndPulseFailures_data();
+    void recordAndPulseFailures();
+    void flowReadingsBehindARecord_data();
+    void flowReadingsBehindARecord();
+};
+
+void RunControllerTest::grids_data()
+{
+    QTest::addColumn<QVector<double>>("t"); // from, to, step; empty: axis off (From: 22)
+    QTest::addColumn<QVector<double>>("p"); // in the display unit
+    QTest::addColumn<double>("factor");
+    QTest::addColumn<QVector<double>>("reference"); // T, P; empty: none
+    QTest::addColumn<QString>("records");           // T/P (display unit) at each record
+    QTest::addColumn<QString>("temperatures");      // every temperature set point sent
+    QTest::addColumn<QString>("end");
+
+    const QString gridDone = "End:grid";
+    const QString referenceDone = "End:reference";
+    QTest::newRow("3x3 in bar") << QVector<double>{22, 24, 1} << QVector<double>{0, 4, 2} << 1.0
+                                << QVector<double>{}
+                                << "22/0 22/2 22/4 23/0 23/2 23/4 24/0 24/2 24/4"
+                                << "22 23 24 25 22" << gridDone;
+    // Without a pressure axis the first point is recorded with the gas as it
+    // was (off: "n/a"); later points switch it on for a valid pressure.
+    QTest::newRow("temperature only, downwards") << QVector<double>{24, 22, 1} << QVector<double>{}
+                                                 << 1.0 << QVector<double>{} << "24/na 23/0 22/0"
+                                                 << "24 23 22 21 24" << gridDone;
+    QTest::newRow("pressure only") << QVector<double>{} << QVector<double>{0, 4, 2} << 1.0
+                                   << QVector<double>{} << "20/0 20/2 20/4"
+                                   << "22" << gridDone;
+    QTest::newRow("2x2 with reference point")
+        << QVector<double>{22, 23, 1} << QVector<double>{0, 2, 2} << 1.0 << QVector<double>{20, 1}
+        << "22/0 22/2 23/0 23/2 20/1"
+        << "22 23 24 20 22" << referenceDone;
+    QTest::newRow("kPa with reference point")
+        << QVector<double>{} << QVector<double>{0, 200, 100} << 100.0 << QVector<double>{25, 100}
+        << "20/0 20/100 20/200 25/100"
+        << "25 22" << referenceDone;
+}
+
+void RunControllerTest::grids()
+{
+    QFETCH(QVector<double>, t);
+    QFETCH(QVector<double>, p);
+    QFETCH(double, factor);
+    QFETCH(QVector<double>, reference);
+    Rig rig(!t.isEmpty(), !p.isEmpty(), !reference.isEmpty());
+    if (!t.isEmpty())
+        rig.plan.temperature = sweep::planTemperature(t[0], t[1], t[2]);
+    if (!p.isEmpty())
+        rig.plan.pressure = sweep::planPressure(p[0], p[1], p[2], factor);
+    rig.plan.unitFactor = factor;
+    if (!reference.isEmpty()) {
+        rig.plan.referenceT = reference[0];
+        rig.plan.referenceP = reference[1];
+    }
+    rig.start();
+    rig.runToEnd();
+
+    QTEST(rig.only("Rec").join(' ').remove("Rec"), "records");
+    QTEST(rig.only("T").join(' ').remove('T'), "temperatures");
+    QFETCH(QString, end);
+    QCOMPARE(rig.only("End"), QStringList{end});
+    QCOMPARE(rig.only("Pulse").size(), rig.only("Rec").size());
+    QVERIFY(rig.only("S:|!").isEmpty());
+    QCOMPARE(rig.rc.phase(), run::Phase::Done);
+    QVERIFY(!rig.rc.runActive());
+}
+
+void RunControllerTest::everyCommandOfA2x2Grid()
+{
+    Rig rig(true, true);
+    rig.start();
+    rig.runToEnd();
+    // Gas on once the temperature is there, again before each record; 2.2 s
+    // between pressure points; pressure point 0 sent before the temperature
+    // step, the gas off until the new temperature is reached; the last
+    // temperature one step beyond the grid until the end replaces it.
+    QCOMPARE(rig.trace.join(' '),
+             QString("T22 P0 W100 On0 On0 Rec22/0 Pulse0 W2000p W200 P2 On2 Rec22/2 Pulse "
+                     "On2 P0 T23 Off On0 On0 Rec23/0 Pulse0 W2000p W200 P2 On2 Rec23/2 Pulse "
+                     "On2 T24 Off End:grid Off T22"));
+}
+
+void RunControllerTest::stopsAtEveryCommand()
+{
+    Rig whole(true, true, true);
+    whole.start();
+    whole.runToEnd();
+    const int runEndedAt = whole.trace.indexOf(whole.only("End").value(0));
+    QVERIFY(runEndedAt > 0);
+
+    QSet<int> phasesStopped;
+    for (int stopAt = 0; stopAt < runEndedAt; ++stopAt) {
+        Rig rig(true, true, true);
+        rig.during = [&](int index) {
+            if (index == stopAt) {
+                phasesStopped << int(rig.rc.phase());
+                rig.rc.stop();
+            }
+        };
+        rig.start();
+        rig.runToEnd(5);
+        const QString at =
+            QStringLiteral("stopped during %1 (%2)").arg(stopAt).arg(whole.trace[stopAt]);
+        QCOMPARE(rig.trace.mid(0, stopAt + 1), whole.trace.mid(0, stopAt + 1));
+        // A record with no pulse out yet goes; then the stop branch and nothing else.
+        QStringList expected{"End:stop", "Off", "T22"};
+        if (rig.trace[stopAt].startsWith("Rec") || rig.trace[stopAt].startsWith("Pulse"))
+            expected.prepend("Back");
+        QVERIFY2(rig.trace.mid(stopAt + 1) == expected,
+                 qPrintable(at + ": " + rig.trace.mid(stopAt + 1).join(' ')));
+        QCOMPARE(rig.rc.phase(), run::Phase::Stopped);
+    }
+    // Stopped between two readings, nothing is under way: no record to take back.
+    for (int ticks = 0;; ++ticks) {
+        Rig rig(true, true, true);
+        rig.start();
+        for (int i = 0; i < ticks; ++i)
+            rig.tick();
+        if (!rig.rc.runActive())
+            break;
+        const int before = rig.trace.size();
+        rig.rc.stop();
+        rig.drain();
+        rig.runToEnd(5);
+        QCOMPARE(rig.trace.mid(before).join(' '), QString("End:stop Off T22"));
+    }
+    QVERIFY(phasesStopped.contains(int(run::Phase::Starting)));
+    QVERIFY(phasesStopped.contains(int(run::Phase::Recording)));
+    QVERIFY(phasesStopped.contains(int(run::Phase::NextPoint)));
+    QVERIFY(phasesStopped.contains(int(run::Phase::ReferencePoint)));
+    QVERIFY(phasesStopped.contains(int(run::Phase::WaitingForPressure)));
+}
+
+void RunControllerTest::close_data()
+{
+    QTest::addColumn<int>("closeAfterTicks");
+    QTest::addColumn<QString>("closing");
+    QTest::newRow("while walking the grid") << 3 << "T22 W50 Off";
+    QTest::newRow("at the reference point") << 12 << "Off";
+}
+
+void RunControllerTest::close()
+{
+    QFETCH(int, closeAfterTicks);
+    Rig rig(true, true, true);
+    rig.start();
+    for (int i = 0; i < closeAfterTicks; ++i)
+        rig.tick();
+    const int before = rig.trace.size();
+    rig.rc.close();
+    rig.drain();
+    rig.tick();
+    QTEST(rig.trace.mid(before).join(' '), "closing");
+    QCOMPARE(rig.rc.phase(), run::Phase::Closed);
+}
+
+void RunControllerTest::recordAndPulseFailures_data()
+{
+    QTest::addColumn<bool>("writeLog");
+    QTest::addColumn<QList<bool>>("writes");
+    QTest::addColumn<QList<int>>("pulses");
+    QTest::addColumn<QList<bool>>("takeBacks");
+    QTest::addColumn<QString>("steps");
+
+    const QString cantWrite = "!Warning: Can't write log record @ T:20.0 P:0.0, point repeated.";
+    const auto noPulse = [](const char* bar) {
+        return QStringLiteral("!Warning: Can't reach the pulse generator @ T:20.0 P:%1, point "
+                              "repeated.")
+            .arg(bar);
+    };
+    QTest::newRow("record not written: no pulse, point repeated")
+        << true << QList<bool>{false, false} << QList<int>{} << QList<bool>{}
+        << QStringList{"Rec20/0", cantWrite, "Rec20/0", cantWrite, "Rec20/0",
+                       "Pulse0",  "Rec20/2", "Pulse",   "End:grid"}
+               .join('|');
+    QTest::newRow("no pulse out: record taken back, point repeated")
+        << true << QList<bool>{} << QList<int>{0} << QList<bool>{}
+        << QStringList{"Rec20/0", "Pulse0",  "Back",  noPulse("0.0"), "Rec20/0",
+                       "Pulse0",  "Rec20/2", "Pulse", "End:grid"}
+               .join('|');
+    QTest::newRow("some pulses out: the record stays")
+        << true << QList<bool>{} << QList<int>{2, 0} << QList<bool>{}
+        << QStringList{"Rec20/0",      "Pulse0",  "Rec20/2", "Pulse",   "Back",
+                       noPulse("2.0"), "Rec20/2", "Pulse",   "End:grid"}
+               .join('|');
+    QTest::newRow("no log: nothing to take back")
+        << false << QList<bool>{} << QList<int>{0} << QList<bool>{}
+        << QStringList{"Pulse0", noPulse("0.0"), "Pulse0", "Pulse", "End:grid"}.join('|');
+    QTest::newRow("record that cannot be taken back stops the run")
+        << true << QList<bool>{} << QList<int>{0} << QList<bool>{false}
+        << QStringList{"Rec20/0", "Pulse0", "Back", "End:takeback",
+                       "!Warning: Can't take back log record 1, run stopped."}
+               .join('|');
+}
+
+void RunControllerTest::recordAndPulseFailures()
+{
+    QFETCH(bool, writeLog);
+    Rig rig(false, true);
+    rig.plan.writeLog = writeLog;
+    QFETCH(QList<bool>, writes);
+    QFETCH(QList<int>, pulses);
+    QFETCH(QList<bool>, takeBacks);
+    rig.writeResults = writes;
+    rig.pulseResults = pulses;
+    rig.takeBackResults = takeBacks;
+    rig.start();
+    rig.runToEnd();
+    QTEST(rig.only("Rec|Pulse|Back|End|!").join('|'), "steps");
+    // One record per point stays, each with its images.
+    if (writeLog && takeBacks.isEmpty())
+        QCOMPARE(rig.recordCounter, 2);
+}
+
+void RunControllerTest::flowReadingsBehindARecord_data()
+{
+    // N2 set point and flow, O2 set point and flow, and when each arrived,
+    // for a 0 bar point whose gas went on at 900 ms.
+    QTest::addColumn<QVector<double>>("n2");
+    QTest::addColumn<QVector<double>>("o2");
+    QTest::addColumn<qint64>("temperatureAt");
+    QTest::addColumn<QString>("first");
+
+    const QString stale = "S:Waiting for current flow readings";
+    const QString unsettled = "S:Waiting for the flows to settle";
+    QTest::newRow("current and settled")
+        << QVector<double>{10, 10, 1500} << QVector<double>{0, 0, 1500} << qint64(1600)
+        << "Rec20/0";
+    QTest::newRow("N2 read before the gas went on")
+        << QVector<double>{10, 10, 850} << QVector<double>{0, 0, 1500} << qint64(1600) << stale;
+    QTest::newRow("readings over 3 s old")
+        << QVector<double>{10, 10, 1500} << QVector<double>{0, 0, 1500} << qint64(4700) << stale;
+    QTest::newRow("N2 flow still rising")
+        << QVector<double>{10, 6, 1500} << QVector<double>{0, 0, 1500} << qint64(1600) << unsettled;
+    QTest::newRow("O2 holds an older set point")
+        << QVector<double>{10, 10, 1500} << QVector<double>{0.5, 0, 1500} << qint64(1600)
+        << unsettled;
+}
+
+void RunControllerTest::flowReadingsBehindARecord()
+{
+    QFETCH(QVector<double>, n2);
+    QFETCH(QVector<double>, o2);
+    QFETCH(qint64, temperatureAt);
+    Rig rig(false, true);
+    rig.start();
+    rig.readings(0, 0, 0, 0, 600, 700); // gas off: no pressure yet, so the gas goes on
+    QCOMPARE(rig.trace.last(), QString("On0"));
+    QCOMPARE(rig.now, qint64(900));
+
+    const int before = rig.trace.size();
+    rig.rc.flowReading(run::FlowController::N2, float(n2[0]), float(n2[1]), qint64(n2[2]));
+    rig.rc.flowReading(run::FlowController::O2, float(o2[0]), float(o2[1]), qint64(o2[2]));
+    rig.now = temperatureAt;
+    rig.rc.temperatureReading(rig.temperature, temperatureAt);
+    rig.drain();
+    // The point is reached; its set points go once more before the record.
+    QCOMPARE(rig.trace.value(before), QString("On0"));
+    QTEST(rig.trace.value(before + 1), "first");
+    if (rig.trace.value(before + 1).startsWith("Rec"))
+        return;
+    QVERIFY(rig.only("Rec").isEmpty());
+    QCOMPARE(rig.rc.phase(), rig.trace.last().contains("settle")
+                                 ? run::Phase::WaitingForFlowsToSettle
+                                 : run::Phase::WaitingForFlowReadings);
+    // Once the readings are current and settled, the point is recorded.
+    rig.tick();
+    QCOMPARE(rig.only("Rec"), QStringList{"Rec20/0"});
+}
+
+QTEST_APPLESS_MAIN(RunControllerTest)
+#include "tst_runcontroller.moc"
