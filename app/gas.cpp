@@ -12,14 +12,6 @@
 
 #include <cmath>
 
-namespace {
-
-// Four poll periods: a flow controller that has not answered for longer may
-// no longer deliver what the window shows.
-constexpr qint64 kFlowReadingMaxAgeMs = 3000;
-
-} // namespace
-
 void TempSensor::setGas()
 {
     pauseFlowPollers();
@@ -29,43 +21,11 @@ void TempSensor::setGas()
     setPressure(flows.n2, flow::kN2Id);
     setPressure(flows.o2, flow::kO2Id);
     waitProcessingEvents(100);
-    // Sending the same set points again (as each run step does) changes no flow.
-    if (!lastFlowsSent || lastFlowsSent->n2 != flows.n2 || lastFlowsSent->o2 != flows.o2)
-        markGasChanged();
-    lastFlowsSent = flows;
-    resumeFlowPollers();
-}
-
-void TempSensor::markGasChanged()
-{
     // Every reading made before the pollers were paused has been handled by
     // now (the waits above process the queue), so what arrives later was
-    // measured after the change.
-    gasChangedAtMs = readingClock.elapsed();
-}
-
-bool TempSensor::flowReadingsCurrent() const
-{
-    const qint64 now = readingClock.elapsed();
-    for (const FlowReading& reading : {pressureN2Reading, o2Reading, n2Reading}) {
-        const qint64 at = reading.atMs;
-        if (at < 0 || at <= gasChangedAtMs || now - at > kFlowReadingMaxAgeMs)
-            return false;
-    }
-    return true;
-}
-
-bool TempSensor::flowsSettledAtSetPointsSent() const
-{
-    if (!lastFlowsSent)
-        return true;
-    const auto settled = [](const FlowReading& reading, float sent, uchar id) {
-        return flow::reportsSetPoint(reading.setPoint, sent, id) &&
-               flow::flowSettled(reading.massFlow, reading.setPoint, id);
-    };
-    return settled(n2Reading, lastFlowsSent->n2, flow::kN2Id) &&
-           settled(pressureN2Reading, lastFlowsSent->n2, flow::kN2Id) &&
-           settled(o2Reading, lastFlowsSent->o2, flow::kO2Id);
+    // measured after the change. The gas buttons send too, not only the run.
+    runController.setPointsSent(flows, readingClock.elapsed());
+    resumeFlowPollers();
 }
 
 void TempSensor::setPressure(float slpm, uchar id)
@@ -140,7 +100,7 @@ void TempSensor::setO2() {}
 
 void TempSensor::turnGas(bool off)
 {
-    if (!running)
+    if (!(closing ? walkingAtClose : runController.walking()))
         ui.setN2Button->setEnabled(!off);
     if (off) {
         ui.gasButton->setChecked(true);
@@ -186,45 +146,35 @@ void TempSensor::initO2()
         }
     }
     // Re-initialised controllers: nothing read before counts.
-    markGasChanged();
-    lastFlowsSent.reset();
+    runController.setPointsSent(std::nullopt, readingClock.elapsed());
     resumeFlowPollers();
 }
 
 void TempSensor::updateCurN2(float setPoint, float massFlow)
 {
-    n2Reading = {setPoint, massFlow, readingClock.elapsed()};
     ui.curPN2_->setText(gasmix::flowText(massFlow));
+    runController.flowReading(run::FlowController::N2, setPoint, massFlow, readingClock.elapsed());
 }
 
 void TempSensor::updateCurO2(float setPoint, float massFlow)
 {
-    o2Reading = {setPoint, massFlow, readingClock.elapsed()};
     ui.curPO2_->setText(gasmix::flowText(massFlow));
+    runController.flowReading(run::FlowController::O2, setPoint, massFlow, readingClock.elapsed());
     // Computed from the displayed values, as the operator sees them.
     const double o2 = ui.curPO2_->text().toDouble();
     const double n2 = ui.curPN2_->text().toDouble();
     airPressureBar = gasmix::equivalentAirPressure(n2, o2);
-    pressureN2Reading = n2Reading;
     ui.curP->setText(gasmix::pressureText(airPressureBar, pressureUnitFactor));
     const bool valid = ui.curP->text() != QLatin1String("n/a");
 
+    const int pIndex = runController.pressureIndex();
+    const int pSteps = runController.pressurePoints();
     const float target = float(pIndex) * pDelta + pStart;
-    if (valid && pressureSweepOn && running && pIndex < pSteps &&
-        double(std::fabs(airPressureBar - target)) < 0.005)
-        pressureReached = true;
-    else if (pressureSweepOn)
-        pressureReached = false;
-
-    refPReached =
-        refMode && std::fabs(double(airPressureBar) - refP / pressureUnitFactor) < 0.01 && valid;
-
     ui.progressBarP->setFormat(QString::number(pressureUnitFactor * double(target), 'f', 1));
     ui.progressBarP->setValue(pIndex);
     ui.progressBarP->setTextVisible(true);
 
-    if (valid && pIndex == pSteps && running) {
-        pressureReached = true;
+    if (valid && pIndex == pSteps && runController.walking()) {
         ui.progressBarP->setValue(pSteps);
         ui.progressBarP->setTextVisible(false);
     }

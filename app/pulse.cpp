@@ -57,7 +57,7 @@ void TempSensor::doPulse()
     auto stopped = [this, stopsAtStart] { return stopCount != stopsAtStart; };
 
     int waitSeconds = waitBeforePulse;
-    if (running && pressureSweepOn && ui.setPValue->value() == 0)
+    if (pulseExtraWaitAtZero)
         waitSeconds += extraWaitForZeroP;
     if (waitSeconds > 0) {
         pulseTimer.setSingleShot(true);

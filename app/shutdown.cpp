@@ -29,7 +29,8 @@ void TempSensor::closeEvent(QCloseEvent* event)
 {
     saveSettings();
     const QString shuttingDown = tr("Shutting down, please wait...");
-    if (running) {
+    const bool walking = runController.walking();
+    if (walking) {
         const QMessageBox::StandardButton answer = OperatorDialogs::instance().warning(
             nullptr, tr("Close Baroterm"),
             tr("Are you sure you want to close program during calibration?"),
@@ -39,23 +40,15 @@ void TempSensor::closeEvent(QCloseEvent* event)
             return;
         }
     }
-    // A run step or pulse sequence waiting below this must not go on.
+    // A command under way below this ends as soon as it can; the run
+    // controller's closing commands follow it, then the process ends.
     ++stopCount;
-    refMode = false;
-    if (running) {
-        statusBar()->showMessage(shuttingDown, 3000);
-        cameraReady = true;
-        ui.setT->setValue(tStart);
-        setTemperature();
-        waitProcessingEvents(50);
-        turnGas(true);
-    } else {
-        statusBar()->showMessage(shuttingDown, 3000);
-        cameraReady = true;
-        if (n2Worker && o2Worker)
-            turnGas(true);
-    }
-    stopPollers();
+    closing = true;
+    walkingAtClose = walking;
+    statusBar()->showMessage(shuttingDown, 3000);
+    cameraReady = true;
+    runController.close();
     event->accept();
-    OperatorDialogs::instance().exitProcess(0);
+    exitAfterCommands = true;
+    carryOutRunCommands();
 }

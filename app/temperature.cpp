@@ -122,22 +122,18 @@ void TempSensor::updateTemp(float t)
     setControlsEnabled(true);
     ui.curT->setText(QString::number(double(t), 'f', 1));
     currentT = t;
-    if (tIndex == tSteps && tIndex > 0) {
-        temperatureReached = true;
+    lastTemperatureReading = t;
+    // The bar shows the point the run waits for as soon as it is reached.
+    const int tIndex = runController.temperatureIndex();
+    const int tSteps = runController.temperaturePoints();
+    if (tIndex == tSteps && tIndex > 0)
         ui.progressBarT->setValue(tSteps);
+    if (temperatureSweepOn && runController.walking() && tIndex < tSteps &&
+        std::fabs(double(t) - (tIndex * tDelta + tStart)) < 0.09) {
+        ui.progressBarT->setFormat(QStringLiteral("%1°").arg(double(t), 0, 'g', 6));
+        ui.progressBarT->setValue(tIndex + 1);
+        ui.progressBarT->setTextVisible(true);
     }
-    if (temperatureSweepOn) {
-        if (running && tIndex < tSteps &&
-            std::fabs(double(t) - (tIndex * tDelta + tStart)) < 0.09) {
-            temperatureReached = true;
-            ui.progressBarT->setFormat(QStringLiteral("%1°").arg(double(t), 0, 'g', 6));
-            ui.progressBarT->setValue(tIndex + 1);
-            ui.progressBarT->setTextVisible(true);
-        } else {
-            temperatureReached = false;
-        }
-    }
-    refTReached = refMode && std::fabs(double(t) - refT) < 0.09;
 }
 
 void TempSensor::colourReadouts()

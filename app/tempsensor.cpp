@@ -3,6 +3,7 @@
 #include "appinfo.h"
 #include "boxlink.h"
 #include "clickablelabel.h"
+#include "flowprotocol.h"
 #include "operatordialogs.h"
 #include "units.h"
 #include "webforms.h"
@@ -45,6 +46,12 @@ std::unique_ptr<QSettings> openSettings()
 #endif
 }
 
+// The flow controllers' own tolerances decide when a flow has settled.
+run::RunController::FlowChecks runFlowChecks()
+{
+    return {flow::reportsSetPoint, flow::flowSettled, flow::kN2Id, flow::kO2Id};
+}
+
 QString defaultPresetPath()
 {
 #ifdef Q_OS_WIN
@@ -56,7 +63,7 @@ QString defaultPresetPath()
 
 } // namespace
 
-TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent)
+TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), runController(runFlowChecks())
 {
     readingClock.start();
     pulseWidthText = QStringLiteral("010");
@@ -74,19 +81,15 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent)
 
     cameraReady = true;
     pressureSweepOn = temperatureSweepOn = false;
-    pressureReached = temperatureReached = false;
-    tSteps = pSteps = 0;
     tStart = tEnd = tDelta = 0;
     pStart = pEnd = pDelta = 0;
 
     calcStepsT(0.0);
     calcStepsP(0.0);
 
-    refMode = refTReached = refPReached = false;
     presetPath.clear();
     waitBeforePulse = extraWaitForZeroP = delayBetweenPulses = 0;
     pulsesPerPoint = 1;
-    tIndex = pIndex = 0;
     tempWorker = nullptr;
     n2Worker = nullptr;
     o2Worker = nullptr;
@@ -101,8 +104,6 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent)
     statusLabel2 = new QLabel(this);
     statusBar()->addWidget(statusLabel2, 0);
     statusBar()->addWidget(statusLabel1, 0);
-
-    running = false;
 
     linkLabel = new ClickableLabel(QString(), this);
     QFont linkFont(QStringLiteral("Arial"), 7, 50, false);

@@ -5,6 +5,7 @@
 #include "logfiles.h"
 #include "modbusframes.h"
 #include "pulseprotocol.h"
+#include "runcontroller.h"
 #include "ui_tempsensor.h"
 #include "workerthread.h"
 
@@ -108,18 +109,24 @@ private:
     void pausePollers();
     void resumePollers();
     void saveSettings();
-    void setPressurePoint(int index);
     void enableRunLockedActions();
+    // The run's widgets locked (on) or given back, and the run-locked actions.
+    void showRunControls(bool on);
+    // The end of a run as the operator sees it: Start again, logging closed.
+    void showRunEnded();
+    // Carries out the run controller's commands until it has none; a call
+    // while a command is under way returns at once and the loop below it
+    // picks up what the new event led to.
+    void carryOutRunCommands();
+    run::CommandResult carryOut(const run::Command& command);
+    // Ends early when the run is stopped or the window closes.
+    void waitUnlessStopped(int ms, int stopsBefore);
     // Takes the last record out of both logs again; false when it cannot.
     bool withdrawLastRecord();
     // False when logging is on and the record could not be written.
     bool writeCalibrationRecord();
     // No log for this run: "Write Log" unchecked, with a warning when given.
     void refuseLogFile(const QString& warning);
-    bool recordAndPulsePoint();
-    void markGasChanged();
-    bool flowReadingsCurrent() const;
-    bool flowsSettledAtSetPointsSent() const;
     void showWarningStatus(const QString& text, int ms);
 
     static const char* const kWarningStatusStyle;
@@ -143,23 +150,11 @@ private:
 
     // Readings.
     float currentT = 0.0f;
+    // The poller's last temperature: a set-point echo also moves currentT.
+    float lastTemperatureReading = 0.0f;
     float airPressureBar = -1.0f; // equivalent air pressure; -1 when both flows are 0
-    // A flow controller's last data line: its set point, its mass flow and
-    // when it arrived (ms on readingClock; -1 before the first).
-    struct FlowReading
-    {
-        float setPoint = 0.0f;
-        float massFlow = 0.0f;
-        qint64 atMs = -1;
-    };
-    FlowReading n2Reading;
-    FlowReading o2Reading;
-    FlowReading pressureN2Reading; // the N2 reading behind airPressureBar
-    // When the flows were last told to change: a record takes only readings
-    // made since.
+    // The run controller's clock for readings and commands.
     QElapsedTimer readingClock;
-    qint64 gasChangedAtMs = 0;
-    std::optional<gasmix::Flows> lastFlowsSent;
 
     // Sockets: the pulse generator's lives with the window; the command
     // sockets are made anew by each command.
@@ -187,30 +182,30 @@ private:
     pulse::AnswerCollector pulseAnswer;
     // Commands of the last whole sequence that reached the generator.
     int lastSequencePulsesSent = 0;
+    // The run's pulse at 0 bar of a pressure grid waits the extra delay too.
+    bool pulseExtraWaitAtZero = false;
     // Bytes the generator sent back since the last command.
     qint64 pulseAnswerBytes = 0;
 
-    // Sweep plan and run state.
+    // Sweep plan and run.
     bool pressureSweepOn = false;
     bool temperatureSweepOn = false;
-    bool pressureReached = false;
-    bool temperatureReached = false;
     double tStart = 0, tEnd = 0, tDelta = 0;
     float pStart = 0, pEnd = 0, pDelta = 0;
     // Points of each axis as the "Steps:" previews show them.
     qint16 tPoints = 1, pPoints = 1;
-    qint16 tSteps = 0, pSteps = 0;
-    qint16 tIndex = 0, pIndex = 0;
-    bool running = false;
     double refP = 1.0; // display unit
     double refT = 20.0;
-    bool refMode = false;
-    bool refTReached = false;
-    bool refPReached = false;
-    bool runStepInProgress = false;
-    // Stops of a run (the operator's Stop, the end of a run, a close): a step
-    // or a pulse sequence that sees it change must not move anything.
+    // Every decision of a run; the window carries out its commands.
+    run::RunController runController;
+    bool carryingOutCommands = false;
+    // Stops of a run (the operator's Stop, a close): a command under way
+    // that sees it change ends as soon as it can and moves nothing more.
     int stopCount = 0;
+    // A close: the controller's last commands, then the process ends.
+    bool closing = false;
+    bool walkingAtClose = false;
+    bool exitAfterCommands = false;
 
     // Records and presets.
     qint16 recordCounter = 0;

@@ -544,6 +544,8 @@ void RunController::runStage()
         break;
     case Stage::EndAnnounce: {
         m_active = false;
+        // The pressure bar starts over, as the next run will.
+        m_pIndex = 0;
         Command ended = plainCommand(Command::RunEnded);
         ended.reason = m_endReason;
         issue(ended, Stage::EndGas);

@@ -153,6 +153,9 @@ public:
     const std::optional<Command>& command() const { return m_command; }
     Phase phase() const;
     bool runActive() const { return m_active; }
+    // The grid is being walked: from start until its last point, a stop or a
+    // close (false during the reference point).
+    bool walking() const { return m_running; }
     // The display pressure the gas commands mix for.
     double pressureSetPoint() const { return m_pressureDisplay; }
     // Where the walk is, for the progress bars: points done on each axis.

@@ -238,6 +238,9 @@ void RunControllerTest::grids()
     QVERIFY(rig.only("S:|!").isEmpty());
     QCOMPARE(rig.rc.phase(), run::Phase::Done);
     QVERIFY(!rig.rc.runActive());
+    QVERIFY(!rig.rc.walking());
+    QCOMPARE(rig.rc.pressureIndex(), 0);
+    QCOMPARE(rig.rc.temperatureIndex(), rig.rc.temperaturePoints());
 }
 
 void RunControllerTest::everyCommandOfA2x2Grid()
@@ -284,6 +287,8 @@ void RunControllerTest::stopsAtEveryCommand()
         QVERIFY2(rig.trace.mid(stopAt + 1) == expected,
                  qPrintable(at + ": " + rig.trace.mid(stopAt + 1).join(' ')));
         QCOMPARE(rig.rc.phase(), run::Phase::Stopped);
+        QVERIFY(!rig.rc.walking());
+        QCOMPARE(rig.rc.pressureIndex(), 0);
     }
     // Stopped between two readings, nothing is under way: no record to take back.
     for (int ticks = 0;; ++ticks) {
@@ -321,11 +326,14 @@ void RunControllerTest::close()
     rig.start();
     for (int i = 0; i < closeAfterTicks; ++i)
         rig.tick();
+    // Walking the grid, a close asks first and sends "From:" again.
+    QFETCH(QString, closing);
+    QCOMPARE(rig.rc.walking(), closing.startsWith("T22"));
     const int before = rig.trace.size();
     rig.rc.close();
     rig.drain();
     rig.tick();
-    QTEST(rig.trace.mid(before).join(' '), "closing");
+    QCOMPARE(rig.trace.mid(before).join(' '), closing);
     QCOMPARE(rig.rc.phase(), run::Phase::Closed);
 }
 

@@ -40,6 +40,7 @@ private slots:
     void unwritableLogHoldsThePulses();
     void stopDuringTemperatureStepMovesNothing();
     void stopBeforeThePulseTakesTheRecordBack();
+    void closingWhileThePulseWaits();
 };
 
 void RunStopTest::initTestCase()
@@ -350,6 +351,49 @@ void RunStopTest::stopBeforeThePulseTakesTheRecordBack()
     QVERIFY(f.box->frames(Device::Pulse).isEmpty());
     QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
     QCOMPARE(logLines(dir.filePath(QStringLiteral("stopped_SLPM.csv"))).size(), 1);
+}
+
+void RunStopTest::closingWhileThePulseWaits()
+{
+    QTemporaryDir dir;
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    f.dialogs.pushAccept(3);
+    findIn<QAction>(w, "actionWait_Before_Pulse")->trigger();
+    Grid grid;
+    grid.useP = true;
+    grid.pFrom = 1;
+    grid.pTo = 1;
+    planGrid(f, grid);
+    const QString logPath = dir.filePath(QStringLiteral("closed.csv"));
+    chooseLog(f, logPath);
+
+    // Closed from inside the sequence's wait: the sequence ends first, its
+    // record goes, then "From:" and the gas off, and only then the exit.
+    QTimer closer;
+    closer.setSingleShot(true);
+    connect(&closer, &QTimer::timeout, this, [&] {
+        if (logLines(logPath).size() != 2) {
+            closer.start(10);
+            return;
+        }
+        f.dialogs.pushButton(QMessageBox::Yes);
+        QCloseEvent event;
+        QCoreApplication::sendEvent(w, &event);
+        QVERIFY(event.isAccepted());
+    });
+    closer.start(10);
+    const int setPoints = temperatureSetPoints(f).size();
+    findIn<QToolButton>(w, "autoStartButton")->setChecked(true);
+    QVERIFY(f.waitUntil([&] { return !f.dialogs.exitCalls().isEmpty(); }, 60000));
+    QCOMPARE(f.dialogs.exitCalls(), QList<int>{0});
+    QVERIFY(f.box->frames(Device::Pulse).isEmpty());
+    QCOMPARE(logLines(logPath).size(), 1);
+    QCOMPARE(temperatureSetPoints(f).mid(setPoints), QList<double>{22});
+    QCOMPARE(f.box->flowSetPoint(Device::O2), 0.0);
+    QCOMPARE(f.box->flowSetPoint(Device::N2), 0.0);
 }
 
 QTEST_MAIN(RunStopTest)
