@@ -25,6 +25,7 @@ void TempSensor::setGas()
     // now (the waits above process the queue), so what arrives later was
     // measured after the change. The gas buttons send too, not only the run.
     runController.setPointsSent(flows, readingClock.elapsed());
+    flowsLastSent = flows;
     resumeFlowPollers();
 }
 

@@ -158,16 +158,21 @@ run::CommandResult TempSensor::carryOut(const run::Command& command)
         break;
     case run::Command::SetPressure:
         ui.setPValue->setValue(command.value);
-        if (command.send)
+        if (command.send) {
             setGas();
+            result.flowsSent = flowsLastSent;
+        }
         break;
     case run::Command::GasOn:
         turnGas(false);
+        result.flowsSent = flowsLastSent;
         break;
     case run::Command::GasOff:
         // Without the flow pollers there is no box to switch off at a close.
-        if (!closing || walkingAtClose || (n2Worker && o2Worker))
+        if (!closing || walkingAtClose || (n2Worker && o2Worker)) {
             turnGas(true);
+            result.flowsSent = flowsLastSent;
+        }
         break;
     case run::Command::Wait:
         if (command.pauseTemperaturePoller && tempWorker)

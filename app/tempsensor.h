@@ -206,6 +206,8 @@ private:
     bool closing = false;
     bool walkingAtClose = false;
     bool exitAfterCommands = false;
+    // The flows the last gas command sent, as the pressure box showed them.
+    std::optional<gasmix::Flows> flowsLastSent;
 
     // Records and presets.
     qint16 recordCounter = 0;

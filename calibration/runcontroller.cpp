@@ -191,12 +191,12 @@ void RunController::commandDone(const CommandResult& result)
     noteTime(result.atMs);
     switch (done.kind) {
     case Command::SetPressure:
-        if (done.send)
-            noteFlowsSent(done.flows, result.atMs);
-        break;
     case Command::GasOn:
     case Command::GasOff:
-        noteFlowsSent(done.flows, result.atMs);
+        // What went out, not what was asked: flows that differ from the last
+        // ones sent mark a change, and readings made before it do not count.
+        if (done.kind != Command::SetPressure || done.send)
+            noteFlowsSent(result.flowsSent ? result.flowsSent : done.flows, result.atMs);
         break;
     case Command::WriteRecord:
         m_recordInLog = result.ok;

@@ -100,6 +100,9 @@ struct CommandResult
     bool ok = true;       // WriteRecord: written; TakeBackRecord: taken back
     int pulsesSent = 0;   // PulseSequence: pulses that reached the generator
     int recordNumber = 0; // WriteRecord: the number the record got
+    // Gas commands: the flows the box was sent, when they differ from the
+    // command's (the window sends what its pressure box shows, rounded).
+    std::optional<gasmix::Flows> flowsSent;
 };
 
 enum class Phase

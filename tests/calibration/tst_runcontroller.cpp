@@ -30,6 +30,8 @@ struct Rig
     QList<bool> writeResults, takeBackResults; // scripted, then success
     QList<int> pulseResults;                   // scripted, then 1
     int recordCounter = 0;
+    // Gas sent as a pressure box with two decimals shows it, not as asked.
+    bool flowsAsShown = false;
     // Called while command `index` runs, e.g. to stop there.
     std::function<void(int index)> during;
 
@@ -70,8 +72,18 @@ struct Rig
                 else
                     line = (c.kind == run::Command::GasOn ? "On" : "P") +
                            (c.send ? number(c.value) : QStringLiteral("(%1)").arg(c.value));
-                if (c.send)
+                if (c.send) {
                     flows = c.flows;
+                    if (flowsAsShown) {
+                        // As the window: the pressure box's two decimals, reported
+                        // while the command runs and again as its result.
+                        const double shown = qRound(c.value * 100) / 100.0;
+                        flows = gasmix::flowsForPressure(shown, plan.unitFactor,
+                                                         c.kind == run::Command::GasOff);
+                        rc.setPointsSent(flows, now + 100);
+                        result.flowsSent = flows;
+                    }
+                }
                 now += 200;
                 break;
             case run::Command::Wait:
@@ -167,6 +179,7 @@ class RunControllerTest : public QObject
 private slots:
     void grids_data();
     void grids();
+    void flowsSentAsShown();
     void everyCommandOfA2x2Grid();
     void stopsAtEveryCommand();
     void close_data();
@@ -241,6 +254,20 @@ void RunControllerTest::grids()
     QVERIFY(!rig.rc.walking());
     QCOMPARE(rig.rc.pressureIndex(), 0);
     QCOMPARE(rig.rc.temperatureIndex(), rig.rc.temperaturePoints());
+}
+
+// 3 x 0.3 bar is 0.90000004 in single precision; the box is sent the flows
+// of the 0.90 shown. Those are the flows sent, every time: a run that took
+// the two for a change at each send would wait for current readings forever.
+void RunControllerTest::flowsSentAsShown()
+{
+    Rig rig(false, true);
+    rig.plan.pressure = sweep::planPressure(0, 0.9, 0.3, 1);
+    rig.flowsAsShown = true;
+    rig.start();
+    rig.runToEnd();
+    QCOMPARE(rig.only("Rec").join(' ').remove("Rec"), QStringLiteral("20/0 20/0.3 20/0.6 20/0.9"));
+    QCOMPARE(rig.rc.phase(), run::Phase::Done);
 }
 
 void RunControllerTest::everyCommandOfA2x2Grid()
