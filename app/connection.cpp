@@ -1,6 +1,8 @@
 // Connecting to the box: the address dialog, the three pollers and a lost box.
 #include "tempsensor.h"
 
+#include "settingskeys.h"
+
 #include "ipv4address.h"
 #include "operatordialogs.h"
 
@@ -8,7 +10,8 @@
 
 void TempSensor::setIPAddress()
 {
-    boxAddress = settings->value(QStringLiteral("CALBOX_IP"), "192.168.1.251").toString();
+    boxAddress =
+        settings->value(QLatin1String(settingskeys::kBoxAddress), "192.168.1.251").toString();
     bool ok = false;
     const QString text = OperatorDialogs::instance().getText(
         this, tr("IP Settings "), tr("CalibrationBox IP Address:"), QLineEdit::Normal, boxAddress,
@@ -61,7 +64,7 @@ void TempSensor::setIPAddress()
         waitProcessingEvents(200);
         if (connectionOk)
             turnGas(true);
-        settings->setValue(QStringLiteral("CALBOX_IP"), boxAddress);
+        settings->setValue(QLatin1String(settingskeys::kBoxAddress), boxAddress);
         settings->sync();
         return;
     }
