@@ -33,11 +33,9 @@ void TempSensor::setIPAddress()
             connect(o2Worker, SIGNAL(finished()), o2Worker, SLOT(deleteLater()));
             connect(o2Worker, SIGNAL(valueChangedO2(float, float)), this,
                     SLOT(updateCurO2(float, float)));
-            connect(o2Worker, SIGNAL(valueChangedO2_(QString)), this, SLOT(updateCurO2_(QString)));
             o2Worker->start(QThread::InheritPriority);
 
             n2Worker = new workerN2(boxAddress, this);
-            connect(n2Worker, SIGNAL(debugSignal(QString)), this, SLOT(connectionDebug(QString)));
             connect(n2Worker, SIGNAL(finished()), n2Worker, SLOT(deleteLater()));
             connect(n2Worker, SIGNAL(valueChangedN2(float, float)), this,
                     SLOT(updateCurN2(float, float)));
