@@ -18,7 +18,7 @@ using namespace presetkeys;
 // "Group/KEY", as a reader outside the group names a key.
 QString groupKey(const char* group, const char* key)
 {
-    return QLatin1String(group) + QLatin1Char('/') + QLatin1String(key);
+    return QString::fromLatin1(group) + QLatin1Char('/') + QLatin1String(key);
 }
 
 const char kUnitsBar[] = "Bar";
