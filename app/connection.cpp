@@ -1,6 +1,8 @@
 // Connecting to the box: the address dialog, the three pollers and a lost box.
 #include "tempsensor.h"
 
+#include "settingskeys.h"
+
 #include "ipv4address.h"
 #include "operatordialogs.h"
 
@@ -8,7 +10,8 @@
 
 void TempSensor::setIPAddress()
 {
-    boxAddress = settings->value(QStringLiteral("CALBOX_IP"), "192.168.1.251").toString();
+    boxAddress =
+        settings->value(QLatin1String(settingskeys::kBoxAddress), "192.168.1.251").toString();
     bool ok = false;
     const QString text = OperatorDialogs::instance().getText(
         this, tr("IP Settings "), tr("CalibrationBox IP Address:"), QLineEdit::Normal, boxAddress,
@@ -30,11 +33,9 @@ void TempSensor::setIPAddress()
             connect(o2Worker, SIGNAL(finished()), o2Worker, SLOT(deleteLater()));
             connect(o2Worker, SIGNAL(valueChangedO2(float, float)), this,
                     SLOT(updateCurO2(float, float)));
-            connect(o2Worker, SIGNAL(valueChangedO2_(QString)), this, SLOT(updateCurO2_(QString)));
             o2Worker->start(QThread::InheritPriority);
 
             n2Worker = new workerN2(boxAddress, this);
-            connect(n2Worker, SIGNAL(debugSignal(QString)), this, SLOT(connectionDebug(QString)));
             connect(n2Worker, SIGNAL(finished()), n2Worker, SLOT(deleteLater()));
             connect(n2Worker, SIGNAL(valueChangedN2(float, float)), this,
                     SLOT(updateCurN2(float, float)));
@@ -61,7 +62,7 @@ void TempSensor::setIPAddress()
         waitProcessingEvents(200);
         if (connectionOk)
             turnGas(true);
-        settings->setValue(QStringLiteral("CALBOX_IP"), boxAddress);
+        settings->setValue(QLatin1String(settingskeys::kBoxAddress), boxAddress);
         settings->sync();
         return;
     }

@@ -1,6 +1,8 @@
 // Closing the window: values saved, instruments left safe, pollers stopped.
 #include "tempsensor.h"
 
+#include "settingskeys.h"
+
 #include "operatordialogs.h"
 
 #include <QCloseEvent>
@@ -8,19 +10,19 @@
 
 void TempSensor::saveSettings()
 {
-    settings->setValue(QStringLiteral("LAST_UNIT"), pressureUnitFactor);
-    settings->setValue(QStringLiteral("LAST_MANUAL_T"), ui.setT->value());
-    settings->setValue(QStringLiteral("LAST_P_MIN"), ui.autoPminEdit->value());
-    settings->setValue(QStringLiteral("LAST_P_MAX"), ui.autoPmaxEdit->value());
-    settings->setValue(QStringLiteral("LAST_P_DELTA"), ui.autoPdeltaEdit->value());
-    settings->setValue(QStringLiteral("LAST_T_MIN"), ui.autoTminEdit->value());
-    settings->setValue(QStringLiteral("LAST_T_MAX"), ui.autoTmaxEdit->value());
-    settings->setValue(QStringLiteral("LAST_T_DELTA"), ui.autoTdeltaEdit->value());
-    settings->setValue(QStringLiteral("LAST_PRESET_PATH"), presetPath);
+    settings->setValue(QLatin1String(settingskeys::kLastUnit), pressureUnitFactor);
+    settings->setValue(QLatin1String(settingskeys::kLastManualT), ui.setT->value());
+    settings->setValue(QLatin1String(settingskeys::kLastPMin), ui.autoPminEdit->value());
+    settings->setValue(QLatin1String(settingskeys::kLastPMax), ui.autoPmaxEdit->value());
+    settings->setValue(QLatin1String(settingskeys::kLastPDelta), ui.autoPdeltaEdit->value());
+    settings->setValue(QLatin1String(settingskeys::kLastTMin), ui.autoTminEdit->value());
+    settings->setValue(QLatin1String(settingskeys::kLastTMax), ui.autoTmaxEdit->value());
+    settings->setValue(QLatin1String(settingskeys::kLastTDelta), ui.autoTdeltaEdit->value());
+    settings->setValue(QLatin1String(settingskeys::kLastPresetPath), presetPath);
     // A close during the waits that follow a new address comes before the
     // address is stored there.
     if (addressAccepted)
-        settings->setValue(QStringLiteral("CALBOX_IP"), boxAddress);
+        settings->setValue(QLatin1String(settingskeys::kBoxAddress), boxAddress);
     // The process ends without destructors, so the store is written now.
     settings->sync();
 }

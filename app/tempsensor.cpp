@@ -1,5 +1,7 @@
 #include "tempsensor.h"
 
+#include "settingskeys.h"
+
 #include "appinfo.h"
 #include "boxlink.h"
 #include "clickablelabel.h"
@@ -172,23 +174,30 @@ void TempSensor::stopPollers()
 
 void TempSensor::loadSettings()
 {
-    pressureUnitFactor =
-        units::sanitizedFactor(settings->value(QStringLiteral("LAST_UNIT"), "1").toDouble());
+    pressureUnitFactor = units::sanitizedFactor(
+        settings->value(QLatin1String(settingskeys::kLastUnit), "1").toDouble());
     previousUnitFactor = pressureUnitFactor;
     applyUnitRanges();
 
-    ui.setT->setValue(settings->value(QStringLiteral("LAST_MANUAL_T"), "22.0").toDouble());
+    ui.setT->setValue(
+        settings->value(QLatin1String(settingskeys::kLastManualT), "22.0").toDouble());
 
-    ui.autoPminEdit->setValue(settings->value(QStringLiteral("LAST_P_MIN"), "0.0").toDouble());
-    ui.autoPmaxEdit->setValue(settings->value(QStringLiteral("LAST_P_MAX"), "4.0").toDouble());
-    ui.autoPdeltaEdit->setValue(settings->value(QStringLiteral("LAST_P_DELTA"), "0.1").toDouble());
+    ui.autoPminEdit->setValue(
+        settings->value(QLatin1String(settingskeys::kLastPMin), "0.0").toDouble());
+    ui.autoPmaxEdit->setValue(
+        settings->value(QLatin1String(settingskeys::kLastPMax), "4.0").toDouble());
+    ui.autoPdeltaEdit->setValue(
+        settings->value(QLatin1String(settingskeys::kLastPDelta), "0.1").toDouble());
 
-    ui.autoTminEdit->setValue(settings->value(QStringLiteral("LAST_T_MIN"), "22.0").toDouble());
-    ui.autoTmaxEdit->setValue(settings->value(QStringLiteral("LAST_T_MAX"), "24.0").toDouble());
-    ui.autoTdeltaEdit->setValue(settings->value(QStringLiteral("LAST_T_DELTA"), "1.0").toDouble());
+    ui.autoTminEdit->setValue(
+        settings->value(QLatin1String(settingskeys::kLastTMin), "22.0").toDouble());
+    ui.autoTmaxEdit->setValue(
+        settings->value(QLatin1String(settingskeys::kLastTMax), "24.0").toDouble());
+    ui.autoTdeltaEdit->setValue(
+        settings->value(QLatin1String(settingskeys::kLastTDelta), "1.0").toDouble());
 
-    presetPath =
-        settings->value(QStringLiteral("LAST_PRESET_PATH"), defaultPresetPath()).toString();
+    presetPath = settings->value(QLatin1String(settingskeys::kLastPresetPath), defaultPresetPath())
+                     .toString();
 }
 
 void TempSensor::setControlsEnabled(bool on)

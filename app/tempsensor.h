@@ -56,25 +56,26 @@ public slots:
     void setWaitBeforePulse();
     void setExtraWaitForZeroP();
     void closeEvent(QCloseEvent* event) override;
-    void readTemperatureData();
+    void readTemperatureData(); // kept for the slot table: empty, the poller reads
     void readPulseFeedbackData();
     void initTempCtrl();
     void setTemperature();
     void readSetTemperatureData();
-    void getPressure();
+    void getPressure(); // kept for the slot table: nothing calls it
     void setPressure(float slpm, uchar id);
-    void setGas(uint gas);
+    void setGas(uint gas); // kept for the slot table: empty, nothing calls it
     void readPressureDataN2();
     void readPressureSet();
     void readInitTemperatureCtrl();
-    void readGas();
+    void readGas(); // kept for the slot table: empty, nothing calls it
     void turnGas(bool off);
     void updateTemp(float t);
     void updateCurN2(float setPoint, float massFlow);
     void updateCurO2(float setPoint, float massFlow);
+    // Kept for the slot table: the O2 poller never emits valueChangedO2_().
     void updateCurO2_(QString text);
     void setGas();
-    void setO2();
+    void setO2(); // kept for the slot table: empty, nothing calls it
     void initO2();
     void useAutoP(bool on);
     void useAutoT(bool on);

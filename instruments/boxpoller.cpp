@@ -1,6 +1,7 @@
 #include "boxpoller.h"
 
 #include "boxlink.h"
+#include "crossthread.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -11,60 +12,8 @@
 #include <condition_variable>
 #include <memory>
 
-// Qt's event queues and thread joins are built on primitives the thread
-// sanitizer cannot see into (Debian's Qt is not instrumented). Tell it where
-// work is handed from one thread to another, so it judges our own memory
-// accesses with the ordering they really have.
-#if defined(__SANITIZE_THREAD__)
-extern "C" void __tsan_acquire(void* addr);
-extern "C" void __tsan_release(void* addr);
-#define HANDED_OVER_FROM(sync) __tsan_acquire(static_cast<void*>(sync))
-#define HANDING_OVER_TO(sync) __tsan_release(static_cast<void*>(sync))
-#else
-#define HANDED_OVER_FROM(sync) static_cast<void>(sync)
-#define HANDING_OVER_TO(sync) static_cast<void>(sync)
-#endif
-
-namespace {
-
-// A call handed to another thread as an event of our own: the event is
-// complete before it is released to the receiver, which takes it over before
-// it looks at it (a queued functor is finished inside the toolkit, where the
-// sanitizer cannot see).
-class CallEvent : public QEvent
-{
-public:
-    explicit CallEvent(std::function<void()> call) : QEvent(callType()), m_call(std::move(call))
-    {
-        HANDING_OVER_TO(this);
-    }
-    static QEvent::Type callType()
-    {
-        static const QEvent::Type type = QEvent::Type(QEvent::registerEventType());
-        return type;
-    }
-    void run() const { m_call(); }
-
-private:
-    std::function<void()> m_call;
-};
-
-void postCall(QObject* receiver, std::function<void()> call)
-{
-    QCoreApplication::postEvent(receiver, new CallEvent(std::move(call)));
-}
-
-// For a receiver's event(): runs a posted call, or tells the caller to handle the event.
-bool runPostedCall(QEvent* event)
-{
-    HANDED_OVER_FROM(event); // a no-op for events nobody handed over
-    if (event->type() != CallEvent::callType())
-        return false;
-    static_cast<CallEvent*>(event)->run();
-    return true;
-}
-
-} // namespace
+using crossthread::postCall;
+using crossthread::runPostedCall;
 
 // The poller thread's side: socket, timers and the poll cycle. Created and
 // destroyed by run(), so every object in it belongs to the poller thread.

@@ -19,7 +19,7 @@ public:
 signals:
     void valueChangedN2(float, float); // set point, mass flow
     void connectionLost();
-    void debugSignal(QString);
+    void debugSignal(QString); // kept for the method table: never emitted
 
 public slots:
     // Runs on the poller thread whenever reply bytes arrive.
@@ -48,6 +48,9 @@ public:
 
 signals:
     void valueChangedO2(float, float); // set point, mass flow
+    // Kept for the method table: the window receives none of these three,
+    // and only checkSignalP() is emitted (with every reading). workerO2 keeps
+    // retrying a lost controller, so it never reports one.
     void checkSignalP();
     void valueChangedO2_(QString);
     void connectionLost();

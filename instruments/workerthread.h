@@ -26,6 +26,8 @@ signals:
 public slots:
     // Runs on the poller thread whenever answer bytes arrive.
     void readTemperatureData();
+    // Kept for the method table: nothing connects it (the session reports a
+    // failed connection through connectFailed()).
     void errorSocket(QAbstractSocket::SocketError);
     void run() override;
 

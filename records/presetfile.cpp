@@ -1,5 +1,6 @@
 #include "presetfile.h"
 
+#include "settingskeys.h"
 #include "units.h"
 
 #include <QCoreApplication>
@@ -11,6 +12,14 @@
 namespace records {
 
 namespace {
+
+using namespace presetkeys;
+
+// "Group/KEY", as a reader outside the group names a key.
+QString groupKey(const char* group, const char* key)
+{
+    return QString::fromLatin1(group) + QLatin1Char('/') + QLatin1String(key);
+}
 
 const char kUnitsBar[] = "Bar";
 const char kUnitsKpa[] = "Pascal";
@@ -129,33 +138,33 @@ bool writePreset(const QString& path, const PresetValues& values)
     // UNITS among them.
     settings.clear();
 
-    settings.beginGroup(QStringLiteral("Main"));
+    settings.beginGroup(QLatin1String(kMainGroup));
     const QString unitsText =
         values.unitFactor ? unitsTextForFactor(*values.unitFactor) : QString();
     if (!unitsText.isEmpty())
-        settings.setValue(QStringLiteral("UNITS"), unitsText);
-    settings.setValue(QStringLiteral("WAIT_BEFORE_PULSE"), values.waitBeforePulse);
-    settings.setValue(QStringLiteral("WAIT_EXTRA_BEFORE_ZERO"), values.extraWaitBeforeZero);
-    settings.setValue(QStringLiteral("WAIT_CAMERA_FEEDBACK"), values.waitCameraFeedback);
-    settings.setValue(QStringLiteral("DELAY_BETWEEN_PULSES"), values.delayBetweenPulses);
-    settings.setValue(QStringLiteral("PULSE_WIDTH"), values.pulseWidth);
+        settings.setValue(QLatin1String(kUnits), unitsText);
+    settings.setValue(QLatin1String(kWaitBeforePulse), values.waitBeforePulse);
+    settings.setValue(QLatin1String(kWaitExtraBeforeZero), values.extraWaitBeforeZero);
+    settings.setValue(QLatin1String(kWaitCameraFeedback), values.waitCameraFeedback);
+    settings.setValue(QLatin1String(kDelayBetweenPulses), values.delayBetweenPulses);
+    settings.setValue(QLatin1String(kPulseWidth), values.pulseWidth);
     settings.endGroup();
 
-    settings.beginGroup(QStringLiteral("Manual"));
-    settings.setValue(QStringLiteral("MANUAL_T"), values.manualT);
-    settings.setValue(QStringLiteral("MANUAL_P"), values.manualP);
+    settings.beginGroup(QLatin1String(kManualGroup));
+    settings.setValue(QLatin1String(kManualT), values.manualT);
+    settings.setValue(QLatin1String(kManualP), values.manualP);
     settings.endGroup();
 
-    settings.beginGroup(QStringLiteral("Auto"));
-    settings.setValue(QStringLiteral("AUTO_P_ON"), values.autoPOn);
-    settings.setValue(QStringLiteral("AUTO_P_FROM"), values.autoPFrom);
-    settings.setValue(QStringLiteral("AUTO_P_TO"), values.autoPTo);
-    settings.setValue(QStringLiteral("AUTO_P_DELTA"), values.autoPDelta);
-    settings.setValue(QStringLiteral("AUTO_T_ON"), values.autoTOn);
-    settings.setValue(QStringLiteral("AUTO_T_FROM"), values.autoTFrom);
-    settings.setValue(QStringLiteral("AUTO_T_TO"), values.autoTTo);
-    settings.setValue(QStringLiteral("AUTO_T_DELTA"), values.autoTDelta);
-    settings.setValue(QStringLiteral("ADD_REFP"), values.addRefP);
+    settings.beginGroup(QLatin1String(kAutoGroup));
+    settings.setValue(QLatin1String(kAutoPOn), values.autoPOn);
+    settings.setValue(QLatin1String(kAutoPFrom), values.autoPFrom);
+    settings.setValue(QLatin1String(kAutoPTo), values.autoPTo);
+    settings.setValue(QLatin1String(kAutoPDelta), values.autoPDelta);
+    settings.setValue(QLatin1String(kAutoTOn), values.autoTOn);
+    settings.setValue(QLatin1String(kAutoTFrom), values.autoTFrom);
+    settings.setValue(QLatin1String(kAutoTTo), values.autoTTo);
+    settings.setValue(QLatin1String(kAutoTDelta), values.autoTDelta);
+    settings.setValue(QLatin1String(kAddRefP), values.addRefP);
     settings.endGroup();
 
     settings.sync();
@@ -169,18 +178,18 @@ PresetReadResult readPreset(const QString& path)
     PresetValues& v = result.values;
     const PresetValues defaults;
 
-    v.unitFactor = unitFactorForText(settings.value(QStringLiteral("Main/UNITS")).toString());
+    v.unitFactor = unitFactorForText(settings.value(groupKey(kMainGroup, kUnits)).toString());
     v.waitBeforePulse =
-        readClampedInt(settings, QStringLiteral("Main/WAIT_BEFORE_PULSE"), kMaxWaitBeforePulse);
-    v.extraWaitBeforeZero = readClampedInt(settings, QStringLiteral("Main/WAIT_EXTRA_BEFORE_ZERO"),
+        readClampedInt(settings, groupKey(kMainGroup, kWaitBeforePulse), kMaxWaitBeforePulse);
+    v.extraWaitBeforeZero = readClampedInt(settings, groupKey(kMainGroup, kWaitExtraBeforeZero),
                                            kMaxExtraWaitBeforeZero);
     v.waitCameraFeedback =
-        settings.value(QStringLiteral("Main/WAIT_CAMERA_FEEDBACK"), false).toBool();
-    v.delayBetweenPulses = readClampedInt(settings, QStringLiteral("Main/DELAY_BETWEEN_PULSES"),
-                                          kMaxDelayBetweenPulses);
+        settings.value(groupKey(kMainGroup, kWaitCameraFeedback), false).toBool();
+    v.delayBetweenPulses =
+        readClampedInt(settings, groupKey(kMainGroup, kDelayBetweenPulses), kMaxDelayBetweenPulses);
 
     const QString width =
-        settings.value(QStringLiteral("Main/PULSE_WIDTH"), defaults.pulseWidth).toString();
+        settings.value(groupKey(kMainGroup, kPulseWidth), defaults.pulseWidth).toString();
     if (const std::optional<int> ms = parsePulseWidth(width)) {
         v.pulseWidth = padPulseWidth(*ms);
     } else {
@@ -188,18 +197,18 @@ PresetReadResult readPreset(const QString& path)
         result.rejectedPulseWidth = width;
     }
 
-    v.manualT = readDouble(settings, QStringLiteral("Manual/MANUAL_T"), defaults.manualT);
-    v.manualP = readDouble(settings, QStringLiteral("Manual/MANUAL_P"), defaults.manualP);
+    v.manualT = readDouble(settings, groupKey(kManualGroup, kManualT), defaults.manualT);
+    v.manualP = readDouble(settings, groupKey(kManualGroup, kManualP), defaults.manualP);
 
-    v.autoPOn = settings.value(QStringLiteral("Auto/AUTO_P_ON"), false).toBool();
-    v.autoPFrom = readDouble(settings, QStringLiteral("Auto/AUTO_P_FROM"), defaults.autoPFrom);
-    v.autoPTo = readDouble(settings, QStringLiteral("Auto/AUTO_P_TO"), defaults.autoPTo);
-    v.autoPDelta = readDouble(settings, QStringLiteral("Auto/AUTO_P_DELTA"), defaults.autoPDelta);
-    v.autoTOn = settings.value(QStringLiteral("Auto/AUTO_T_ON"), false).toBool();
-    v.autoTFrom = readDouble(settings, QStringLiteral("Auto/AUTO_T_FROM"), defaults.autoTFrom);
-    v.autoTTo = readDouble(settings, QStringLiteral("Auto/AUTO_T_TO"), defaults.autoTTo);
-    v.autoTDelta = readDouble(settings, QStringLiteral("Auto/AUTO_T_DELTA"), defaults.autoTDelta);
-    v.addRefP = settings.value(QStringLiteral("Auto/ADD_REFP"), false).toBool();
+    v.autoPOn = settings.value(groupKey(kAutoGroup, kAutoPOn), false).toBool();
+    v.autoPFrom = readDouble(settings, groupKey(kAutoGroup, kAutoPFrom), defaults.autoPFrom);
+    v.autoPTo = readDouble(settings, groupKey(kAutoGroup, kAutoPTo), defaults.autoPTo);
+    v.autoPDelta = readDouble(settings, groupKey(kAutoGroup, kAutoPDelta), defaults.autoPDelta);
+    v.autoTOn = settings.value(groupKey(kAutoGroup, kAutoTOn), false).toBool();
+    v.autoTFrom = readDouble(settings, groupKey(kAutoGroup, kAutoTFrom), defaults.autoTFrom);
+    v.autoTTo = readDouble(settings, groupKey(kAutoGroup, kAutoTTo), defaults.autoTTo);
+    v.autoTDelta = readDouble(settings, groupKey(kAutoGroup, kAutoTDelta), defaults.autoTDelta);
+    v.addRefP = settings.value(groupKey(kAutoGroup, kAddRefP), false).toBool();
 
     result.status = settings.status();
     return result;

@@ -19,7 +19,9 @@ namespace boxsim {
 namespace detail {
 
 // The network side of the simulator. Lives on the simulator's thread: every
-// server, socket and timer below is created, used and deleted there.
+// server, socket and timer below is created, used and deleted there. The
+// devices' input handlers live in their own files (temperaturecontroller.cpp,
+// flowcontrollers.cpp, pulsegenerator.cpp, webserver.cpp).
 class Engine : public QObject
 {
     Q_OBJECT

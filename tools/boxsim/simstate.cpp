@@ -1,9 +1,7 @@
 #include "simstate.h"
 
-#include "handover.h"
+#include "crossthread.h"
 
-#include <QCoreApplication>
-#include <QEvent>
 #include <QThread>
 
 #include <cmath>
@@ -25,39 +23,21 @@ int tenths(double celsius)
 
 } // namespace
 
-namespace {
-
-QEvent::Type changedEventType()
-{
-    static const QEvent::Type type = QEvent::Type(QEvent::registerEventType());
-    return type;
-}
-
-} // namespace
-
 Notifier::~Notifier()
 {
     if (thread() == QThread::currentThread())
-        QCoreApplication::sendPostedEvents(this, changedEventType());
+        crossthread::runQueuedCalls(this);
 }
 
 void Notifier::notify()
 {
-    // The event is made here and freed on the other thread: the sanitizer is
-    // told, since the toolkit's queue that orders the two is invisible to it.
-    auto* changedEvent = new QEvent(changedEventType());
-    SIM_HANDING_OVER_TO(changedEvent);
-    QCoreApplication::postEvent(this, changedEvent);
+    // The call is made here and freed on the other thread.
+    crossthread::postCall(this, [this] { emit changed(); });
 }
 
 bool Notifier::event(QEvent* event)
 {
-    // Before the event is even looked at (a no-op for events nobody handed over).
-    SIM_HANDED_OVER_FROM(event);
-    if (event->type() != changedEventType())
-        return QObject::event(event);
-    emit changed();
-    return true;
+    return crossthread::runPostedCall(event) || QObject::event(event);
 }
 
 void Lag::advance(qint64 nowMs, double tauS, double snap)

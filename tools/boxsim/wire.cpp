@@ -82,6 +82,18 @@ bool crcMatches(const QByteArray& frame)
     return withCrc(frame.left(frame.size() - 2)) == frame;
 }
 
+bool isDecimal(const QByteArray& text, bool allowMinus)
+{
+    int i = (allowMinus && text.startsWith('-')) ? 1 : 0;
+    if (i >= text.size())
+        return false;
+    for (; i < text.size(); ++i) {
+        if (text.at(i) < '0' || text.at(i) > '9')
+            return false;
+    }
+    return true;
+}
+
 int gasCount()
 {
     return int(sizeof(kGases) / sizeof(kGases[0]));

@@ -17,6 +17,9 @@ QByteArray withCrc(const QByteArray& frame);
 // True when the last two bytes are the CRC of the bytes before them.
 bool crcMatches(const QByteArray& frame);
 
+// True for decimal digits only (after one leading minus when allowed).
+bool isDecimal(const QByteArray& text, bool allowMinus);
+
 int gasCount();
 QByteArray gasName(int index); // empty when out of range
 
