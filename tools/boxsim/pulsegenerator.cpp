@@ -26,8 +26,8 @@ void Engine::pulseInput(Connection& c)
         const int widthMs = command.mid(1).toInt();
         const qint64 now = s->clockMs();
         QByteArray reply;
-        // One millisecond more, so the clock's granularity never makes the
-        // answer come before the pulse is over.
+        // One millisecond more on every delay, so the clock's granularity
+        // never makes an answer come before its time (the pulse, the camera).
         qint64 readyAt = now + widthMs + 1;
         {
             std::lock_guard<std::mutex> lock(s->mutex);
@@ -48,10 +48,10 @@ void Engine::pulseInput(Connection& c)
                 reply = "KE1\r";
             } else if (s->options.cameraAnswers) {
                 reply = "KE2\r";
-                readyAt = qMax(readyAt, now + qint64(s->options.cameraDelayMs / scale));
+                readyAt = qMax(readyAt, now + qint64(s->options.cameraDelayMs / scale) + 1);
             } else {
                 reply = "RR2\r";
-                readyAt = qMax(readyAt, now + qint64(5000.0 / scale));
+                readyAt = qMax(readyAt, now + qint64(5000.0 / scale) + 1);
             }
         }
         recordFrame(c, command, "pulse " + QByteArray::number(widthMs) + " ms");
