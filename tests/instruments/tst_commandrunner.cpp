@@ -1,5 +1,7 @@
+#include "boxcommands.h"
 #include "boxlink.h"
 #include "commandrunner.h"
+#include "modbusframes.h"
 #include "testenv.h"
 #include "unacceptingport.h"
 #include "workerthread.h"
@@ -159,6 +161,55 @@ private slots:
         QTimer::singleShot(50, this, [&] { cancel = true; });
         QVERIFY(!boxlink::waitConnected(&pending, 30000, [&] { return cancel; }));
         QVERIFY(clock.elapsed() < 1000 * testenv::timingSlack());
+    }
+
+    // The run frame follows the set point exactly when the echo has not been
+    // handled 350 ms after the set point went out.
+    void setPointRunFrame_data()
+    {
+        QTest::addColumn<int>("echoAfterMs"); // -1: never
+        QTest::addColumn<bool>("runFrame");
+        QTest::newRow("echo at once") << 0 << false;
+        QTest::newRow("echo late") << 600 << true;
+        QTest::newRow("no echo") << -1 << true;
+    }
+    void setPointRunFrame()
+    {
+        QFETCH(int, echoAfterMs);
+        QFETCH(bool, runFrame);
+        const QString host = testenv::uniqueLoopbackHost();
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress(host), boxlink::kTemperaturePort));
+        QList<QByteArray> received;
+        QPointer<QTcpSocket> peer;
+        connect(&server, &QTcpServer::newConnection, this, [&] {
+            peer = server.nextPendingConnection();
+            connect(peer, &QIODevice::readyRead, this, [&] {
+                const QByteArray bytes = peer->readAll();
+                for (int i = 0; i + 8 <= bytes.size(); i += 8)
+                    received << bytes.mid(i, 8);
+                if (echoAfterMs >= 0 && received.size() == 1) {
+                    const QByteArray echo = received.first();
+                    QTimer::singleShot(echoAfterMs, this, [&peer, echo] {
+                        if (peer)
+                            peer->write(echo);
+                    });
+                }
+            });
+        });
+        CommandRunner runner;
+        float echoed = 0;
+        runner.submit("set point", [&] {
+            boxcommands::setTemperature(runner, host, modbus::encodeTenths(25.0),
+                                        [&](float t) { echoed = t; });
+            return true;
+        });
+        QCOMPARE(received.size(), runFrame ? 2 : 1);
+        QCOMPARE(received.first(), modbus::writeRegisterFrame(modbus::kSetPointRegister, 250));
+        if (runFrame)
+            QCOMPARE(received.last(), modbus::writeRegisterFrame(modbus::kRunRegister, 1));
+        // A late echo still tells the temperature while the command waits.
+        QCOMPARE(echoed, echoAfterMs >= 0 ? 25.0f : 0.0f);
     }
 };
 
