@@ -75,7 +75,7 @@ bool waitOn(QTcpSocket* socket, int ms, const std::function<bool()>& finished,
         QObject::connect(socket, &QAbstractSocket::stateChanged, &loop, &QEventLoop::quit);
         QObject::connect(socket, &QIODevice::bytesWritten, &loop, &QEventLoop::quit);
         QObject::connect(socket, &QObject::destroyed, &loop, &QEventLoop::quit);
-        slice.start(int(qBound<qint64>(0, deadline.remainingTime(), kCancelCheckMs)));
+        slice.start(int(qBound(qint64(0), deadline.remainingTime(), qint64(kCancelCheckMs))));
         loop.exec(QEventLoop::AllEvents);
     }
 }
