@@ -88,16 +88,12 @@ void TempSensor::tempCheckConnection()
 
 void TempSensor::pauseFlowPollers()
 {
-    if (n2Worker)
-        n2Worker->pausePolling();
-    if (o2Worker)
-        o2Worker->pausePolling();
+    commands.pausePoller(n2Worker);
+    commands.pausePoller(o2Worker);
 }
 
 void TempSensor::resumeFlowPollers()
 {
-    if (n2Worker)
-        n2Worker->resumePolling();
-    if (o2Worker)
-        o2Worker->resumePolling();
+    commands.resumePoller(n2Worker);
+    commands.resumePoller(o2Worker);
 }

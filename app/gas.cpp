@@ -2,6 +2,7 @@
 // initialisation, and the flow readings turned into an air pressure.
 #include "tempsensor.h"
 
+#include "boxcommands.h"
 #include "boxlink.h"
 #include "flowprotocol.h"
 #include "gasmix.h"
@@ -12,12 +13,26 @@
 
 #include <cmath>
 
+gasmix::Flows TempSensor::flowsAsShown() const
+{
+    return gasmix::flowsForPressure(ui.setPValue->value(), pressureUnitFactor,
+                                    ui.gasButton->isChecked());
+}
+
 void TempSensor::setGas()
+{
+    // The flows as asked for now, even when sent after a command under way.
+    const gasmix::Flows flows = flowsAsShown();
+    commands.submit(QStringLiteral("set gas"), [this, flows] {
+        runSetGas(flows);
+        return true;
+    });
+}
+
+void TempSensor::runSetGas(const gasmix::Flows& flows)
 {
     pauseFlowPollers();
     waitProcessingEvents(100);
-    const gasmix::Flows flows = gasmix::flowsForPressure(ui.setPValue->value(), pressureUnitFactor,
-                                                         ui.gasButton->isChecked());
     setPressure(flows.n2, flow::kN2Id);
     setPressure(flows.o2, flow::kO2Id);
     waitProcessingEvents(100);
@@ -31,26 +46,11 @@ void TempSensor::setGas()
 
 void TempSensor::setPressure(float slpm, uchar id)
 {
-    const QByteArray frame = flow::setPointFrame(slpm, id);
-    QPointer<QTcpSocket> socket = new QTcpSocket(this);
-    setPointSocket = socket;
-    connect(socket, SIGNAL(readyRead()), this, SLOT(readPressureSet()));
-    boxlink::connectToBox(socket, boxAddress, flow::port(id));
-    boxlink::sendFrame(socket, frame, boxlink::kFlowSetPoint.connectMs,
-                       boxlink::kFlowSetPoint.writeMs);
-    // Done with at once: a reply that comes later is not read.
-    delete socket.data();
+    boxcommands::setFlow(commands, boxAddress, slpm, id);
 }
 
-void TempSensor::readPressureSet()
-{
-    auto* socket = qobject_cast<QTcpSocket*>(sender());
-    if (!socket)
-        return;
-    // The reply is drained only: the pollers report the flows.
-    socket->readAll();
-    socket->close();
-}
+// The command's own socket drains the reply now; the slot keeps its place.
+void TempSensor::readPressureSet() {}
 
 void TempSensor::getPressure()
 {
@@ -101,51 +101,42 @@ void TempSensor::setO2() {}
 
 void TempSensor::turnGas(bool off)
 {
+    showGasState(off);
+    setGas();
+    showGasStyle(off);
+}
+
+void TempSensor::showGasState(bool off)
+{
     if (!(closing ? walkingAtClose : runController.walking()))
         ui.setN2Button->setEnabled(!off);
     if (off) {
         ui.gasButton->setChecked(true);
         ui.gasButton->setText(tr("Gas OFF"));
-        setGas();
-        ui.gasButton->setStyleSheet(QStringLiteral("color:black;background-color: red"));
     } else {
         ui.gasButton->setText(tr("Gas ON"));
         ui.gasButton->setChecked(false);
-        setGas();
-        ui.gasButton->setStyleSheet(QStringLiteral("background-color:none"));
     }
+}
+
+void TempSensor::showGasStyle(bool off)
+{
+    ui.gasButton->setStyleSheet(off ? QStringLiteral("color:black;background-color: red")
+                                    : QStringLiteral("background-color:none"));
 }
 
 void TempSensor::initO2()
 {
+    commands.submit(QStringLiteral("initialise flows"), [this] {
+        runFlowInitialisation();
+        return true;
+    });
+}
+
+void TempSensor::runFlowInitialisation()
+{
     pauseFlowPollers();
-    QPointer<QTcpSocket> o2Socket = new QTcpSocket(this);
-    QPointer<QTcpSocket> n2Socket = new QTcpSocket(this);
-    o2InitSocket = o2Socket;
-    n2InitSocket = n2Socket;
-    boxlink::connectToBox(o2Socket, boxAddress, boxlink::kO2Port);
-    boxlink::connectToBox(n2Socket, boxAddress, boxlink::kN2Port);
-
-    const QList<QPair<QPointer<QTcpSocket>, QByteArray>> frames = {
-        {o2Socket, flow::unitIdFrame()},        {o2Socket, flow::gasSelectFrame(flow::kO2GasIndex)},
-        {n2Socket, flow::unitIdFrame()},        {n2Socket, flow::gasSelectFrame(flow::kN2GasIndex)},
-        {n2Socket, flow::registerWriteFrame()}, {o2Socket, flow::registerWriteFrame()},
-    };
-    for (const auto& frame : frames) {
-        if (frame.first)
-            boxlink::sendFrame(frame.first, frame.second, boxlink::kFlowInit.connectMs,
-                               boxlink::kFlowInit.writeMs);
-        boxlink::sleepThenProcessEvents(boxlink::kFlowInitFramePauseMs);
-    }
-
-    // The pollers need their ports back: many device servers take one
-    // connection per port.
-    for (const QPointer<QTcpSocket>& socket : {o2Socket, n2Socket}) {
-        if (socket) {
-            socket->close();
-            socket->deleteLater();
-        }
-    }
+    boxcommands::initialiseFlows(commands, boxAddress);
     // Re-initialised controllers: nothing read before counts.
     runController.setPointsSent(std::nullopt, readingClock.elapsed());
     resumeFlowPollers();

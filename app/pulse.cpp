@@ -31,19 +31,25 @@ void TempSensor::showWarningStatus(const QString& text, int ms)
 
 void TempSensor::pausePollers()
 {
-    if (tempWorker)
-        tempWorker->pausePolling();
+    commands.pausePoller(tempWorker);
     pauseFlowPollers();
 }
 
 void TempSensor::resumePollers()
 {
-    if (tempWorker)
-        tempWorker->resumePolling();
+    commands.resumePoller(tempWorker);
     resumeFlowPollers();
 }
 
 void TempSensor::doPulse()
+{
+    commands.submit(QStringLiteral("pulse sequence"), [this] {
+        runPulseSequence();
+        return lastSequencePulsesSent > 0;
+    });
+}
+
+void TempSensor::runPulseSequence()
 {
     if (!cameraReady) {
         lastSequencePulsesSent = 0;
@@ -54,7 +60,9 @@ void TempSensor::doPulse()
     pausePollers();
     // A stop during the sequence ends it: no pulse goes out after it.
     const int stopsAtStart = stopCount;
-    auto stopped = [this, stopsAtStart] { return stopCount != stopsAtStart; };
+    auto stopped = [this, stopsAtStart] {
+        return stopCount != stopsAtStart || commands.cancelled();
+    };
 
     int waitSeconds = waitBeforePulse;
     if (pulseExtraWaitAtZero)
@@ -92,7 +100,7 @@ void TempSensor::doPulse()
             pulseSocket->close();
         boxlink::connectToBox(pulseSocket, boxAddress, boxlink::kPulsePort);
         bool written = false;
-        if (pulseSocket->waitForConnected(boxlink::kPulseCommand.connectMs))
+        if (boxlink::waitConnected(pulseSocket, boxlink::kPulseCommand.connectMs, stopped))
             written = pulseSocket->write(command) == command.size();
         else
             pulseSocket->abort(); // and closed before the next pulse

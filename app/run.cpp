@@ -84,9 +84,11 @@ void TempSensor::autoStartCalibration(bool on)
         return;
     }
 
-    // A command under way sees this and ends as soon as it can.
+    // A command under way sees this and ends as soon as it can; the Stop's
+    // own commands go before anything queued.
     ++stopCount;
     runController.stop();
+    commands.cancelPending();
     carryOutRunCommands();
 }
 
@@ -119,16 +121,29 @@ void TempSensor::autoCheck()
 void TempSensor::carryOutRunCommands()
 {
     // Every command processes events: a reading, a Stop or a close inside one
-    // only tells the controller, and this loop carries out what follows.
-    if (carryingOutCommands)
+    // only tells the controller. The controller's commands are carried out one
+    // per step on the box's queue, each step queueing the next, so an operator's
+    // command asked for meanwhile runs between two of them, never inside one.
+    if (runStepPending)
         return;
-    carryingOutCommands = true;
-    while (runController.command()) {
-        const run::Command command = *runController.command();
-        runController.commandDone(carryOut(command));
+    if (runController.command()) {
+        runStepPending = true;
+        commands.submit(
+            QStringLiteral("run step"),
+            [this] {
+                if (const std::optional<run::Command> command = runController.command())
+                    runController.commandDone(carryOut(*command));
+                return true;
+            },
+            [this](const CommandRunner::Outcome& outcome) {
+                runStepPending = false;
+                // A cancelled step is asked for again by whoever cancelled it.
+                if (outcome.ran)
+                    carryOutRunCommands();
+            });
+        return;
     }
-    carryingOutCommands = false;
-    if (exitAfterCommands) {
+    if (exitAfterCommands && !commands.busy()) {
         exitAfterCommands = false;
         stopPollers();
         OperatorDialogs::instance().exitProcess(0);
@@ -154,32 +169,36 @@ run::CommandResult TempSensor::carryOut(const run::Command& command)
             waitUnlessStopped(command.ms, stopsBefore);
         // After a stop no set point may move.
         if (stopCount == stopsBefore)
-            setTemperature();
+            runSetTemperature();
         break;
     case run::Command::SetPressure:
         ui.setPValue->setValue(command.value);
         if (command.send) {
-            setGas();
+            runSetGas(flowsAsShown());
             result.flowsSent = flowsLastSent;
         }
         break;
     case run::Command::GasOn:
-        turnGas(false);
+        showGasState(false);
+        runSetGas(flowsAsShown());
         result.flowsSent = flowsLastSent;
+        showGasStyle(false);
         break;
     case run::Command::GasOff:
         // Without the flow pollers there is no box to switch off at a close.
         if (!closing || walkingAtClose || (n2Worker && o2Worker)) {
-            turnGas(true);
+            showGasState(true);
+            runSetGas(flowsAsShown());
             result.flowsSent = flowsLastSent;
+            showGasStyle(true);
         }
         break;
     case run::Command::Wait:
-        if (command.pauseTemperaturePoller && tempWorker)
-            tempWorker->pausePolling();
+        if (command.pauseTemperaturePoller)
+            commands.pausePoller(tempWorker);
         waitUnlessStopped(command.ms, stopsBefore);
-        if (command.pauseTemperaturePoller && tempWorker)
-            tempWorker->resumePolling();
+        if (command.pauseTemperaturePoller)
+            commands.resumePoller(tempWorker);
         break;
     case run::Command::WriteRecord:
         result.ok = writeCalibrationRecord();
@@ -187,7 +206,7 @@ run::CommandResult TempSensor::carryOut(const run::Command& command)
         break;
     case run::Command::PulseSequence:
         pulseExtraWaitAtZero = command.extraWaitAtZeroPressure;
-        doPulse();
+        runPulseSequence();
         pulseExtraWaitAtZero = false;
         result.pulsesSent = lastSequencePulsesSent;
         break;

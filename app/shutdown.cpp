@@ -52,5 +52,6 @@ void TempSensor::closeEvent(QCloseEvent* event)
     runController.close();
     event->accept();
     exitAfterCommands = true;
+    commands.cancelPending();
     carryOutRunCommands();
 }

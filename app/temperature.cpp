@@ -1,12 +1,11 @@
 // Temperature commands and the live temperature reading.
 #include "tempsensor.h"
 
-#include "boxlink.h"
+#include "boxcommands.h"
 #include "modbusframes.h"
 #include "operatordialogs.h"
 
 #include <QCursor>
-#include <QTcpSocket>
 
 #include <cmath>
 
@@ -21,99 +20,48 @@ const char* const kOutOfRangeStyle = "color:black;background-color:QLinearGradie
 
 void TempSensor::initTempCtrl()
 {
+    commands.submit(QStringLiteral("initialise"), [this] {
+        runInitialisation();
+        return true;
+    });
+}
+
+void TempSensor::runInitialisation()
+{
     statusBar()->showMessage(tr("Please wait, initializing controllers..."), 4000);
-    if (tempWorker)
-        tempWorker->pausePolling();
+    commands.pausePoller(tempWorker);
     OperatorDialogs::instance().setOverrideCursor(QCursor(Qt::WaitCursor));
-
-    QPointer<QTcpSocket> socket = new QTcpSocket(this);
-    tempInitSocket = socket;
-    connect(socket, SIGNAL(readyRead()), this, SLOT(readInitTemperatureCtrl()));
-    boxlink::connectToBox(socket, boxAddress, boxlink::kTemperaturePort);
-
-    const int frames = int(modbus::kInitialisationWrites.size());
-    for (int i = 0; i < frames; ++i) {
-        const modbus::RegisterWrite& write = modbus::kInitialisationWrites[size_t(i)];
-        if (socket)
-            boxlink::sendFrame(socket, modbus::writeRegisterFrame(write.reg, quint16(write.value)),
-                               boxlink::kTemperatureInit.connectMs,
-                               boxlink::kTemperatureInit.writeMs);
-        if (i < frames - 1)
-            boxlink::sleepThenProcessEvents(boxlink::kTemperatureInitFramePauseMs);
-    }
-
-    initO2();
-
+    boxcommands::initialiseTemperature(commands, boxAddress);
+    runFlowInitialisation();
     OperatorDialogs::instance().restoreOverrideCursor();
     OperatorDialogs::instance().warning(this, tr("Baroterm"), tr("Initialization completed\n"),
                                         QMessageBox::Ok, QMessageBox::NoButton);
-    if (socket) {
-        socket->close();
-        socket->deleteLater();
-    }
-    if (tempWorker)
-        tempWorker->resumePolling();
+    commands.resumePoller(tempWorker);
 }
 
-void TempSensor::readInitTemperatureCtrl()
-{
-    if (auto* socket = qobject_cast<QTcpSocket*>(sender()))
-        socket->readAll();
-}
+// The command's own socket drains the echoes now; the slot keeps its place.
+void TempSensor::readInitTemperatureCtrl() {}
 
 void TempSensor::setTemperature()
 {
-    if (tempWorker)
-        tempWorker->pausePolling();
-    waitProcessingEvents(100);
-
-    const quint16 value = modbus::encodeTenths(ui.setT->value());
-    QPointer<QTcpSocket> socket = new QTcpSocket(this);
-    setTempSocket = socket;
-    setPointEcho.clear();
-    connect(socket, SIGNAL(readyRead()), this, SLOT(readSetTemperatureData()));
-    boxlink::connectToBox(socket, boxAddress, boxlink::kTemperaturePort);
-    boxlink::sendFrame(socket, modbus::writeRegisterFrame(modbus::kSetPointRegister, value),
-                       boxlink::kTemperatureSetPoint.connectMs,
-                       boxlink::kTemperatureSetPoint.writeMs);
-
-    // An echo handled during this pass closes the connection, and then the
-    // controller is not told to run the new set point: the controller's
-    // behaviour depends on exactly this order.
-    boxlink::sleepThenProcessEvents(boxlink::kSetPointFirstPauseMs);
-    if (socket)
-        boxlink::sendFrame(socket, modbus::writeRegisterFrame(modbus::kRunRegister, 1),
-                           boxlink::kTemperatureSetPoint.connectMs,
-                           boxlink::kTemperatureSetPoint.writeMs);
-    waitProcessingEvents(boxlink::kSetPointSecondWaitMs);
-
-    // The port must be free again before the poller comes back.
-    if (socket) {
-        socket->close();
-        socket->deleteLater();
-    }
-    if (tempWorker)
-        tempWorker->resumePolling();
-    waitProcessingEvents(100);
+    commands.submit(QStringLiteral("set temperature"), [this] {
+        runSetTemperature();
+        return true;
+    });
 }
 
-void TempSensor::readSetTemperatureData()
+void TempSensor::runSetTemperature()
 {
-    auto* socket = qobject_cast<QTcpSocket*>(sender());
-    if (!socket)
-        socket = setTempSocket;
-    if (!socket)
-        return;
-    const QList<QByteArray> echoes = setPointEcho.feed(socket->readAll());
-    for (const QByteArray& echo : echoes) {
-        // Only the echo of the set point itself carries a temperature.
-        if (modbus::replyRegisterValue(echo, 2) != modbus::kSetPointRegister)
-            continue;
-        currentT = modbus::decodeTenths(modbus::replyRegisterValue(echo, 4));
-        socket->close();
-        return;
-    }
+    commands.pausePoller(tempWorker);
+    waitProcessingEvents(100);
+    boxcommands::setTemperature(commands, boxAddress, modbus::encodeTenths(ui.setT->value()),
+                                [this](float echoed) { currentT = echoed; });
+    commands.resumePoller(tempWorker);
+    waitProcessingEvents(100);
 }
+
+// The command's own socket reads the echo now; the slot keeps its place.
+void TempSensor::readSetTemperatureData() {}
 
 void TempSensor::readTemperatureData() {}
 

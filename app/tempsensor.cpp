@@ -68,6 +68,12 @@ QString defaultPresetPath()
 TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), runController(runFlowChecks())
 {
     readingClock.start();
+    // A close that came while a command was under way ends the process once
+    // the queue has run empty.
+    connect(&commands, &CommandRunner::idle, this, [this] {
+        if (exitAfterCommands)
+            carryOutRunCommands();
+    });
     pulseWidthText = QStringLiteral("010");
     pulseAnswerCount = 0;
     connectionOk = true;

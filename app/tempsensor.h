@@ -1,5 +1,6 @@
 #pragma once
 
+#include "commandrunner.h"
 #include "flowpollers.h"
 #include "gasmix.h"
 #include "logfiles.h"
@@ -27,7 +28,7 @@ class QSettings;
 class QTcpSocket;
 
 // The main window. It owns every other object of the program: the form, the
-// settings store, the sockets of the instrument commands, the three pollers,
+// settings store, the instrument command queue, the three pollers,
 // the dialogs and the pulse timer. All its slots run on the GUI thread.
 class TempSensor : public QMainWindow
 {
@@ -109,6 +110,18 @@ private:
     void stopPollers();
     void pausePollers();
     void resumePollers();
+    // The instrument commands. The slots of the same names queue these on
+    // `commands`; the run's steps, already running there, call them directly.
+    void runInitialisation();
+    void runFlowInitialisation();
+    void runSetTemperature();
+    void runSetGas(const gasmix::Flows& flows);
+    void runPulseSequence();
+    // The flows the set point and gas button stand for now.
+    gasmix::Flows flowsAsShown() const;
+    // The gas button and the N2 button as gas is turned on or off.
+    void showGasState(bool off);
+    void showGasStyle(bool off);
     void saveSettings();
     void enableRunLockedActions();
     // The run's widgets locked (on) or given back, and the run-locked actions.
@@ -158,17 +171,9 @@ private:
     QElapsedTimer readingClock;
 
     // Sockets: the pulse generator's lives with the window; the command
-    // sockets are made anew by each command.
+    // sockets belong to `commands`, made anew by each command.
     QTcpSocket* pulseSocket = nullptr;
-    QPointer<QTcpSocket> tempInitSocket;
-    QPointer<QTcpSocket> setTempSocket;
-    QPointer<QTcpSocket> gasSelectSocket;
     QPointer<QTcpSocket> pollSocket;
-    QPointer<QTcpSocket> setPointSocket;
-    QPointer<QTcpSocket> n2InitSocket;
-    QPointer<QTcpSocket> o2InitSocket;
-    // Collects the set-point echo until it is complete.
-    modbus::AnswerAssembler setPointEcho{modbus::AnswerAssembler::Kind::WriteEcho};
 
     // Pulses.
     QString pulseWidthText;
@@ -199,7 +204,11 @@ private:
     double refT = 20.0;
     // Every decision of a run; the window carries out its commands.
     run::RunController runController;
-    bool carryingOutCommands = false;
+    // The box's command queue: every instrument command and every run step
+    // goes through it, one at a time.
+    CommandRunner commands;
+    // A run step is queued or running there.
+    bool runStepPending = false;
     // Stops of a run (the operator's Stop, a close): a command under way
     // that sees it change ends as soon as it can and moves nothing more.
     int stopCount = 0;

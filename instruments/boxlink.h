@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+
 class QTcpSocket;
 
 // Conventions shared by every exchange with the calibration box.
@@ -34,7 +36,7 @@ constexpr Timeouts kPulseCommand{30000, 0}; // the write is not waited for
 
 // Pauses after a frame.
 constexpr int kTemperatureInitFramePauseMs = 200; // after frames 1 to 13
-constexpr int kSetPointFirstPauseMs = 350;        // sleepThenProcessEvents
+constexpr int kSetPointFirstPauseMs = 350;        // events are handled throughout
 constexpr int kSetPointSecondWaitMs = 500;        // waitProcessingEvents
 constexpr int kFlowInitFramePauseMs = 200;
 constexpr int kTemperaturePollSleepMs = 700;
@@ -59,10 +61,20 @@ void tick();
 // Starts connecting `socket` to the box unless it is already open.
 void connectToBox(QTcpSocket* socket, const QString& host, quint16 port);
 
+// True when a wait should end early (a Stop, a close).
+using Cancelled = std::function<bool()>;
+
+// Run the thread's event loop until the socket is connected (or has failed),
+// or until its queued bytes have left, for at most `ms` on a monotonic clock
+// or until `cancelled` says so. They never block the thread: the window stays
+// responsive through a 30 s connection wait. False on failure or time-out.
+bool waitConnected(QTcpSocket* socket, int ms, const Cancelled& cancelled = {});
+bool waitWritten(QTcpSocket* socket, int ms, const Cancelled& cancelled = {});
+
 // Waits up to `connectTimeoutMs` for the connection (at once when connected),
 // then writes `frame` and, when `waitWritten`, waits up to `writeTimeoutMs` for
 // it to leave. False when the frame was not written; callers carry on anyway.
 bool sendFrame(QTcpSocket* socket, const QByteArray& frame, int connectTimeoutMs,
-               int writeTimeoutMs, bool waitWritten = true);
+               int writeTimeoutMs, bool waitWritten = true, const Cancelled& cancelled = {});
 
 } // namespace boxlink

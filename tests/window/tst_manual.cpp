@@ -19,6 +19,7 @@ private slots:
     void initTestCase();
     void initialisationWritesEveryFrameInOrder();
     void initialisationCompletesWithTheBoxSwitchedOff();
+    void setPointAskedDuringInitialisationFollowsIt();
     void setPointFrames_data();
     void setPointFrames();
     void lateEchoLetsTheRunFrameThrough();
@@ -107,6 +108,34 @@ void ManualTest::initialisationCompletesWithTheBoxSwitchedOff()
         completed |= q.label == QLatin1String("Initialization completed\n");
     QVERIFY(completed);
     QCOMPARE(f.dialogs.overrideCursorDepth(), 0);
+}
+
+void ManualTest::setPointAskedDuringInitialisationFollowsIt()
+{
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    const int t0 = f.mark(Device::Temperature);
+    const int e0 = f.eventMark();
+    f.dialogs.pushButton(QMessageBox::Ok);
+    // Asked for while the initialisation holds the port: it is not lost but
+    // goes out after the initialisation, on a connection of its own.
+    QTimer::singleShot(500, w, [w] {
+        findIn<QDoubleSpinBox>(w, "setT")->setValue(30.0);
+        w->setTemperature();
+    });
+    w->initTempCtrl();
+
+    QList<QByteArray> written = f.framesSince(Device::Temperature, t0);
+    written.removeAll(hex("01 04 03 E8 00 04 71 B9"));
+    QCOMPARE(written.size(), 15);
+    QCOMPARE(written.first(), hex("01 06 03 F8 00 00 08 7F"));
+    QCOMPARE(written.last(), hex("01 06 03 EA 01 2C A8 37"));
+    QVERIFY(qAbs(f.box->temperatureSetPointC() - 30.0) < 0.01);
+    for (Device d : {Device::Temperature, Device::N2, Device::O2})
+        for (quint64 connection : f.connectionsSince(d, e0))
+            QVERIFY2(f.portWasExclusive(d, connection), qPrintable(QString::number(d)));
 }
 
 void ManualTest::setPointFrames_data()

@@ -1,8 +1,10 @@
 // The pulse sequence against the simulated generator: command bytes, the
 // camera's answers, several pulses per point and a generator that is silent.
 #include "boxfixture.h"
+#include "boxlink.h"
 #include "resourcesinit.h"
 #include "testenv.h"
+#include "unacceptingport.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -23,6 +25,7 @@ private slots:
     void splitAnswerIsCollected();
     void silentGeneratorDoesNotHoldTheSequence();
     void unreachableGeneratorIsNotWaitedFor();
+    void windowAnswersWhileTheGeneratorNeverAccepts();
     void timingDialogs();
 };
 
@@ -228,6 +231,46 @@ void PulseTest::unreachableGeneratorIsNotWaitedFor()
     w->doPulse();
     QVERIFY(timer.elapsed() < 3000 * testenv::timingSlack());
     QVERIFY(w->statusBar()->currentMessage().startsWith(QStringLiteral("Warning: Can't reach")));
+}
+
+void PulseTest::windowAnswersWhileTheGeneratorNeverAccepts()
+{
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    // The generator's port listens but never accepts: the command waits up to
+    // 30 s for its connection.
+    f.box->stop();
+    UnacceptingPort generator(f.host, boxlink::kPulsePort);
+    QVERIFY(generator.ready());
+
+    // A timer every 20 ms: the longest time between two of its events is how
+    // long the window went without answering.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastTick = 0, longestGap = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&] {
+        longestGap = qMax(longestGap, clock.elapsed() - lastTick);
+        lastTick = clock.elapsed();
+    });
+    // A close ends the connection wait at once.
+    qint64 closedAt = -1;
+    QTimer::singleShot(1500, this, [&] {
+        closedAt = clock.elapsed();
+        w->close();
+    });
+    ticker.start(20);
+    w->doPulse();
+    const qint64 endedAt = clock.elapsed();
+    ticker.stop();
+    QVERIFY(closedAt >= 0);
+    QVERIFY2(endedAt - closedAt < 1000 * testenv::timingSlack(),
+             qPrintable(QString::number(endedAt - closedAt)));
+    QVERIFY2(longestGap < 100, qPrintable(QString::number(longestGap)));
+    QVERIFY(pulseCommands(f).isEmpty());
+    QVERIFY(f.waitUntil([&] { return !f.dialogs.exitCalls().isEmpty(); }, 10000));
 }
 
 void PulseTest::timingDialogs()

@@ -1,0 +1,121 @@
+#include "boxcommands.h"
+
+#include "boxlink.h"
+#include "commandrunner.h"
+#include "flowprotocol.h"
+#include "modbusframes.h"
+
+#include <QList>
+#include <QPair>
+#include <QPointer>
+#include <QTcpSocket>
+
+#include <memory>
+
+namespace boxcommands {
+
+namespace {
+
+QPointer<QTcpSocket> openSocket(CommandRunner& runner, const QString& host, quint16 port)
+{
+    QPointer<QTcpSocket> socket = new QTcpSocket(&runner);
+    boxlink::connectToBox(socket, host, port);
+    return socket;
+}
+
+void closeSocket(const QPointer<QTcpSocket>& socket)
+{
+    if (!socket)
+        return;
+    socket->close();
+    socket->deleteLater();
+}
+
+} // namespace
+
+void initialiseTemperature(CommandRunner& runner, const QString& host)
+{
+    const QPointer<QTcpSocket> socket = openSocket(runner, host, boxlink::kTemperaturePort);
+    // The echoes are drained only.
+    QObject::connect(socket, &QIODevice::readyRead, socket, [s = socket.data()] { s->readAll(); });
+    const int frames = int(modbus::kInitialisationWrites.size());
+    for (int i = 0; i < frames; ++i) {
+        const modbus::RegisterWrite& write = modbus::kInitialisationWrites[size_t(i)];
+        if (socket)
+            boxlink::sendFrame(socket, modbus::writeRegisterFrame(write.reg, quint16(write.value)),
+                               boxlink::kTemperatureInit.connectMs,
+                               boxlink::kTemperatureInit.writeMs);
+        if (i < frames - 1)
+            boxlink::processEventsFor(boxlink::kTemperatureInitFramePauseMs);
+    }
+    closeSocket(socket);
+}
+
+void initialiseFlows(CommandRunner& runner, const QString& host)
+{
+    const QPointer<QTcpSocket> o2Socket = openSocket(runner, host, boxlink::kO2Port);
+    const QPointer<QTcpSocket> n2Socket = openSocket(runner, host, boxlink::kN2Port);
+    const QList<QPair<QPointer<QTcpSocket>, QByteArray>> frames = {
+        {o2Socket, flow::unitIdFrame()},        {o2Socket, flow::gasSelectFrame(flow::kO2GasIndex)},
+        {n2Socket, flow::unitIdFrame()},        {n2Socket, flow::gasSelectFrame(flow::kN2GasIndex)},
+        {n2Socket, flow::registerWriteFrame()}, {o2Socket, flow::registerWriteFrame()},
+    };
+    for (const auto& frame : frames) {
+        if (frame.first)
+            boxlink::sendFrame(frame.first, frame.second, boxlink::kFlowInit.connectMs,
+                               boxlink::kFlowInit.writeMs);
+        boxlink::processEventsFor(boxlink::kFlowInitFramePauseMs);
+    }
+    // The pollers need their ports back: many device servers take one
+    // connection per port.
+    closeSocket(o2Socket);
+    closeSocket(n2Socket);
+}
+
+void setTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
+                    const std::function<void(float)>& echoed)
+{
+    const QPointer<QTcpSocket> socket = openSocket(runner, host, boxlink::kTemperaturePort);
+    auto echo = std::make_shared<modbus::AnswerAssembler>(modbus::AnswerAssembler::Kind::WriteEcho);
+    QObject::connect(socket, &QIODevice::readyRead, socket, [s = socket.data(), echo, echoed] {
+        for (const QByteArray& answer : echo->feed(s->readAll())) {
+            // Only the echo of the set point itself carries a temperature.
+            if (modbus::replyRegisterValue(answer, 2) != modbus::kSetPointRegister)
+                continue;
+            if (echoed)
+                echoed(modbus::decodeTenths(modbus::replyRegisterValue(answer, 4)));
+            s->close();
+            return;
+        }
+    });
+    boxlink::sendFrame(socket, modbus::writeRegisterFrame(modbus::kSetPointRegister, tenths),
+                       boxlink::kTemperatureSetPoint.connectMs,
+                       boxlink::kTemperatureSetPoint.writeMs);
+    // An echo handled by the end of this wait closes the connection, and then
+    // the controller is not told to run the new set point: the controller's
+    // behaviour depends on exactly this order.
+    boxlink::processEventsFor(boxlink::kSetPointFirstPauseMs);
+    if (socket)
+        boxlink::sendFrame(socket, modbus::writeRegisterFrame(modbus::kRunRegister, 1),
+                           boxlink::kTemperatureSetPoint.connectMs,
+                           boxlink::kTemperatureSetPoint.writeMs);
+    boxlink::processEventsFor(boxlink::kSetPointSecondWaitMs);
+    // The port must be free again before the poller comes back.
+    closeSocket(socket);
+}
+
+void setFlow(CommandRunner& runner, const QString& host, float slpm, uchar id)
+{
+    const QPointer<QTcpSocket> socket = openSocket(runner, host, flow::port(id));
+    // The reply is drained only: the pollers report the flows.
+    QObject::connect(socket, &QIODevice::readyRead, socket, [s = socket.data()] {
+        s->readAll();
+        s->close();
+    });
+    boxlink::sendFrame(socket, flow::setPointFrame(slpm, id), boxlink::kFlowSetPoint.connectMs,
+                       boxlink::kFlowSetPoint.writeMs);
+    // Done with at once: a reply that comes later is not read.
+    delete socket.data();
+}
+
+} // namespace boxcommands

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+
+class CommandRunner;
+
+// The frames of the temperature and gas commands, each on its port, in its
+// order and with its waits. Each runs as (part of) one command on `runner`,
+// on the runner's thread: its waits run the event loop, and its sockets are
+// the runner's children, closed before it returns so the port is free for
+// the poller or the next command. The caller pauses and resumes the pollers.
+namespace boxcommands {
+
+// The temperature controller's initialisation: every register write, 200 ms
+// apart.
+void initialiseTemperature(CommandRunner& runner, const QString& host);
+
+// The flow controllers' initialisation: unit id, gas and register write on
+// both controllers, interleaved, 200 ms after each frame.
+void initialiseFlows(CommandRunner& runner, const QString& host);
+
+// A new temperature set point, then (350 ms later) the run frame, unless the
+// set point's echo has been handled by then: the echo closes the connection.
+// `echoed` is told the temperature the echo carries as soon as it comes.
+void setTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
+                    const std::function<void(float)>& echoed);
+
+// One flow controller's set point; a reply is not waited for.
+void setFlow(CommandRunner& runner, const QString& host, float slpm, uchar id);
+
+} // namespace boxcommands
