@@ -24,6 +24,24 @@ QByteArray fileContents(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// A connected window planning the single point `bar`, with 3 s before the pulse.
+TempSensor* singlePointWithPulseWait(BoxFixture& f, double bar)
+{
+    if (!f.startBox())
+        return nullptr;
+    TempSensor* w = f.makeWindow();
+    if (!f.connectAndWaitForReading())
+        return nullptr;
+    f.dialogs.pushAccept(3);
+    findIn<QAction>(w, "actionWait_Before_Pulse")->trigger();
+    Grid grid;
+    grid.useP = true;
+    grid.pFrom = bar;
+    grid.pTo = bar;
+    planGrid(f, grid);
+    return w;
+}
+
 } // namespace
 
 class RunStopTest : public QObject
@@ -320,16 +338,8 @@ void RunStopTest::stopBeforeThePulseTakesTheRecordBack()
 {
     QTemporaryDir dir;
     BoxFixture f;
-    QVERIFY(f.startBox());
-    TempSensor* w = f.makeWindow();
-    QVERIFY(f.connectAndWaitForReading());
-    f.dialogs.pushAccept(3);
-    findIn<QAction>(w, "actionWait_Before_Pulse")->trigger();
-    Grid grid;
-    grid.useP = true;
-    grid.pFrom = 0;
-    grid.pTo = 0;
-    planGrid(f, grid);
+    TempSensor* w = singlePointWithPulseWait(f, 0);
+    QVERIFY(w);
     const QString logPath = dir.filePath(QStringLiteral("stopped.csv"));
     chooseLog(f, logPath);
     auto* start = findIn<QToolButton>(w, "autoStartButton");
@@ -359,16 +369,8 @@ void RunStopTest::closingWhileThePulseWaits()
 {
     QTemporaryDir dir;
     BoxFixture f;
-    QVERIFY(f.startBox());
-    TempSensor* w = f.makeWindow();
-    QVERIFY(f.connectAndWaitForReading());
-    f.dialogs.pushAccept(3);
-    findIn<QAction>(w, "actionWait_Before_Pulse")->trigger();
-    Grid grid;
-    grid.useP = true;
-    grid.pFrom = 1;
-    grid.pTo = 1;
-    planGrid(f, grid);
+    TempSensor* w = singlePointWithPulseWait(f, 1);
+    QVERIFY(w);
     const QString logPath = dir.filePath(QStringLiteral("closed.csv"));
     chooseLog(f, logPath);
 
