@@ -9,6 +9,8 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include <cmath>
+
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstdio>
@@ -95,17 +97,22 @@ public:
     }
     int integer(const QJsonObject& o, const char* key)
     {
-        const double value = number(o, key);
-        if (value != double(int(value)) && m_missing->isEmpty())
-            *m_missing = QLatin1String(key);
+        const double value = whole(o, key, -2147483648.0, 2147483647.0);
         return int(value);
     }
     qint64 size(const QJsonObject& o, const char* key)
     {
+        // Sizes are exact in a double up to 2^53.
+        return qint64(whole(o, key, 0, 9007199254740992.0));
+    }
+    double whole(const QJsonObject& o, const char* key, double min, double max)
+    {
         const double value = number(o, key);
-        if ((value < 0 || value != double(qint64(value))) && m_missing->isEmpty())
+        if (value >= min && value <= max && value == std::floor(value))
+            return value;
+        if (m_missing->isEmpty())
             *m_missing = QLatin1String(key);
-        return qint64(value);
+        return 0;
     }
     bool flag(const QJsonObject& o, const char* key)
     {

@@ -331,6 +331,9 @@ void RunJournalTest::unreadableJournals_data()
     QTest::newRow("size not whole") << "\"log\":100,"
                                     << "\"log\":100.5,"
                                     << "\"log\"";
+    QTest::newRow("size beyond exact doubles") << "\"log\":100,"
+                                               << "\"log\":1e300,"
+                                               << "\"log\"";
     QTest::newRow("numbers skip") << "\"n\":2"
                                   << "\"n\":3"
                                   << "out of order";
