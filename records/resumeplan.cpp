@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QFile>
 
 namespace records {
 
@@ -187,6 +188,49 @@ ResumeDecision decideResume(const JournalContents& journal, const QByteArray& lo
     if (decision.pointIndex >= decision.totalPoints)
         decision.kind = ResumeDecision::Complete;
     return decision;
+}
+
+ResumeFiles resumeFilesFor(const QString& logName)
+{
+    return ResumeFiles{{logName, rawLogNameFor(logName)}, journalPathFor(logName)};
+}
+
+ResumeDecision decideResume(const ResumeFiles& files)
+{
+    QByteArray bytes[3];
+    const QString names[3] = {files.journal, files.logs.log, files.logs.rawLog};
+    for (int i = 0; i < 3; ++i) {
+        QFile file(names[i]);
+        if (!file.open(QIODevice::ReadOnly))
+            return refusal(tr("can't read %1: %2.").arg(names[i], file.errorString()));
+        bytes[i] = file.readAll();
+    }
+    return decideResume(bytes[0], bytes[1], bytes[2]);
+}
+
+bool applyResume(const ResumeFiles& files, const ResumeDecision& decision, RunJournal& journal,
+                 QString* error)
+{
+    const auto fail = [error](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (decision.kind == ResumeDecision::Refuse)
+        return fail(decision.message);
+    if (!journal.open(files.journal))
+        return fail(journal.errorString());
+    if (decision.takeBack() && !journal.takenBack(decision.lastRecord))
+        return fail(journal.errorString());
+    QFile log(files.logs.log);
+    QFile raw(files.logs.rawLog);
+    if (log.size() < decision.logSize || raw.size() < decision.rawSize)
+        return fail(tr("the logs changed since the resume was decided."));
+    if (!log.resize(decision.logSize) || !raw.resize(decision.rawSize))
+        return fail(tr("can't cut the logs back: %1").arg(log.errorString() + raw.errorString()));
+    if (!syncFileToDisk(files.logs.log) || !syncFileToDisk(files.logs.rawLog))
+        return fail(tr("can't flush the logs to disk."));
+    return true;
 }
 
 } // namespace records

@@ -60,4 +60,21 @@ ResumeDecision decideResume(const JournalContents& journal, const QByteArray& lo
 ResumeDecision decideResume(const QByteArray& journal, const QByteArray& log,
                             const QByteArray& raw);
 
+// The file side of a resume, for the calibration log `logName` (the raw log
+// and the journal beside it).
+struct ResumeFiles
+{
+    LogFileNames logs;
+    QString journal;
+};
+ResumeFiles resumeFilesFor(const QString& logName);
+// Reads the journal and both logs and decides; a file that can't be read is a
+// refusal.
+ResumeDecision decideResume(const ResumeFiles& files);
+// Carries out a Resume or Complete decision: R's take-back noted in the
+// journal first, then both logs cut back and flushed to disk. `journal` is
+// open on files.journal and goes on noting the run from there.
+bool applyResume(const ResumeFiles& files, const ResumeDecision& decision, RunJournal& journal,
+                 QString* error = nullptr);
+
 } // namespace records

@@ -263,6 +263,8 @@ private slots:
     void refusals();
     void questionAndImages();
     void numberingContinues();
+    void resumeOnDisk_data();
+    void resumeOnDisk();
 };
 
 void RunJournalTest::roundTrip_data()
@@ -635,16 +637,6 @@ void RunJournalTest::questionAndImages()
     QCOMPARE(d.possibleImages, (QStringList{"calib_000002_p.tif", "calib_000002_r.tif"}));
     QVERIFY(d.imagesWarning().contains("record 2"));
     QVERIFY(d.imagesWarning().contains("calib_000002_p.tif, calib_000002_r.tif"));
-
-    journal.plan.color = false;
-    journal.plan.layout = LogLayout::Csv;
-    const auto [plainLog, plainRaw] = logsUpTo(journal.plan, 2);
-    for (int n = 1; n <= 2; ++n) {
-        const auto [l, r] = logsUpTo(journal.plan, n);
-        journal.records[n - 1].after = records::logStateOf(l, r);
-    }
-    QCOMPARE(records::decideResume(journal, plainLog, plainRaw).possibleImages,
-             QStringList{"calib_000002.tif"});
 }
 
 // A resumed run's records go on from the number the resume gives.
@@ -661,6 +653,60 @@ void RunJournalTest::numberingContinues()
     QVERIFY(runLog.syncToDisk());
     QVERIFY(contents(dir.path() + "/run1_SLPM.csv").contains("\r\n000007,"));
     QVERIFY(contents(dir.path() + "/run1.csv").contains(",calib_000007.tif,1\r\n"));
+}
+
+void RunJournalTest::resumeOnDisk_data()
+{
+    QTest::addColumn<QString>("moment"); // the last crash moment of that name
+    QTest::addColumn<int>("records");    // left in the logs
+    QTest::newRow("torn raw line") << "record 3 try 0: raw line" << 2;
+    QTest::newRow("record 2 announced") << "record 2 try 1: announced" << 1;
+    QTest::newRow("record 2 done") << "record 2 try 1: done" << 2;
+}
+
+// The files of a crash, resumed: the journal notes the take-back, the logs are
+// cut back, and the run goes on noting its records from there.
+void RunJournalTest::resumeOnDisk()
+{
+    QFETCH(QString, moment);
+    QFETCH(int, records);
+    QTemporaryDir dir;
+    const QVector<Moment> moments = runMoments(dir.path(), LogLayout::Cls, true);
+    auto m = std::find_if(moments.rbegin(), moments.rend(),
+                          [&](const Moment& each) { return each.what == moment; });
+    QVERIFY(m != moments.rend());
+    const records::ResumeFiles files = records::resumeFilesFor(dir.path() + "/run1.cls");
+    QCOMPARE(files.journal, dir.path() + "/run1.cls.run");
+    for (const auto& [path, bytes] :
+         {qMakePair(files.journal, m->journal), qMakePair(files.logs.log, m->log),
+          qMakePair(files.logs.rawLog, m->raw)}) {
+        QVERIFY(records::writeFileDurably(path, bytes));
+    }
+
+    const ResumeDecision d = records::decideResume(files);
+    QCOMPARE(d.kind, ResumeDecision::Resume);
+    records::RunJournal journal;
+    QString error;
+    QVERIFY2(records::applyResume(files, d, journal, &error), qPrintable(error));
+    const JournalPlan plan = journal.contents().plan;
+    const auto [log, raw] = logsUpTo(plan, records);
+    QCOMPARE(contents(files.logs.log), log);
+    QCOMPARE(contents(files.logs.rawLog), raw);
+    QCOMPARE(d.nextRecordNumber, records + 1);
+    QCOMPARE(journal.contents().lastLive()->number, records);
+    QCOMPARE(journal.contents().records.last().takenBack, d.takeBack());
+
+    // Resumed again before anything more happened: the same point.
+    const ResumeDecision again = records::decideResume(files);
+    QCOMPARE(again.kind, ResumeDecision::Resume);
+    QCOMPARE(again.pointIndex, d.pointIndex);
+    QCOMPARE(again.action, ResumeDecision::Continue);
+
+    const auto [nextLog, nextRaw] = logsUpTo(plan, records + 1);
+    QVERIFY(journal.recordAppended(records + 1, records::logStateOf(nextLog, nextRaw)));
+
+    QFile::remove(files.logs.rawLog);
+    QCOMPARE(records::decideResume(files).kind, ResumeDecision::Refuse);
 }
 
 QTEST_GUILESS_MAIN(RunJournalTest)
