@@ -1,5 +1,7 @@
 #include "runlog.h"
 
+#include "runjournal.h"
+
 namespace records {
 
 LogStatus RunLog::create(const LogFormat& format) const
@@ -26,6 +28,13 @@ LogStatus RunLog::append(const LogFormat& format, RecordValues values)
     m_lastNumber = values.number;
     m_last = Written{m_names, before, values.number};
     return status;
+}
+
+bool RunLog::syncToDisk() const
+{
+    const bool log = syncFileToDisk(m_names.log);
+    const bool raw = syncFileToDisk(m_names.rawLog);
+    return log && raw;
 }
 
 bool RunLog::takeBackLast()

@@ -24,6 +24,8 @@ public:
     LogStatus create(const LogFormat& format) const;
     // The next record is number 1 again.
     void restartNumbering();
+    // A resumed run: the next record is lastNumber + 1.
+    void continueNumbering(int lastNumber) { m_lastNumber = lastNumber; }
     // Appends the next record (its number is given here); on failure neither
     // file holds it and the numbering stays where it was.
     LogStatus append(const LogFormat& format, RecordValues values);
@@ -33,6 +35,8 @@ public:
     // gone or there was none since the last take-back; false when either file
     // no longer ends with it.
     bool takeBackLast();
+    // Flushes both files to disk, e.g. before the run journal notes a record.
+    bool syncToDisk() const;
     // A record that went nowhere (logging off): nothing to take back for it.
     void forgetLast() { m_last.reset(); }
 
