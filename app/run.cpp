@@ -38,7 +38,7 @@ void TempSensor::showRunControls(bool on)
           static_cast<QWidget*>(ui.useP), static_cast<QWidget*>(ui.useT),
           static_cast<QWidget*>(ui.setPValue), static_cast<QWidget*>(ui.setT)})
         w->setEnabled(!on);
-    cameraReady = true;
+    pulseSequence->forgetPendingAnswer();
     for (QWidget* w : {static_cast<QWidget*>(ui.groupBox_4), static_cast<QWidget*>(ui.groupBox_5),
                        static_cast<QWidget*>(ui.rpBox)})
         w->setEnabled(!on);
@@ -108,7 +108,7 @@ void TempSensor::showRunEnded()
     ui.autoStartButton->setText(tr("Start"));
     ui.curT->setStyleSheet(QString::fromLatin1(kStoppedReadoutStyle));
     ui.curP->setStyleSheet(QString::fromLatin1(kStoppedReadoutStyle));
-    cameraReady = true;
+    pulseSequence->forgetPendingAnswer();
 }
 
 void TempSensor::autoCheck()

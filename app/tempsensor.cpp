@@ -75,7 +75,6 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), runController(run
             carryOutRunCommands();
     });
     pulseWidthText = QStringLiteral("010");
-    pulseAnswerCount = 0;
     connectionOk = true;
     boxAddress = tr("192.168.1.251");
     webFormPort = netconfig::webFormPort();
@@ -87,7 +86,6 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), runController(run
                              static_cast<QWidget*>(ui.curPN2_), static_cast<QWidget*>(ui.curPO2_)})
         readout->setStyleSheet(QString::fromLatin1(kReadoutRestStyle));
 
-    cameraReady = true;
     pressureSweepOn = temperatureSweepOn = false;
     tStart = tEnd = tDelta = 0;
     pStart = pEnd = pDelta = 0;
@@ -102,8 +100,14 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), runController(run
     n2Worker = nullptr;
     o2Worker = nullptr;
 
-    pulseSocket = new QTcpSocket(this);
-    connect(pulseSocket, SIGNAL(readyRead()), this, SLOT(readPulseFeedbackData()));
+    pulseSequence = new PulseSequence(this);
+    pulseSequence->setReadings(
+        [this] { return std::make_pair(ui.curT->text().toDouble(), ui.curP->text().toDouble()); });
+    connect(pulseSequence, &PulseSequence::message, this, &TempSensor::showPulseMessage);
+    connect(pulseSequence, &PulseSequence::pulseRefused, this, [this] {
+        OperatorDialogs::instance().warning(this, tr("Pulse ERROR"), tr("Pulse did not sent!"),
+                                            QMessageBox::Ok, QMessageBox::NoButton);
+    });
 
     settings = openSettings();
     settings->sync();
@@ -126,8 +130,6 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), runController(run
                           QString::fromLatin1(appinfo::kWebDomain));
     connect(linkLabel, SIGNAL(clicked()), this, SLOT(openWebLink()));
     statusBar()->addPermanentWidget(linkLabel, 0);
-
-    connect(&pulseTimer, SIGNAL(timeout()), this, SLOT(TimerHandlerFunction()));
 
     for (QProgressBar* bar : {ui.progressBarT, ui.progressBarP})
         bar->setStyleSheet(bar->property("defaultStyleSheet").toString() +
@@ -244,10 +246,7 @@ void TempSensor::waitProcessingEvents(int ms)
     boxlink::processEventsFor(ms);
 }
 
-void TempSensor::TimerHandlerFunction()
-{
-    timerExpired = true;
-}
+void TempSensor::TimerHandlerFunction() {}
 
 void TempSensor::about()
 {

@@ -5,7 +5,7 @@
 #include "gasmix.h"
 #include "logfiles.h"
 #include "modbusframes.h"
-#include "pulseprotocol.h"
+#include "pulsesequence.h"
 #include "runcontroller.h"
 #include "ui_tempsensor.h"
 #include "workerthread.h"
@@ -57,8 +57,8 @@ public slots:
     void setWaitBeforePulse();
     void setExtraWaitForZeroP();
     void closeEvent(QCloseEvent* event) override;
-    void readTemperatureData(); // kept for the slot table: empty, the poller reads
-    void readPulseFeedbackData();
+    void readTemperatureData();   // kept for the slot table: empty, the poller reads
+    void readPulseFeedbackData(); // kept for the slot table: empty, the sequence reads
     void initTempCtrl();
     void setTemperature();
     void readSetTemperatureData();
@@ -96,7 +96,7 @@ public slots:
     void help();
     void changeIP();
     void connectionDebug(QString text);
-    void TimerHandlerFunction();
+    void TimerHandlerFunction(); // kept for the slot table: empty, nothing calls it
     void setRP(bool unused);
     void savePresets();
     void loadPresets();
@@ -142,6 +142,7 @@ private:
     // No log for this run: "Write Log" unchecked, with a warning when given.
     void refuseLogFile(const QString& warning);
     void showWarningStatus(const QString& text, int ms);
+    void showPulseMessage(const QString& text, int ms, PulseSequence::MessageStyle style);
 
     static const char* const kWarningStatusStyle;
 
@@ -170,28 +171,21 @@ private:
     // The run controller's clock for readings and commands.
     QElapsedTimer readingClock;
 
-    // Sockets: the pulse generator's lives with the window; the command
-    // sockets belong to `commands`, made anew by each command.
-    QTcpSocket* pulseSocket = nullptr;
+    // The command sockets belong to `commands`, made anew by each command;
+    // the pulse generator's to `pulseSequence`.
     QPointer<QTcpSocket> pollSocket;
 
     // Pulses.
+    PulseSequence* pulseSequence = nullptr;
     QString pulseWidthText;
-    QTimer pulseTimer;
-    bool timerExpired = false;
-    qint32 pulseAnswerCount = 0;
-    bool cameraReady = true;
     qint32 pulsesPerPoint = 1;
     qint32 waitBeforePulse = 0;
     qint32 extraWaitForZeroP = 0;
     qint32 delayBetweenPulses = 0;
-    pulse::AnswerCollector pulseAnswer;
     // Commands of the last whole sequence that reached the generator.
     int lastSequencePulsesSent = 0;
     // The run's pulse at 0 bar of a pressure grid waits the extra delay too.
     bool pulseExtraWaitAtZero = false;
-    // Bytes the generator sent back since the last command.
-    qint64 pulseAnswerBytes = 0;
 
     // Sweep plan and run.
     bool pressureSweepOn = false;
