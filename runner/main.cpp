@@ -1,5 +1,4 @@
 // baroterm-run: one calibration run from the command line, without a display.
-#include "logfiles.h"
 #include "runreport.h"
 #include "runsession.h"
 #include "runsetup.h"
@@ -42,6 +41,8 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("baroterm-run"));
+    // From the start: a signal during the checks reaches the session once it runs.
+    UnixSignals signalSource;
 
     const runner::CommandLine commandLine = runner::parseCommandLine(app.arguments());
     const bool json = app.arguments().contains(QLatin1String("--json"));
@@ -51,39 +52,16 @@ int main(int argc, char* argv[])
         toStdout(commandLine.text.toUtf8());
         return 0;
     case runner::CommandLine::Action::Refuse:
-        toStderr(QStringLiteral("Try 'baroterm-run --help'.\n").toUtf8());
         return refuse(commandLine.text, json);
     case runner::CommandLine::Action::Run:
         break;
     }
 
     RunSession::Setup setup;
-    setup.options = commandLine.options;
-    const runner::PresetCheck preset = runner::readPresetPlan(setup.options.preset);
-    if (!preset.ok)
-        return refuse(preset.error, json);
-    setup.preset = preset.preset;
-    if (setup.options.cameraFeedback)
-        setup.preset.cameraFeedback = *setup.options.cameraFeedback;
-    if (const std::optional<QString> error =
-            runner::applyReference(setup.options.reference, setup.preset))
-        return refuse(*error, json);
-    if (const std::optional<QString> error =
-            runner::checkLog(setup.options.log, setup.options.overwrite, &setup.log))
+    if (const std::optional<QString> error = runner::prepareRun(commandLine.options, &setup))
         return refuse(*error, json);
     for (const QString& note : setup.preset.notes)
         toStderr(note.toUtf8() + '\n');
-
-    const records::LogStatus created =
-        records::createLogFiles({setup.log.log, setup.log.rawLog}, setup.log.layout,
-                                setup.options.color, setup.preset.plan.unitFactor);
-    if (created != records::LogStatus::Ok)
-        return refuse(QStringLiteral("--log: \"%1\" cannot be created")
-                          .arg(created == records::LogStatus::CantOpenRawLog ? setup.log.rawLog
-                                                                             : setup.log.log),
-                      json);
-
-    setup.summary = runner::summarise(setup.preset, setup.options, setup.log);
     const QString plan = runner::planText(setup.preset, setup.summary);
     if (json) {
         toStdout(runner::jsonLine(runner::planEvent(setup.preset, setup.summary)));
@@ -93,7 +71,6 @@ int main(int argc, char* argv[])
     }
 
     RunSession session(setup, toStdout, toStderr);
-    UnixSignals signalSource;
     QObject::connect(&signalSource, &UnixSignals::received, &session, &RunSession::interrupt);
     QObject::connect(&session, &RunSession::finished, &app, &QCoreApplication::exit,
                      Qt::QueuedConnection);

@@ -5,6 +5,7 @@
 #include "flowpollers.h"
 #include "flowprotocol.h"
 #include "logfiles.h"
+#include "pulsesequence.h"
 #include "units.h"
 #include "workerthread.h"
 
@@ -37,6 +38,24 @@ RunSession::RunSession(const Setup& setup, Sink standardOutput, Sink standardErr
     m_clock.start();
     m_watch.setInterval(kWatchMs);
     connect(&m_watch, &QTimer::timeout, this, &RunSession::watchReadings);
+    // The warnings name the readings as the window's readouts show them.
+    m_pulses.setReadings([this] { return std::make_pair(double(m_temperature), shownPressure()); });
+    connect(&m_pulses, &PulseSequence::message, this,
+            [this](const QString& text, int, PulseSequence::MessageStyle style) {
+                if (style == PulseSequence::MessageStyle::Warning)
+                    warn(text);
+            });
+    connect(&m_pulses, &PulseSequence::pulseRefused, this,
+            [this] { warn(QStringLiteral("Pulse ERROR: Pulse did not sent!")); });
+}
+
+double RunSession::shownPressure() const
+{
+    if (!m_n2Flow || !m_o2Flow)
+        return 0;
+    const float bar = gasmix::equivalentAirPressure(gasmix::flowText(*m_n2Flow).toDouble(),
+                                                    gasmix::flowText(*m_o2Flow).toDouble());
+    return gasmix::pressureText(bar, m_setup.preset.plan.unitFactor).toDouble();
 }
 
 RunSession::~RunSession()
@@ -393,10 +412,60 @@ bool RunSession::takeBackRecord()
     return true;
 }
 
-int RunSession::runPulses(bool, int)
+int RunSession::runPulses(bool extraWaitAtZero, int stopsBefore)
 {
-    return 0; // the pulse sequence comes with the shared PulseSequence class
+    const runner::PresetPlan& preset = m_setup.preset;
+    PulseSequence::Settings settings;
+    settings.cameraFeedback = preset.cameraFeedback;
+    settings.widthText = preset.pulseWidth;
+    settings.pulses = m_setup.options.pulses;
+    settings.waitBeforeS =
+        preset.waitBeforePulseS + (extraWaitAtZero ? preset.extraWaitAtZeroS : 0);
+    settings.delayBetweenS = preset.delayBetweenPulsesS;
+    PulseSequence::Hooks hooks;
+    hooks.stopped = [this, stopsBefore] {
+        return m_stopCount != stopsBefore || m_commands.cancelled();
+    };
+    hooks.pausePollers = [this] {
+        m_commands.pausePoller(m_temperaturePoller);
+        m_commands.pausePoller(m_n2Poller);
+        m_commands.pausePoller(m_o2Poller);
+    };
+    hooks.resumePollers = [this] {
+        m_commands.resumePoller(m_temperaturePoller);
+        m_commands.resumePoller(m_n2Poller);
+        m_commands.resumePoller(m_o2Poller);
+    };
+    return m_pulses.run(m_setup.options.box, settings, hooks);
 }
 
 void RunSession::sendGas(const gasmix::Flows&) {}
 void RunSession::sendTemperature(double) {}
+
+namespace runner {
+
+std::optional<QString> prepareRun(const Options& options, RunSession::Setup* setup)
+{
+    setup->options = options;
+    const PresetCheck preset = readPresetPlan(options.preset);
+    if (!preset.ok)
+        return preset.error;
+    setup->preset = preset.preset;
+    if (options.cameraFeedback)
+        setup->preset.cameraFeedback = *options.cameraFeedback;
+    if (std::optional<QString> error = applyReference(options.reference, setup->preset))
+        return error;
+    if (std::optional<QString> error = checkLog(options.log, options.overwrite, &setup->log))
+        return error;
+    const records::LogStatus created =
+        records::createLogFiles({setup->log.log, setup->log.rawLog}, setup->log.layout,
+                                options.color, setup->preset.plan.unitFactor);
+    if (created != records::LogStatus::Ok)
+        return QStringLiteral("--log: \"%1\" cannot be created")
+            .arg(created == records::LogStatus::CantOpenRawLog ? setup->log.rawLog
+                                                               : setup->log.log);
+    setup->summary = summarise(setup->preset, options, setup->log);
+    return std::nullopt;
+}
+
+} // namespace runner

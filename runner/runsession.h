@@ -3,6 +3,7 @@
 #include "commandrunner.h"
 #include "gasmix.h"
 #include "logfiles.h"
+#include "pulsesequence.h"
 #include "runcontroller.h"
 #include "runreport.h"
 #include "runsetup.h"
@@ -78,6 +79,7 @@ private:
     void say(const QString& text); // a line for a person
     void finish();
     void stopPollers();
+    double shownPressure() const; // display unit, 0 for "n/a"
     qint64 now() const { return m_clock.elapsed(); }
 
     Setup m_setup;
@@ -92,6 +94,7 @@ private:
     QElapsedTimer m_runClock;     // since the run started
     QElapsedTimer m_sinceReading; // since the last temperature reading
     QTimer m_watch;
+    PulseSequence m_pulses;
 
     bool m_started = false;
     bool m_runStarted = false;
@@ -120,3 +123,13 @@ private:
     } m_lastRecord;
     int m_recordsKept = 0;
 };
+
+namespace runner {
+
+// Everything checked before the box is touched, in the order the program
+// checks it: the preset, the reference point, the log's name, then both log
+// files created with their headers. On a refusal returns the one line naming
+// it (and creates nothing unless the logs themselves failed).
+std::optional<QString> prepareRun(const Options& options, RunSession::Setup* setup);
+
+} // namespace runner
