@@ -31,17 +31,11 @@ void TempSensor::setGas()
 
 void TempSensor::runSetGas(const gasmix::Flows& flows)
 {
-    pauseFlowPollers();
-    waitProcessingEvents(100);
-    setPressure(flows.n2, flow::kN2Id);
-    setPressure(flows.o2, flow::kO2Id);
-    waitProcessingEvents(100);
-    // Every reading made before the pollers were paused has been handled by
-    // now (the waits above process the queue), so what arrives later was
-    // measured after the change. The gas buttons send too, not only the run.
-    runController.setPointsSent(flows, readingClock.elapsed());
-    flowsLastSent = flows;
-    resumeFlowPollers();
+    // The gas buttons send too, not only the run.
+    boxcommands::sendGas(commands, boxAddress, flows.n2, flows.o2, n2Worker, o2Worker, [&] {
+        runController.setPointsSent(flows, readingClock.elapsed());
+        flowsLastSent = flows;
+    });
 }
 
 void TempSensor::setPressure(float slpm, uchar id)

@@ -47,7 +47,7 @@ void TempSensor::showRunControls(bool on)
 
 void TempSensor::autoStartCalibration(bool on)
 {
-    recordCounter = 0;
+    runLog.restartNumbering();
     showRunControls(on);
 
     if (on) {
@@ -100,7 +100,7 @@ void TempSensor::showRunEnded()
         const QSignalBlocker blocker(ui.autoStartButton);
         ui.autoStartButton->setChecked(false);
     }
-    recordCounter = 0;
+    runLog.restartNumbering();
     showRunControls(false);
     ui.groupBox_4->setChecked(false);
     ui.logNameEdit->clear();
@@ -202,7 +202,7 @@ run::CommandResult TempSensor::carryOut(const run::Command& command)
         break;
     case run::Command::WriteRecord:
         result.ok = writeCalibrationRecord();
-        result.recordNumber = lastRecord.number;
+        result.recordNumber = runLog.lastNumber();
         break;
     case run::Command::PulseSequence:
         pulseExtraWaitAtZero = command.extraWaitAtZeroPressure;
@@ -211,7 +211,7 @@ run::CommandResult TempSensor::carryOut(const run::Command& command)
         result.pulsesSent = lastSequencePulsesSent;
         break;
     case run::Command::TakeBackRecord:
-        result.ok = withdrawLastRecord();
+        result.ok = runLog.takeBackLast();
         break;
     case run::Command::ShowStatus:
         if (command.warning)

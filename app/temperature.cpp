@@ -52,12 +52,8 @@ void TempSensor::setTemperature()
 
 void TempSensor::runSetTemperature()
 {
-    commands.pausePoller(tempWorker);
-    waitProcessingEvents(100);
-    boxcommands::setTemperature(commands, boxAddress, modbus::encodeTenths(ui.setT->value()),
-                                [this](float echoed) { currentT = echoed; });
-    commands.resumePoller(tempWorker);
-    waitProcessingEvents(100);
+    boxcommands::sendTemperature(commands, boxAddress, modbus::encodeTenths(ui.setT->value()),
+                                 tempWorker, [this](float echoed) { currentT = echoed; });
 }
 
 // The command's own socket reads the echo now; the slot keeps its place.

@@ -145,7 +145,6 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), runController(run
     activityMovie->stop();
 
     ui.actioninitTempCtrl->setEnabled(false);
-    recordCounter = 0;
 
     setControlsEnabled(false);
 

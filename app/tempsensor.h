@@ -3,10 +3,10 @@
 #include "commandrunner.h"
 #include "flowpollers.h"
 #include "gasmix.h"
-#include "logfiles.h"
 #include "modbusframes.h"
 #include "pulsesequence.h"
 #include "runcontroller.h"
+#include "runlog.h"
 #include "ui_tempsensor.h"
 #include "workerthread.h"
 
@@ -135,10 +135,10 @@ private:
     run::CommandResult carryOut(const run::Command& command);
     // Ends early when the run is stopped or the window closes.
     void waitUnlessStopped(int ms, int stopsBefore);
-    // Takes the last record out of both logs again; false when it cannot.
-    bool withdrawLastRecord();
     // False when logging is on and the record could not be written.
     bool writeCalibrationRecord();
+    // The layout, colour choice and unit the logs are written in now.
+    records::LogFormat logFormat() const;
     // No log for this run: "Write Log" unchecked, with a warning when given.
     void refuseLogFile(const QString& warning);
     void showWarningStatus(const QString& text, int ms);
@@ -214,19 +214,9 @@ private:
     std::optional<gasmix::Flows> flowsLastSent;
 
     // Records and presets.
-    qint16 recordCounter = 0;
-    QString logFileName;
-    QString rawLogFileName;
+    records::RunLog runLog;
     QString logFilter;
     QString presetPath;
-    // The record written last, to take it back when its images were never taken.
-    struct WrittenRecord
-    {
-        records::LogFileNames names;
-        records::LogEnds before;
-        qint16 number = 0;
-        bool valid = false;
-    } lastRecord;
 
     // Dialogs and status bar.
     FindDialog* findDialog = nullptr;
