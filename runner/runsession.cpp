@@ -5,6 +5,7 @@
 #include "flowpollers.h"
 #include "flowprotocol.h"
 #include "logfiles.h"
+#include "modbusframes.h"
 #include "pulsesequence.h"
 #include "units.h"
 #include "workerthread.h"
@@ -36,6 +37,7 @@ RunSession::RunSession(const Setup& setup, Sink standardOutput, Sink standardErr
       m_err(std::move(standardError)), m_controller(flowChecks())
 {
     m_clock.start();
+    m_log.setFiles({m_setup.log.log, m_setup.log.rawLog});
     m_watch.setInterval(kWatchMs);
     connect(&m_watch, &QTimer::timeout, this, &RunSession::watchReadings);
     // The warnings name the readings as the window's readouts show them.
@@ -296,7 +298,7 @@ run::CommandResult RunSession::carryOut(const run::Command& command)
         break;
     case run::Command::WriteRecord:
         result.ok = writeRecord();
-        result.recordNumber = m_recordCounter;
+        result.recordNumber = m_log.lastNumber();
         break;
     case run::Command::PulseSequence:
         result.pulsesSent = runPulses(command.extraWaitAtZeroPressure, stopsBefore);
@@ -371,44 +373,38 @@ void RunSession::finish()
     emit finished(exitStatus());
 }
 
+records::LogFormat RunSession::logFormat() const
+{
+    return {m_setup.log.layout, m_setup.options.color, m_setup.preset.plan.unitFactor};
+}
+
 bool RunSession::writeRecord()
 {
-    m_lastRecord.valid = false;
     records::RecordValues values;
-    values.number = m_recordCounter + 1;
     values.temperature = m_temperature;
     values.n2Text = m_n2Flow ? gasmix::flowText(*m_n2Flow) : QString();
     values.o2Text = m_o2Flow ? gasmix::flowText(*m_o2Flow) : QString();
     // From the texts, as the window computes it from its readouts.
     values.pressureBar =
         gasmix::equivalentAirPressure(values.n2Text.toDouble(), values.o2Text.toDouble());
-    const records::LogFileNames names{m_setup.log.log, m_setup.log.rawLog};
-    records::LogEnds before;
-    const records::LogStatus status =
-        records::appendRecord(names, m_setup.log.layout, m_setup.options.color,
-                              m_setup.preset.plan.unitFactor, values, &before);
+    const records::LogStatus status = m_log.append(logFormat(), values);
     if (status != records::LogStatus::Ok) {
         warn(records::logStatusMessage(status));
         return false;
     }
-    m_recordCounter = values.number;
-    m_lastRecord = {values.number, before, true};
+    values.number = m_log.lastNumber();
     reportPoint(values);
     return true;
 }
 
 bool RunSession::takeBackRecord()
 {
-    if (!m_lastRecord.valid)
-        return true;
-    m_lastRecord.valid = false;
-    const records::LogFileNames names{m_setup.log.log, m_setup.log.rawLog};
-    if (!records::withdrawRecord(names, m_lastRecord.before))
+    const int number = m_log.lastNumber();
+    if (!m_log.takeBackLast())
         return false;
-    if (m_recordCounter == m_lastRecord.number)
-        m_recordCounter = m_lastRecord.number - 1;
-    warn(QStringLiteral("Record %1 taken back: no pulse reached the generator.")
-             .arg(records::formatRecordNumber(m_lastRecord.number)));
+    if (m_log.lastNumber() != number)
+        warn(QStringLiteral("Record %1 taken back: no pulse reached the generator.")
+                 .arg(records::formatRecordNumber(number)));
     return true;
 }
 
@@ -439,8 +435,18 @@ int RunSession::runPulses(bool extraWaitAtZero, int stopsBefore)
     return m_pulses.run(m_setup.options.box, settings, hooks);
 }
 
-void RunSession::sendGas(const gasmix::Flows&) {}
-void RunSession::sendTemperature(double) {}
+void RunSession::sendGas(const gasmix::Flows& flows)
+{
+    boxcommands::sendGas(m_commands, m_setup.options.box, flows.n2, flows.o2, m_n2Poller,
+                         m_o2Poller, [&] { m_controller.setPointsSent(flows, now()); });
+}
+
+void RunSession::sendTemperature(double celsius)
+{
+    boxcommands::sendTemperature(m_commands, m_setup.options.box, modbus::encodeTenths(celsius),
+                                 m_temperaturePoller,
+                                 [this](float echoed) { m_temperature = echoed; });
+}
 
 namespace runner {
 
@@ -457,9 +463,10 @@ std::optional<QString> prepareRun(const Options& options, RunSession::Setup* set
         return error;
     if (std::optional<QString> error = checkLog(options.log, options.overwrite, &setup->log))
         return error;
+    records::RunLog log;
+    log.setFiles({setup->log.log, setup->log.rawLog});
     const records::LogStatus created =
-        records::createLogFiles({setup->log.log, setup->log.rawLog}, setup->log.layout,
-                                options.color, setup->preset.plan.unitFactor);
+        log.create({setup->log.layout, options.color, setup->preset.plan.unitFactor});
     if (created != records::LogStatus::Ok)
         return QStringLiteral("--log: \"%1\" cannot be created")
             .arg(created == records::LogStatus::CantOpenRawLog ? setup->log.rawLog

@@ -2,9 +2,9 @@
 
 #include "commandrunner.h"
 #include "gasmix.h"
-#include "logfiles.h"
 #include "pulsesequence.h"
 #include "runcontroller.h"
+#include "runlog.h"
 #include "runreport.h"
 #include "runsetup.h"
 
@@ -71,6 +71,7 @@ private:
     void waitUnlessStopped(int ms, int stopsBefore);
     void sendGas(const gasmix::Flows& flows);
     void sendTemperature(double celsius);
+    records::LogFormat logFormat() const;
     bool writeRecord();
     bool takeBackRecord();
     int runPulses(bool extraWaitAtZero, int stopsBefore);
@@ -113,15 +114,7 @@ private:
     double m_pressureSetPoint = 0;    // display unit, as the pressure box shows it
     bool m_gasOff = true;
 
-    // The log.
-    int m_recordCounter = 0;
-    struct WrittenRecord
-    {
-        int number = 0;
-        records::LogEnds before;
-        bool valid = false;
-    } m_lastRecord;
-    int m_recordsKept = 0;
+    records::RunLog m_log;
 };
 
 namespace runner {
