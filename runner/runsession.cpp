@@ -40,6 +40,10 @@ RunSession::RunSession(const Setup& setup, Sink standardOutput, Sink standardErr
     m_log.setFiles({m_setup.log.log, m_setup.log.rawLog});
     m_watch.setInterval(kWatchMs);
     connect(&m_watch, &QTimer::timeout, this, &RunSession::watchReadings);
+    connect(&m_commands, &CommandRunner::idle, this, [this] {
+        if (m_runStarted)
+            carryOutCommands();
+    });
     // The warnings name the readings as the window's readouts show them.
     m_pulses.setReadings([this] { return std::make_pair(double(m_temperature), shownPressure()); });
     connect(&m_pulses, &PulseSequence::message, this,
@@ -175,7 +179,8 @@ void RunSession::beginRun()
         say(QStringLiteral("Initialization completed"));
     }
     m_runClock.start();
-    if (!m_controller.start(m_setup.preset.plan)) {
+    m_controllerStarted = m_controller.start(m_setup.preset.plan);
+    if (!m_controllerStarted) {
         m_ending = runner::Ending::BadUsage;
         m_endDetail = QStringLiteral("the run could not start");
         finish();
@@ -239,13 +244,14 @@ void RunSession::carryOutCommands()
             });
         return;
     }
+    if (!m_controllerStarted)
+        return; // initialising: beginRun() goes on when that is done
     const run::Phase phase = m_controller.phase();
     if (!m_controller.runActive() && (phase == run::Phase::Done || phase == run::Phase::Stopped ||
                                       phase == run::Phase::Closed || phase == run::Phase::Idle)) {
+        // Otherwise the command under way ends first; the queue's idle() comes back here.
         if (!m_commands.busy())
             finish();
-        else
-            QMetaObject::invokeMethod(this, &RunSession::carryOutCommands, Qt::QueuedConnection);
     }
 }
 
@@ -328,7 +334,8 @@ void RunSession::reportPoint(const records::RecordValues& values)
     runner::PointReport point;
     point.record = values.number;
     point.tSet = m_temperatureSetPoint;
-    if (plan.pressureAxisOn || m_controller.phase() == run::Phase::ReferencePoint)
+    // The reference point comes after the walk; its pressure is set even without an axis.
+    if (plan.pressureAxisOn || (plan.referencePointOn && !m_controller.walking()))
         point.pSet = m_pressureSetPoint;
     point.t = records::formatTemperature(values.temperature).toDouble();
     if (values.pressureBar != gasmix::kNoPressure)

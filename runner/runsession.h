@@ -98,7 +98,8 @@ private:
     PulseSequence m_pulses;
 
     bool m_started = false;
-    bool m_runStarted = false;
+    bool m_runStarted = false; // the first reading came
+    bool m_controllerStarted = false;
     bool m_stepPending = false;
     bool m_stopping = false;
     bool m_ended = false;

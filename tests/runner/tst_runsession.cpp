@@ -92,14 +92,20 @@ private slots:
 
 void TestRunSession::initTestCase()
 {
-    QVERIFY(fixture.startBox());
+    boxsim::Options options = BoxFixture::fastOptions();
+    options.timeScale = 200; // the sample reaches each point in about a second
+    QVERIFY(fixture.startBox(options));
 }
 
 void TestRunSession::gridCompletes()
 {
-    RunSession::Setup setup = prepare({"--json"});
+    RunSession::Setup setup = prepare({"--json", "--init"});
     Captured captured;
     QCOMPARE(runSession(setup, &captured), 0);
+    // Initialised first: the flow controllers got their unit id.
+    const QList<boxsim::Frame> n2 = fixture.box->frames(boxsim::N2);
+    QVERIFY(std::any_of(n2.begin(), n2.end(),
+                        [](const boxsim::Frame& f) { return f.bytes.contains("*@=A"); }));
 
     bool crlf = false;
     const QStringList log = logLines(setup.log.log, &crlf);
