@@ -75,5 +75,8 @@ int main(int argc, char* argv[])
     QObject::connect(&session, &RunSession::finished, &app, &QCoreApplication::exit,
                      Qt::QueuedConnection);
     session.start();
-    return app.exec();
+    const int status = app.exec();
+    if (status == runner::exitStatus(runner::Ending::NoFirstReading))
+        runner::removeUnusedLogs(setup);
+    return status;
 }

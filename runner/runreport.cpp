@@ -250,6 +250,8 @@ int exitStatus(Ending ending)
         return 130;
     case Ending::Terminated:
         return 143;
+    case Ending::Failed:
+        return 1;
     }
     return 1;
 }
@@ -269,6 +271,8 @@ QString reasonWord(Ending ending)
         return QStringLiteral("interrupted");
     case Ending::Terminated:
         return QStringLiteral("terminated");
+    case Ending::Failed:
+        return QStringLiteral("failed");
     }
     return QString();
 }
@@ -294,6 +298,9 @@ QString endingLine(Ending ending, const QString& detail)
         break;
     case Ending::Terminated:
         what = QStringLiteral("stopped by SIGTERM; logs kept");
+        break;
+    case Ending::Failed:
+        what = QStringLiteral("the run stopped itself");
         break;
     }
     if (ending != Ending::BadUsage && !detail.isEmpty())

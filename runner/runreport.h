@@ -71,6 +71,7 @@ enum class Ending
     BoxLost,        // 4
     Interrupted,    // 130: SIGINT
     Terminated,     // 143: SIGTERM
+    Failed,         // 1: the run stopped itself (a record it could not take back)
 };
 int exitStatus(Ending ending);
 // The end event's reason word.

@@ -11,6 +11,7 @@
 #include "workerthread.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 
 #include <csignal>
 
@@ -318,8 +319,9 @@ run::CommandResult RunSession::carryOut(const run::Command& command)
         break;
     case run::Command::RunEnded:
         if (command.reason == run::EndReason::TakeBackFailed && !m_stopping) {
-            m_ending = runner::Ending::Terminated;
-            m_endDetail = QStringLiteral("a record without images could not be taken back");
+            m_ending = runner::Ending::Failed;
+            m_endDetail = QStringLiteral("record %1 has no images and could not be taken back")
+                              .arg(records::formatRecordNumber(m_log.lastNumber()));
         }
         m_stopping = true;
         break;
@@ -480,6 +482,23 @@ std::optional<QString> prepareRun(const Options& options, RunSession::Setup* set
                                                                : setup->log.log);
     setup->summary = summarise(setup->preset, options, setup->log);
     return std::nullopt;
+}
+
+bool removeUnusedLogs(const RunSession::Setup& setup)
+{
+    const double factor = setup.preset.plan.unitFactor;
+    const QList<QPair<QString, QByteArray>> files = {
+        {setup.log.log,
+         records::calibrationLogHeader(setup.log.layout, setup.options.color, factor)},
+        {setup.log.rawLog, records::rawLogHeader(factor)},
+    };
+    for (const auto& file : files) {
+        QFile f(file.first);
+        if (!f.open(QIODevice::ReadOnly) || f.size() != file.second.size() ||
+            f.readAll() != file.second)
+            return false;
+    }
+    return QFile::remove(setup.log.log) && QFile::remove(setup.log.rawLog);
 }
 
 } // namespace runner

@@ -126,4 +126,8 @@ namespace runner {
 // it (and creates nothing unless the logs themselves failed).
 std::optional<QString> prepareRun(const Options& options, RunSession::Setup* setup);
 
+// A run that never started (no reading from the box) leaves no logs behind:
+// both files go when they hold nothing but their headers. True when removed.
+bool removeUnusedLogs(const RunSession::Setup& setup);
+
 } // namespace runner

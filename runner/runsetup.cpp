@@ -69,8 +69,9 @@ CommandLine parseCommandLine(const QStringList& arguments)
         "Runs one calibration of the calibration box without a window: the sweep of a preset "
         "saved by baroterm, its records written to a calibration log and a raw gas log.\n"
         "Exit status: 0 the run completed; 2 bad usage or input (nothing was sent to the box); "
-        "3 no temperature reading within 10 s of start; 4 no temperature reading for 60 s "
-        "during the run; 130 stopped by SIGINT; 143 stopped by SIGTERM."));
+        "3 no temperature reading within 10 s of start (the empty logs are removed); 4 no "
+        "temperature reading for 60 s during the run; 130 stopped by SIGINT; 143 stopped by "
+        "SIGTERM; 1 the run stopped itself (a record without images could not be taken back)."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption box(QStringLiteral("box"),

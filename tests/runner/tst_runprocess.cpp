@@ -187,6 +187,9 @@ void TestRunProcess::noReading()
     QCOMPARE(QJsonDocument::fromJson(lines[0]).object().value("event").toString(), QString("plan"));
     const QJsonObject end = QJsonDocument::fromJson(lines[1]).object();
     QCOMPARE(end.value("status").toInt(), 3);
+    // Nothing was recorded: no logs are left to refuse the next attempt.
+    QVERIFY(!QFile::exists(dir.filePath("none.csv")));
+    QVERIFY(!QFile::exists(dir.filePath("none_SLPM.csv")));
 }
 
 void TestRunProcess::sigintInTheMiddle()

@@ -227,6 +227,8 @@ void TestRunReport::ending_data()
     QTest::newRow("box lost") << Ending::BoxLost << "" << 4 << "for 60 s";
     QTest::newRow("sigint") << Ending::Interrupted << "" << 130 << "SIGINT";
     QTest::newRow("sigterm") << Ending::Terminated << "" << 143 << "SIGTERM";
+    QTest::newRow("failed") << Ending::Failed << "record 000003 has no images" << 1
+                            << "stopped itself (record 000003 has no images";
 }
 
 void TestRunReport::ending()
