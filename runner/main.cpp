@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -43,6 +44,9 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("baroterm-run"));
     // From the start: a signal during the checks reaches the session once it runs.
     UnixSignals signalSource;
+    // A reader of the output that goes away must not end the run with the
+    // instruments left where they are: the writes fail instead.
+    std::signal(SIGPIPE, SIG_IGN);
 
     const runner::CommandLine commandLine = runner::parseCommandLine(app.arguments());
     const bool json = app.arguments().contains(QLatin1String("--json"));
