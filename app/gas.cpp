@@ -15,8 +15,7 @@
 
 gasmix::Flows TempSensor::flowsAsShown() const
 {
-    return gasmix::flowsForPressure(ui.setPValue->value(), pressureUnitFactor,
-                                    ui.gasButton->isChecked());
+    return gasmix::flowsForPressure(ui.setPValue->value(), pressureUnitFactor, model.gasOff());
 }
 
 void TempSensor::setGas()
@@ -102,6 +101,7 @@ void TempSensor::turnGas(bool off)
 
 void TempSensor::showGasState(bool off)
 {
+    model.setGasOff(off);
     if (!(closing ? walkingAtClose : runController.walking()))
         ui.setN2Button->setEnabled(!off);
     if (off) {
@@ -139,6 +139,7 @@ void TempSensor::runFlowInitialisation()
 void TempSensor::updateCurN2(float setPoint, float massFlow)
 {
     ui.curPN2_->setText(gasmix::flowText(massFlow));
+    model.n2Shown(ui.curPN2_->text());
     runController.flowReading(run::FlowController::N2, setPoint, massFlow, readingClock.elapsed());
 }
 
@@ -146,11 +147,8 @@ void TempSensor::updateCurO2(float setPoint, float massFlow)
 {
     ui.curPO2_->setText(gasmix::flowText(massFlow));
     runController.flowReading(run::FlowController::O2, setPoint, massFlow, readingClock.elapsed());
-    // Computed from the displayed values, as the operator sees them.
-    const double o2 = ui.curPO2_->text().toDouble();
-    const double n2 = ui.curPN2_->text().toDouble();
-    airPressureBar = gasmix::equivalentAirPressure(n2, o2);
-    ui.curP->setText(gasmix::pressureText(airPressureBar, pressureUnitFactor));
+    model.o2Shown(ui.curPO2_->text());
+    ui.curP->setText(gasmix::pressureText(model.airPressureBar(), pressureUnitFactor));
     const bool valid = ui.curP->text() != QLatin1String("n/a");
 
     const int pIndex = runController.pressureIndex();

@@ -22,6 +22,8 @@ QString logDialogStartFolder()
 
 void TempSensor::setLogFile(bool on)
 {
+    // Every change of the box comes here, the operator's and the window's own.
+    model.setLogging(on);
     if (on)
         chooseLogFile();
     else
@@ -79,15 +81,15 @@ records::LogFormat TempSensor::logFormat() const
 
 bool TempSensor::writeCalibrationRecord()
 {
-    if (!ui.groupBox_4->isChecked()) {
+    if (!model.logging()) {
         runLog.forgetLast();
         return true;
     }
     records::RecordValues values;
-    values.pressureBar = airPressureBar;
-    values.temperature = currentT;
-    values.n2Text = ui.curPN2_->text();
-    values.o2Text = ui.curPO2_->text();
+    values.pressureBar = model.airPressureBar();
+    values.temperature = model.temperature();
+    values.n2Text = model.n2Text();
+    values.o2Text = model.o2Text();
     // On failure neither file holds the record and the numbering stays.
     return runLog.append(logFormat(), values) == records::LogStatus::Ok;
 }

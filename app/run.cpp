@@ -68,8 +68,8 @@ void TempSensor::autoStartCalibration(bool on)
         plan.referencePointOn = ui.rpBox->isChecked();
         plan.referenceT = refT;
         plan.referenceP = refP;
-        plan.writeLog = ui.groupBox_4->isChecked();
-        plan.gasOff = ui.gasButton->isChecked();
+        plan.writeLog = model.logging();
+        plan.gasOff = model.gasOff();
         if (!runController.start(plan)) {
             // The last run is still ending (or the window closing): Start again later.
             {
@@ -114,7 +114,7 @@ void TempSensor::showRunEnded()
 void TempSensor::autoCheck()
 {
     colourReadouts();
-    runController.temperatureReading(lastTemperatureReading, readingClock.elapsed());
+    runController.temperatureReading(model.lastTemperatureReading(), readingClock.elapsed());
     carryOutRunCommands();
 }
 

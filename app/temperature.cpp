@@ -53,7 +53,8 @@ void TempSensor::setTemperature()
 void TempSensor::runSetTemperature()
 {
     boxcommands::sendTemperature(commands, boxAddress, modbus::encodeTenths(ui.setT->value()),
-                                 tempWorker, [this](float echoed) { currentT = echoed; });
+                                 tempWorker,
+                                 [this](float echoed) { model.temperatureEchoed(echoed); });
 }
 
 // The command's own socket reads the echo now; the slot keeps its place.
@@ -65,8 +66,7 @@ void TempSensor::updateTemp(float t)
 {
     setControlsEnabled(true);
     ui.curT->setText(QString::number(double(t), 'f', 1));
-    currentT = t;
-    lastTemperatureReading = t;
+    model.temperatureRead(t);
     // The bar shows the point the run waits for as soon as it is reached.
     const int tIndex = runController.temperatureIndex();
     const int tSteps = runController.temperaturePoints();

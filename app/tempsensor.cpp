@@ -80,6 +80,8 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), runController(run
     webFormPort = netconfig::webFormPort();
 
     ui.setupUi(this);
+    model.setGasOff(ui.gasButton->isChecked());
+    model.setLogging(ui.groupBox_4->isChecked());
 
     for (QWidget* readout : {static_cast<QWidget*>(ui.curT), static_cast<QWidget*>(ui.curP),
                              static_cast<QWidget*>(ui.logNameEdit),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "boxmodel.h"
 #include "commandrunner.h"
 #include "flowpollers.h"
 #include "gasmix.h"
@@ -164,10 +165,8 @@ private:
     bool controlsEnabled = false; // the last setControlsEnabled()
 
     // Readings.
-    float currentT = 0.0f;
-    // The poller's last temperature: a set-point echo also moves currentT.
-    float lastTemperatureReading = 0.0f;
-    float airPressureBar = -1.0f; // equivalent air pressure; -1 when both flows are 0
+    // Gas and logging state and the readings the window shows.
+    BoxModel model;
     // The run controller's clock for readings and commands.
     QElapsedTimer readingClock;
 
