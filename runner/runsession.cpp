@@ -46,7 +46,8 @@ RunSession::RunSession(const Setup& setup, Sink standardOutput, Sink standardErr
             carryOutCommands();
     });
     // The warnings name the readings as the window's readouts show them.
-    m_pulses.setReadings([this] { return std::make_pair(double(m_temperature), shownPressure()); });
+    m_pulses.setReadings(
+        [this] { return std::make_pair(double(m_model.temperature()), shownPressure()); });
     connect(&m_pulses, &PulseSequence::message, this,
             [this](const QString& text, int, PulseSequence::MessageStyle style) {
                 if (style == PulseSequence::MessageStyle::Warning)
@@ -58,11 +59,8 @@ RunSession::RunSession(const Setup& setup, Sink standardOutput, Sink standardErr
 
 double RunSession::shownPressure() const
 {
-    if (!m_n2Flow || !m_o2Flow)
-        return 0;
-    const float bar = gasmix::equivalentAirPressure(gasmix::flowText(*m_n2Flow).toDouble(),
-                                                    gasmix::flowText(*m_o2Flow).toDouble());
-    return gasmix::pressureText(bar, m_setup.preset.plan.unitFactor).toDouble();
+    return gasmix::pressureText(m_model.airPressureBar(), m_setup.preset.plan.unitFactor)
+        .toDouble();
 }
 
 RunSession::~RunSession()
@@ -104,7 +102,7 @@ void RunSession::stopPollers()
 
 void RunSession::onTemperature(float celsius)
 {
-    m_temperature = celsius;
+    m_model.temperatureRead(celsius);
     m_sinceReading.restart();
     if (m_ended)
         return;
@@ -119,13 +117,13 @@ void RunSession::onTemperature(float celsius)
 
 void RunSession::onN2(float setPoint, float massFlow)
 {
-    m_n2Flow = massFlow;
+    m_model.n2Shown(gasmix::flowText(massFlow));
     m_controller.flowReading(run::FlowController::N2, setPoint, massFlow, now());
 }
 
 void RunSession::onO2(float setPoint, float massFlow)
 {
-    m_o2Flow = massFlow;
+    m_model.o2Shown(gasmix::flowText(massFlow));
     m_controller.flowReading(run::FlowController::O2, setPoint, massFlow, now());
 }
 
@@ -283,15 +281,16 @@ run::CommandResult RunSession::carryOut(const run::Command& command)
             runner::spinBoxValue(command.value, runner::pressureRange(factor, false));
         if (command.send) {
             const gasmix::Flows flows =
-                gasmix::flowsForPressure(m_pressureSetPoint, factor, m_gasOff);
+                gasmix::flowsForPressure(m_pressureSetPoint, factor, m_model.gasOff());
             sendGas(flows);
             result.flowsSent = flows;
         }
         break;
     case run::Command::GasOn:
     case run::Command::GasOff: {
-        m_gasOff = command.kind == run::Command::GasOff;
-        const gasmix::Flows flows = gasmix::flowsForPressure(m_pressureSetPoint, factor, m_gasOff);
+        m_model.setGasOff(command.kind == run::Command::GasOff);
+        const gasmix::Flows flows =
+            gasmix::flowsForPressure(m_pressureSetPoint, factor, m_model.gasOff());
         sendGas(flows);
         result.flowsSent = flows;
         break;
@@ -390,12 +389,10 @@ records::LogFormat RunSession::logFormat() const
 bool RunSession::writeRecord()
 {
     records::RecordValues values;
-    values.temperature = m_temperature;
-    values.n2Text = m_n2Flow ? gasmix::flowText(*m_n2Flow) : QString();
-    values.o2Text = m_o2Flow ? gasmix::flowText(*m_o2Flow) : QString();
-    // From the texts, as the window computes it from its readouts.
-    values.pressureBar =
-        gasmix::equivalentAirPressure(values.n2Text.toDouble(), values.o2Text.toDouble());
+    values.temperature = m_model.temperature();
+    values.n2Text = m_model.n2Text();
+    values.o2Text = m_model.o2Text();
+    values.pressureBar = m_model.airPressureBar();
     const records::LogStatus status = m_log.append(logFormat(), values);
     if (status != records::LogStatus::Ok) {
         warn(records::logStatusMessage(status));
@@ -454,7 +451,7 @@ void RunSession::sendTemperature(double celsius)
 {
     boxcommands::sendTemperature(m_commands, m_setup.options.box, modbus::encodeTenths(celsius),
                                  m_temperaturePoller,
-                                 [this](float echoed) { m_temperature = echoed; });
+                                 [this](float echoed) { m_model.temperatureEchoed(echoed); });
 }
 
 namespace runner {

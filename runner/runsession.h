@@ -1,5 +1,6 @@
 #pragma once
 
+#include "boxmodel.h"
 #include "commandrunner.h"
 #include "gasmix.h"
 #include "pulsesequence.h"
@@ -108,12 +109,10 @@ private:
     runner::Ending m_ending = runner::Ending::Completed;
     QString m_endDetail;
 
-    // What the window's readouts would show.
-    float m_temperature = 0;
-    std::optional<float> m_n2Flow, m_o2Flow;
+    // What the window's readouts would show, and what a record holds.
+    BoxModel m_model;
     double m_temperatureSetPoint = 0; // as the set-point box shows it
     double m_pressureSetPoint = 0;    // display unit, as the pressure box shows it
-    bool m_gasOff = true;
 
     records::RunLog m_log;
 };
