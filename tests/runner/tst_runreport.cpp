@@ -39,6 +39,7 @@ private slots:
     void pointLine_data();
     void pointLine();
     void jsonLines();
+    void planText();
     void ending_data();
     void ending();
 };
@@ -211,6 +212,34 @@ void TestRunReport::jsonLines()
     const QJsonObject end = QJsonDocument::fromJson(lines[3]).object();
     QCOMPARE(end.value("status").toInt(), 130);
     QCOMPARE(end.value("reason").toString(), QString("interrupted"));
+}
+
+void TestRunReport::planText()
+{
+    runner::PresetPlan preset = grid(2, 3);
+    preset.tFrom = 22;
+    preset.tTo = 23;
+    preset.tDelta = 1;
+    preset.pTo = 4;
+    preset.pDelta = 2;
+    runner::Options options;
+    options.pulses = 2;
+    runner::LogChoice log;
+    log.layout = records::LogLayout::Cls;
+    log.log = "run.cls";
+    log.rawLog = "run_SLPM.csv";
+    const runner::PlanSummary summary = runner::summarise(preset, options, log);
+    QCOMPARE(summary.records, 6);
+    QCOMPARE(summary.unit, QString("Bar"));
+    const QStringList lines = runner::planText(preset, summary).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines[0], QString("Temperature: 2 points, 22.0 to 23.0 C, step 1.0"));
+    QCOMPARE(lines[1], QString("Pressure: 3 points, 0.00 to 4.00 Bar, step 2.00"));
+    QCOMPARE(lines[2],
+             QString("Records: 6; unit Bar; log run.cls (CLS, color), raw log run_SLPM.csv"));
+    QVERIFY(lines[3].startsWith("Pulses: 2 per point, 10 ms"));
+    QVERIFY(lines[4].startsWith("Estimated duration: at least " +
+                                runner::durationText(summary.estimatedS)));
 }
 
 void TestRunReport::ending_data()
