@@ -1,5 +1,5 @@
 // baroterm-run as a process of its own against baroterm-boxsim: exit statuses,
-// and a SIGINT in the middle of a run.
+// and SIGINT or SIGTERM in the middle of a run.
 #include "testenv.h"
 
 #include <QFile>
@@ -73,7 +73,8 @@ private slots:
     void badUsage_data();
     void badUsage();
     void noReading();
-    void sigintInTheMiddle();
+    void signalInTheMiddle_data();
+    void signalInTheMiddle();
 };
 
 void TestRunProcess::initTestCase()
@@ -192,9 +193,21 @@ void TestRunProcess::noReading()
     QVERIFY(!QFile::exists(dir.filePath("none_SLPM.csv")));
 }
 
-void TestRunProcess::sigintInTheMiddle()
+void TestRunProcess::signalInTheMiddle_data()
 {
-    const QString log = dir.filePath("stopped.csv");
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("SIGINT") << int(SIGINT) << 130 << "stopped";
+    QTest::newRow("SIGTERM") << int(SIGTERM) << 143 << "terminated";
+}
+
+void TestRunProcess::signalInTheMiddle()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(int, status);
+    QFETCH(QString, name);
+    const QString log = dir.filePath(name + ".csv");
     QProcess run;
     run.start(QStringLiteral(BAROTERM_RUN_PROGRAM),
               {"--box", host, "--preset", write("grid.ini", kGridPreset), "--log", log});
@@ -207,16 +220,18 @@ void TestRunProcess::sigintInTheMiddle()
         },
         120000));
     QCOMPARE(run.state(), QProcess::Running);
-    ::kill(pid_t(run.processId()), SIGINT);
+    ::kill(pid_t(run.processId()), signalNumber);
     QVERIFY(run.waitForFinished(60000 * testenv::timingSlack()));
     QCOMPARE(run.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(run.exitCode(), 130);
+    QCOMPARE(run.exitCode(), status);
     const QString err = QString::fromUtf8(run.readAllStandardError());
-    QVERIFY2(err.contains("baroterm-run: stopped by SIGINT"), qPrintable(err));
+    QVERIFY2(err.contains(signalNumber == SIGINT ? "baroterm-run: stopped by SIGINT"
+                                                 : "baroterm-run: stopped by SIGTERM"),
+             qPrintable(err));
 
     // Both files whole: the header and the two records, every line ended.
-    for (const QString& name : {log, dir.filePath("stopped_SLPM.csv")}) {
-        QFile file(name);
+    for (const QString& path : {log, dir.filePath(name + "_SLPM.csv")}) {
+        QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();
         QVERIFY(bytes.endsWith("\r\n"));
