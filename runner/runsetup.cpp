@@ -255,13 +255,15 @@ PresetCheck readPresetPlan(const QString& path)
         const double shownValue = spinBoxValue(value, range);
         const QString name = groupKey(group, key);
         // Only what the file says is reported: absent keys are the window's defaults.
-        if (shownValue != value && text.contains(name))
-            p.notes << QStringLiteral("preset: %1 = %2 is outside %3 to %4 or has more than %5 "
-                                      "decimals; using %6")
-                           .arg(name, text.value(name), shown(spinBoxValue(range.minimum, range)),
-                                shown(spinBoxValue(range.maximum, range)))
-                           .arg(range.decimals)
-                           .arg(shown(shownValue));
+        if (shownValue == value || !text.contains(name))
+            return shownValue;
+        const double low = spinBoxValue(range.minimum, range);
+        const double high = spinBoxValue(range.maximum, range);
+        const QString why = value < low || value > high
+                                ? QStringLiteral("is outside %1 to %2").arg(shown(low), shown(high))
+                                : QStringLiteral("has more than %1 decimals").arg(range.decimals);
+        p.notes << QStringLiteral("preset: %1 = %2 %3; using %4")
+                       .arg(name, text.value(name), why, shown(shownValue));
         return shownValue;
     };
     auto whole = [&](const char* key, int value, int maximum) {

@@ -183,11 +183,16 @@ void TestRunSetup::preset_data()
         << QByteArray("[Auto]\nAUTO_T_ON=true\nAUTO_T_FROM=-40\nAUTO_T_TO=22.04\n"
                       "AUTO_T_DELTA=100\nAUTO_P_TO=9\n")
         << 1.0 << 1 << 0 << "-25 22 70 0 4.5 0.01"
-        << QStringList{"AUTO_P_TO", "AUTO_T_FROM", "AUTO_T_TO", "AUTO_T_DELTA"};
+        << QStringList{"Auto/AUTO_P_TO = 9 is outside 0 to 4.5; using 4.5",
+                       "Auto/AUTO_T_FROM = -40 is outside -25 to 90; using -25",
+                       "Auto/AUTO_T_TO = 22.04 has more than 1 decimals; using 22",
+                       "Auto/AUTO_T_DELTA = 100 is outside 0.1 to 70; using 70"};
     // The window keeps its pulse width when the preset's is out of range.
     QTest::newRow("pulse width out of range")
         << QByteArray("[Main]\nPULSE_WIDTH=1500\nWAIT_BEFORE_PULSE=-3\n[Auto]\nAUTO_T_ON=1\n")
-        << 1.0 << 1 << 0 << "0 0 0.1 0 0 0.01" << QStringList{"WAIT_BEFORE_PULSE", "1500"};
+        << 1.0 << 1 << 0 << "0 0 0.1 0 0 0.01"
+        << QStringList{"Main/WAIT_BEFORE_PULSE = -3 is outside 0 to 99999; using 0",
+                       "\"1500\" is not 1 to 999 ms; keeping 010 ms"};
 }
 
 void TestRunSetup::preset()
