@@ -60,6 +60,7 @@ int PulseSequence::run(const QString& host, const Settings& settings, const Hook
     const QByteArray command = pulse::command(settings.cameraFeedback, settings.widthText);
     const int widthMs = settings.widthText.toInt();
     int sent = 0;
+    bool announced = false;
     for (int i = 0; i < settings.pulses && !stopped(); ++i) {
         m_cameraReady = false;
         m_answer.clear();
@@ -75,10 +76,17 @@ int PulseSequence::run(const QString& host, const Settings& settings, const Hook
             m_socket->close();
         boxlink::connectToBox(m_socket, host, boxlink::kPulsePort);
         bool written = false;
-        if (boxlink::waitConnected(m_socket, boxlink::kPulseCommand.connectMs, stopped))
+        if (boxlink::waitConnected(m_socket, boxlink::kPulseCommand.connectMs, stopped)) {
+            if (!announced && hooks.announce && !hooks.announce()) {
+                dropConnection();
+                m_cameraReady = true;
+                break;
+            }
+            announced = true;
             written = m_socket->write(command) == command.size();
-        else
+        } else {
             m_socket->abort(); // and closed before the next pulse
+        }
         m_answerBytes = 0;
 
         // A pulse that could not be sent has no answer to wait for, and a
@@ -105,7 +113,11 @@ int PulseSequence::run(const QString& host, const Settings& settings, const Hook
             }
             boxlink::tick();
         }
-        sent += written ? 1 : 0;
+        if (written) {
+            ++sent;
+            if (hooks.pulseSent)
+                hooks.pulseSent();
+        }
         if (stopped()) {
             // An answer that comes after the stop belongs to no sequence.
             dropConnection();

@@ -47,6 +47,12 @@ public:
         std::function<bool()> stopped;
         std::function<void()> pausePollers;
         std::function<void()> resumePollers;
+        // Immediately before the first pulse command is written (after the
+        // wait before the pulse); false: it could not be noted, so no pulse
+        // goes out and the sequence ends.
+        std::function<bool()> announce;
+        // After each pulse command that counts as sent, before the next step.
+        std::function<void()> pulseSent;
     };
     // Runs the sequence and returns the commands that reached the generator.
     int run(const QString& host, const Settings& settings, const Hooks& hooks);

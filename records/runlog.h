@@ -35,6 +35,8 @@ public:
     // gone or there was none since the last take-back; false when either file
     // no longer ends with it.
     bool takeBackLast();
+    // A record appended since the last take-back, which takeBackLast() would take.
+    bool hasLast() const { return m_last.has_value(); }
     // Flushes both files to disk, e.g. before the run journal notes a record.
     bool syncToDisk() const;
     // A record that went nowhere (logging off): nothing to take back for it.

@@ -1,0 +1,106 @@
+#include "journaledlog.h"
+
+#include <QCoreApplication>
+
+namespace records {
+
+QString JournaledLog::failureMessage(const QString& journalPath, const QString& why)
+{
+    return QCoreApplication::translate("JournaledLog",
+                                       "Warning: the run journal %1 could not be written (%2); "
+                                       "the run stops.")
+        .arg(journalPath, why);
+}
+
+bool JournaledLog::note(bool ok)
+{
+    if (ok)
+        return true;
+    if (m_failure.isEmpty()) {
+        m_failure = failureMessage(m_journal.path(), m_journal.errorString());
+        if (m_onFailure)
+            m_onFailure(m_failure);
+    }
+    return false;
+}
+
+bool JournaledLog::begin(const JournalContents& contents)
+{
+    m_failure.clear();
+    m_journaling = true;
+    // The headers reach the disk before a journal names the files.
+    if (!m_log.syncToDisk()) {
+        m_journal = RunJournal();
+        return note(false);
+    }
+    return note(m_journal.begin(contents));
+}
+
+bool JournaledLog::resume(const ResumeFiles& files, const ResumeDecision& decision, QString* error)
+{
+    m_failure.clear();
+    m_log.setFiles(files.logs);
+    if (!applyResume(files, decision, m_journal, error))
+        return false;
+    m_journaling = true;
+    m_log.continueNumbering(decision.nextRecordNumber - 1);
+    return true;
+}
+
+LogStatus JournaledLog::append(const LogFormat& format, RecordValues values)
+{
+    const LogStatus status = m_log.append(format, values);
+    if (status != LogStatus::Ok || !m_journaling || failed())
+        return status;
+    const std::optional<LogState> state =
+        m_log.syncToDisk() ? readLogState(m_log.files()) : std::nullopt;
+    if (note(state && m_journal.recordAppended(m_log.lastNumber(), *state)))
+        return status;
+    // No pulse may go out for a record the journal does not know.
+    m_log.takeBackLast();
+    return LogStatus::CantWriteLog;
+}
+
+bool JournaledLog::announced()
+{
+    if (!m_journaling)
+        return true;
+    return !failed() && note(m_journal.pulsesAnnounced(m_log.lastNumber()));
+}
+
+bool JournaledLog::pulseNoted()
+{
+    if (!m_journaling)
+        return true;
+    return !failed() && note(m_journal.pulseNoted(m_log.lastNumber()));
+}
+
+bool JournaledLog::done()
+{
+    if (!m_journaling)
+        return true;
+    return !failed() && note(m_journal.pulsesDone(m_log.lastNumber()));
+}
+
+bool JournaledLog::takeBack()
+{
+    if (m_journaling && !failed() && m_log.hasLast())
+        note(m_journal.takenBack(m_log.lastNumber()));
+    // A journal that failed is never resumed from: the logs go on regardless.
+    return m_log.takeBackLast();
+}
+
+bool JournaledLog::finish()
+{
+    if (!m_journaling)
+        return true;
+    m_journaling = false;
+    return m_journal.remove();
+}
+
+void JournaledLog::keep()
+{
+    m_journaling = false;
+}
+
+} // namespace records
