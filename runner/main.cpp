@@ -62,8 +62,25 @@ int main(int argc, char* argv[])
     }
 
     RunSession::Setup setup;
-    if (const std::optional<QString> error = runner::prepareRun(commandLine.options, &setup))
+    const bool resume = !commandLine.options.resume.isEmpty();
+    if (const std::optional<QString> error =
+            resume ? runner::prepareResume(commandLine.options, &setup)
+                   : runner::prepareRun(commandLine.options, &setup))
         return refuse(*error, json);
+    if (resume) {
+        const records::ResumeDecision& decision = setup.decision;
+        toStderr(QStringLiteral("Resuming at point %1 of %2, record %3\n")
+                     .arg(decision.pointIndex + 1)
+                     .arg(decision.totalPoints)
+                     .arg(records::formatRecordNumber(decision.nextRecordNumber))
+                     .toUtf8());
+        const QString images = decision.imagesWarning();
+        if (!images.isEmpty()) {
+            toStderr(images.toUtf8() + '\n');
+            if (json)
+                toStdout(runner::jsonLine(runner::warningEvent(images)));
+        }
+    }
     for (const QString& note : setup.preset.notes)
         toStderr(note.toUtf8() + '\n');
     const QString plan = runner::planText(setup.preset, setup.summary);
@@ -80,7 +97,7 @@ int main(int argc, char* argv[])
                      Qt::QueuedConnection);
     session.start();
     const int status = app.exec();
-    if (status == runner::exitStatus(runner::Ending::NoFirstReading))
+    if (status == runner::exitStatus(runner::Ending::NoFirstReading) && !resume)
         runner::removeUnusedLogs(setup);
     return status;
 }

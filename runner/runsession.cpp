@@ -39,6 +39,11 @@ RunSession::RunSession(const Setup& setup, Sink standardOutput, Sink standardErr
 {
     m_clock.start();
     m_log.setFiles({m_setup.log.log, m_setup.log.rawLog});
+    m_log.onFailure([this](const QString& text) {
+        // Inside a command: the stop is carried out from the event loop.
+        QMetaObject::invokeMethod(
+            this, [this, text] { journalFailed(text); }, Qt::QueuedConnection);
+    });
     m_watch.setInterval(kWatchMs);
     connect(&m_watch, &QTimer::timeout, this, &RunSession::watchReadings);
     connect(&m_commands, &CommandRunner::idle, this, [this] {
@@ -178,6 +183,18 @@ void RunSession::beginRun()
         say(QStringLiteral("Initialization completed"));
     }
     m_runClock.start();
+    if (!m_setup.resume) {
+        if (!m_log.begin(runner::journalContents(m_setup)))
+            return; // journalFailed() ends the run
+    } else {
+        QString error;
+        if (!m_log.resume(*m_setup.resume, m_setup.decision, &error)) {
+            m_ending = runner::Ending::Failed;
+            m_endDetail = error;
+            finish();
+            return;
+        }
+    }
     m_controllerStarted = m_controller.start(m_setup.preset.plan);
     if (!m_controllerStarted) {
         m_ending = runner::Ending::BadUsage;
@@ -361,6 +378,21 @@ void RunSession::warn(const QString& text)
     m_err(text.toUtf8() + '\n');
 }
 
+void RunSession::journalFailed(const QString& text)
+{
+    warn(text);
+    if (m_ended)
+        return;
+    if (!m_controllerStarted) {
+        m_ending = runner::Ending::Failed;
+        m_endDetail = QStringLiteral("the run journal could not be written");
+        finish();
+        return;
+    }
+    if (!m_stopping)
+        stopRun(runner::Ending::Failed, QStringLiteral("the run journal could not be written"));
+}
+
 void RunSession::say(const QString& text)
 {
     m_err(text.toUtf8() + '\n');
@@ -373,6 +405,16 @@ void RunSession::finish()
     m_ended = true;
     m_watch.stop();
     stopPollers();
+    // A run through or the operator's stop (SIGINT) leaves nothing to resume,
+    // nor does a journal that failed; SIGTERM, a lost box or a record that
+    // could not be taken back keep it.
+    if (m_ending == runner::Ending::Completed || m_ending == runner::Ending::Interrupted ||
+        m_log.failed()) {
+        if (!m_log.finish())
+            warn(QStringLiteral("Warning: the run journal could not be removed."));
+    } else {
+        m_log.keep();
+    }
     const QString line = runner::endingLine(m_ending, m_endDetail);
     if (!line.isEmpty())
         m_err(line.toUtf8() + '\n');
@@ -406,7 +448,7 @@ bool RunSession::writeRecord()
 bool RunSession::takeBackRecord()
 {
     const int number = m_log.lastNumber();
-    if (!m_log.takeBackLast())
+    if (!m_log.takeBack())
         return false;
     if (m_log.lastNumber() != number)
         warn(QStringLiteral("Record %1 taken back: no pulse reached the generator.")
@@ -438,7 +480,12 @@ int RunSession::runPulses(bool extraWaitAtZero, int stopsBefore)
         m_commands.resumePoller(m_n2Poller);
         m_commands.resumePoller(m_o2Poller);
     };
-    return m_pulses.run(m_setup.options.box, settings, hooks);
+    hooks.announce = [this] { return m_log.announced(); };
+    hooks.pulseSent = [this] { m_log.pulseNoted(); };
+    const int sent = m_pulses.run(m_setup.options.box, settings, hooks);
+    if (sent > 0)
+        m_log.done();
+    return sent;
 }
 
 void RunSession::sendGas(const gasmix::Flows& flows)
@@ -496,6 +543,50 @@ bool removeUnusedLogs(const RunSession::Setup& setup)
             return false;
     }
     return QFile::remove(setup.log.log) && QFile::remove(setup.log.rawLog);
+}
+
+records::JournalContents journalContents(const RunSession::Setup& setup)
+{
+    records::JournalContents contents;
+    contents.plan = journalPlanOf(setup.preset, setup.options, setup.log.layout);
+    contents.boxAddress = setup.options.box;
+    contents.logs = {setup.log.log, setup.log.rawLog};
+    return contents;
+}
+
+std::optional<QString> prepareResume(const Options& options, RunSession::Setup* setup)
+{
+    setup->options = options;
+    const records::ResumeFiles files = records::resumeFilesFor(options.resume);
+    if (!QFile::exists(files.journal))
+        return QStringLiteral("--resume: \"%1\" has no run journal: nothing to resume")
+            .arg(options.resume);
+    const records::ResumeDecision decision = records::decideResume(files);
+    if (decision.kind == records::ResumeDecision::Refuse)
+        return QStringLiteral("--resume: %1").arg(decision.message);
+    QFile journalFile(files.journal);
+    journalFile.open(QIODevice::ReadOnly);
+    const std::optional<records::JournalContents> journal =
+        records::journalFromBytes(journalFile.readAll());
+    if (!journal)
+        return QStringLiteral("--resume: \"%1\" cannot be read").arg(files.journal);
+    if (std::optional<QString> error =
+            presetFromJournal(journal->plan, &setup->preset, &setup->options))
+        return error;
+    if (setup->options.box.isEmpty())
+        setup->options.box = journal->boxAddress;
+    run::Plan& plan = setup->preset.plan;
+    plan.firstPoint = decision.pointIndex;
+    // Every point recorded: the run only ends (gas off, back to "From:").
+    if (decision.kind == records::ResumeDecision::Complete)
+        plan.referencePointOn = false;
+    setup->log.layout = journal->plan.layout;
+    setup->log.log = files.logs.log;
+    setup->log.rawLog = files.logs.rawLog;
+    setup->resume = files;
+    setup->decision = decision;
+    setup->summary = summarise(setup->preset, setup->options, setup->log);
+    return std::nullopt;
 }
 
 } // namespace runner

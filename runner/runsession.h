@@ -3,9 +3,9 @@
 #include "boxmodel.h"
 #include "commandrunner.h"
 #include "gasmix.h"
+#include "journaledlog.h"
 #include "pulsesequence.h"
 #include "runcontroller.h"
-#include "runlog.h"
 #include "runreport.h"
 #include "runsetup.h"
 
@@ -41,6 +41,10 @@ public:
         // this long during the run (its poller not paused by a command), is lost.
         int firstReadingMs = 10000;
         int silenceMs = 60000;
+        // A resumed run: the logs are repaired and the journal open on them
+        // (resume() done); otherwise a new journal is begun at the start.
+        std::optional<records::ResumeFiles> resume;
+        records::ResumeDecision decision;
     };
     using Sink = std::function<void(const QByteArray&)>;
 
@@ -78,6 +82,7 @@ private:
     int runPulses(bool extraWaitAtZero, int stopsBefore);
     void reportPoint(const records::RecordValues& values);
     void warn(const QString& text);
+    void journalFailed(const QString& text);
     void say(const QString& text); // a line for a person
     void finish();
     void stopPollers();
@@ -114,7 +119,7 @@ private:
     double m_temperatureSetPoint = 0; // as the set-point box shows it
     double m_pressureSetPoint = 0;    // display unit, as the pressure box shows it
 
-    records::RunLog m_log;
+    records::JournaledLog m_log;
 };
 
 namespace runner {
@@ -128,5 +133,13 @@ std::optional<QString> prepareRun(const Options& options, RunSession::Setup* set
 // A run that never started (no reading from the box) leaves no logs behind:
 // both files go when they hold nothing but their headers. True when removed.
 bool removeUnusedLogs(const RunSession::Setup& setup);
+
+// What the journal of a new run starts with.
+records::JournalContents journalContents(const RunSession::Setup& setup);
+
+// --resume: the journal and both logs read and the resume decided; nothing is
+// written until the run starts. On a refusal (or nothing to resume) returns
+// the one line naming it. The box is the journal's unless --box was given.
+std::optional<QString> prepareResume(const Options& options, RunSession::Setup* setup);
 
 } // namespace runner

@@ -112,8 +112,14 @@ CommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption init(
         QStringLiteral("init"),
         QStringLiteral("Initialise the temperature and flow controllers before the run."));
+    const QCommandLineOption resume(
+        QStringLiteral("resume"),
+        QStringLiteral("Go on with the interrupted run of this calibration log, from the plan its "
+                       "journal (<file>.run) keeps; only --box (when the box moved), --init and "
+                       "--json go with it."),
+        QStringLiteral("file"));
     parser.addOptions({box, preset, log, overwrite, json, noColor, pulses, reference,
-                       cameraFeedback, noCameraFeedback, init});
+                       cameraFeedback, noCameraFeedback, init, resume});
 
     CommandLine result;
     auto refuse = [&result](const QString& line) {
@@ -136,17 +142,32 @@ CommandLine parseCommandLine(const QStringList& arguments)
     if (!parser.positionalArguments().isEmpty())
         return refuse(QStringLiteral("unexpected argument %1")
                           .arg(quoted(parser.positionalArguments().constFirst())));
-    for (const QCommandLineOption& required : {box, preset, log})
-        if (!parser.isSet(required))
-            return refuse(QStringLiteral("--%1 is required").arg(required.names().constFirst()));
-    // The last of a repeated option counts, as the parser's value() gives it.
     Options& o = result.options;
+    if (parser.isSet(resume)) {
+        // The journal holds the plan; nothing may change it.
+        for (const QCommandLineOption& planned :
+             {preset, log, overwrite, noColor, pulses, reference, cameraFeedback, noCameraFeedback})
+            if (parser.isSet(planned))
+                return refuse(QStringLiteral("--%1 cannot go with --resume: the run journal "
+                                             "holds the plan")
+                                  .arg(planned.names().constFirst()));
+        o.resume = parser.value(resume);
+        if (o.resume.endsWith(QLatin1String(".run")))
+            o.resume.chop(4);
+    } else {
+        for (const QCommandLineOption& required : {box, preset, log})
+            if (!parser.isSet(required))
+                return refuse(
+                    QStringLiteral("--%1 is required").arg(required.names().constFirst()));
+    }
+    // The last of a repeated option counts, as the parser's value() gives it.
     const QString address = parser.value(box);
-    if (!ipv4::isDottedAddress(address))
+    if (parser.isSet(box) && !ipv4::isDottedAddress(address))
         return refuse(QStringLiteral("--box: %1 is not an IPv4 address (four numbers 0 to 255 "
                                      "with dots)")
                           .arg(quoted(address)));
-    o.box = ipv4::plainDecimal(address);
+    if (parser.isSet(box))
+        o.box = ipv4::plainDecimal(address);
     o.preset = parser.value(preset);
     o.log = parser.value(log);
     o.overwrite = parser.isSet(overwrite);
@@ -370,6 +391,75 @@ std::optional<QString> checkLog(const QString& name, bool overwrite, LogChoice* 
     }
     if (choice)
         *choice = c;
+    return std::nullopt;
+}
+
+} // namespace runner
+
+namespace runner {
+
+records::JournalPlan journalPlanOf(const PresetPlan& preset, const Options& options,
+                                   records::LogLayout layout)
+{
+    const run::Plan& plan = preset.plan;
+    records::JournalPlan j;
+    j.temperature = {plan.temperatureAxisOn, preset.tFrom, preset.tTo, preset.tDelta,
+                     plan.temperature.points};
+    j.pressure = {plan.pressureAxisOn, preset.pFrom, preset.pTo, preset.pDelta,
+                  plan.pressure.points};
+    if (!j.temperature.on)
+        j.temperature.points = 0;
+    if (!j.pressure.on)
+        j.pressure.points = 0;
+    j.unitFactor = plan.unitFactor;
+    j.layout = layout;
+    j.color = options.color;
+    j.pulsesPerPoint = options.pulses;
+    j.delayBetweenPulsesS = preset.delayBetweenPulsesS;
+    j.waitBeforePulseS = preset.waitBeforePulseS;
+    j.extraWaitAtZeroS = preset.extraWaitAtZeroS;
+    j.cameraFeedback = preset.cameraFeedback;
+    j.pulseWidth = preset.pulseWidth;
+    j.referencePointOn = plan.referencePointOn;
+    j.referenceT = plan.referenceT;
+    j.referenceP = plan.referenceP;
+    return j;
+}
+
+std::optional<QString> presetFromJournal(const records::JournalPlan& j, PresetPlan* preset,
+                                         Options* options)
+{
+    PresetPlan p;
+    run::Plan& plan = p.plan;
+    plan.unitFactor = j.unitFactor;
+    plan.temperatureAxisOn = j.temperature.on;
+    p.tFrom = j.temperature.from;
+    p.tTo = j.temperature.to;
+    p.tDelta = j.temperature.step;
+    plan.temperature = sweep::planTemperature(p.tFrom, p.tTo, p.tDelta);
+    plan.pressureAxisOn = j.pressure.on;
+    p.pFrom = j.pressure.from;
+    p.pTo = j.pressure.to;
+    p.pDelta = j.pressure.step;
+    plan.pressure = sweep::planPressure(p.pFrom, p.pTo, p.pDelta, j.unitFactor);
+    if ((plan.temperatureAxisOn && plan.temperature.points != j.temperature.points) ||
+        (plan.pressureAxisOn && plan.pressure.points != j.pressure.points))
+        return QStringLiteral("--resume: the journal's axes do not give the points it was "
+                              "written with");
+    plan.referencePointOn = p.addReferencePoint = j.referencePointOn;
+    plan.referenceT = j.referenceT;
+    plan.referenceP = j.referenceP;
+    plan.writeLog = true;
+    plan.gasOff = true;
+    p.waitBeforePulseS = j.waitBeforePulseS;
+    p.extraWaitAtZeroS = j.extraWaitAtZeroS;
+    p.delayBetweenPulsesS = j.delayBetweenPulsesS;
+    p.pulseWidth = j.pulseWidth;
+    p.cameraFeedback = j.cameraFeedback;
+    *preset = p;
+    options->color = j.color;
+    options->pulses = j.pulsesPerPoint;
+    options->cameraFeedback = j.cameraFeedback;
     return std::nullopt;
 }
 

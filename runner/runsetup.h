@@ -2,6 +2,7 @@
 
 #include "logformat.h"
 #include "runcontroller.h"
+#include "runjournal.h"
 
 #include <QString>
 #include <QStringList>
@@ -25,6 +26,7 @@ struct Options
     QString reference;                  // "P,T" as given; checked against the preset's unit
     std::optional<bool> cameraFeedback; // overrides the preset when given
     bool init = false;
+    QString resume; // --resume: the calibration log of an interrupted run
 };
 
 struct CommandLine
@@ -101,5 +103,14 @@ struct LogChoice
 // The --log name: it must end in ".csv" or ".cls" (any letter case), which
 // picks the layout. Without `overwrite` neither file may exist yet.
 std::optional<QString> checkLog(const QString& name, bool overwrite, LogChoice* choice);
+
+// The plan a journal keeps for a run of `preset` with `options`.
+records::JournalPlan journalPlanOf(const PresetPlan& preset, const Options& options,
+                                   records::LogLayout layout);
+// The preset and the options a journal's plan stands for (the plan's
+// firstPoint left at 0). None, with the error line, for a plan whose axes do
+// not give the points it was written with.
+std::optional<QString> presetFromJournal(const records::JournalPlan& journal, PresetPlan* preset,
+                                         Options* options);
 
 } // namespace runner
