@@ -71,7 +71,13 @@ void TempSensor::runPulseSequence()
     };
     hooks.pausePollers = [this] { pausePollers(); };
     hooks.resumePollers = [this] { resumePollers(); };
+    if (journalPulses) {
+        hooks.announce = [this] { return runLog.announced(); };
+        hooks.pulseSent = [this] { runLog.pulseNoted(); };
+    }
     lastSequencePulsesSent = pulseSequence->run(boxAddress, pulses, hooks);
+    if (journalPulses && lastSequencePulsesSent > 0)
+        runLog.done();
 }
 
 // The pulse sequence reads the generator's answers; the slot keeps its place.

@@ -47,7 +47,7 @@ void TempSensor::showRunControls(bool on)
 
 void TempSensor::autoStartCalibration(bool on)
 {
-    runLog.restartNumbering();
+    runLog.log().restartNumbering();
     showRunControls(on);
 
     if (on) {
@@ -70,6 +70,15 @@ void TempSensor::autoStartCalibration(bool on)
         plan.referenceP = refP;
         plan.writeLog = model.logging();
         plan.gasOff = model.gasOff();
+        // Taken now: a Start that fails below is a fresh run next time.
+        const std::optional<records::ResumeDecision> resume = std::move(pendingResume);
+        pendingResume.reset();
+        if (resume && plan.writeLog) {
+            plan.firstPoint = resume->pointIndex;
+            // Every point recorded: the run only ends.
+            if (resume->kind == records::ResumeDecision::Complete)
+                plan.referencePointOn = false;
+        }
         if (!runController.start(plan)) {
             // The last run is still ending (or the window closing): Start again later.
             {
@@ -79,6 +88,19 @@ void TempSensor::autoStartCalibration(bool on)
             showRunControls(false);
             ui.autoStartButton->setText(tr("Start"));
             return;
+        }
+        if (plan.writeLog) {
+            // Out of the event loop: the failure stops the run just started.
+            auto failed = [this](const QString& text) {
+                QMetaObject::invokeMethod(
+                    this, [this, text] { journalFailed(text); }, Qt::QueuedConnection);
+            };
+            runLog.onFailure(failed);
+            QString error;
+            if (!resume)
+                runLog.begin(journalContents());
+            else if (!runLog.resume(records::resumeFilesFor(runLog.files().log), *resume, &error))
+                failed(error);
         }
         carryOutRunCommands();
         return;
@@ -100,7 +122,7 @@ void TempSensor::showRunEnded()
         const QSignalBlocker blocker(ui.autoStartButton);
         ui.autoStartButton->setChecked(false);
     }
-    runLog.restartNumbering();
+    runLog.log().restartNumbering();
     showRunControls(false);
     ui.groupBox_4->setChecked(false);
     ui.logNameEdit->clear();
@@ -206,12 +228,14 @@ run::CommandResult TempSensor::carryOut(const run::Command& command)
         break;
     case run::Command::PulseSequence:
         pulseExtraWaitAtZero = command.extraWaitAtZeroPressure;
+        journalPulses = true;
         runPulseSequence();
+        journalPulses = false;
         pulseExtraWaitAtZero = false;
         result.pulsesSent = lastSequencePulsesSent;
         break;
     case run::Command::TakeBackRecord:
-        result.ok = runLog.takeBackLast();
+        result.ok = runLog.takeBack();
         break;
     case run::Command::ShowStatus:
         if (command.warning)
@@ -220,6 +244,12 @@ run::CommandResult TempSensor::carryOut(const run::Command& command)
             statusBar()->showMessage(command.text, command.ms);
         break;
     case run::Command::RunEnded:
+        // A close keeps the journal for a resume, as does a record that could
+        // not be taken back; the Stop and a run through leave none.
+        if (closing || command.reason == run::EndReason::TakeBackFailed)
+            runLog.keep();
+        else if (!runLog.finish())
+            showWarningStatus(tr("Warning: the run journal could not be removed."), 4000);
         showRunEnded();
         break;
     }

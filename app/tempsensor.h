@@ -4,10 +4,10 @@
 #include "commandrunner.h"
 #include "flowpollers.h"
 #include "gasmix.h"
+#include "journaledlog.h"
 #include "modbusframes.h"
 #include "pulsesequence.h"
 #include "runcontroller.h"
-#include "runlog.h"
 #include "ui_tempsensor.h"
 #include "workerthread.h"
 
@@ -142,6 +142,16 @@ private:
     records::LogFormat logFormat() const;
     // No log for this run: "Write Log" unchecked, with a warning when given.
     void refuseLogFile(const QString& warning);
+    // A log file with a run journal beside it: the operator is offered the
+    // interrupted run. True when the file is taken care of (resumed, or
+    // refused); false when it is to be made anew.
+    bool offerResume(const records::LogFileNames& names);
+    // The journal's plan in the window's widgets.
+    void showJournalPlan(const records::JournalPlan& plan);
+    // The journal could not be written: warned about, and the run stopped.
+    void journalFailed(const QString& text);
+    // What the journal of a run started now keeps.
+    records::JournalContents journalContents() const;
     void showWarningStatus(const QString& text, int ms);
     void showPulseMessage(const QString& text, int ms, PulseSequence::MessageStyle style);
 
@@ -213,7 +223,11 @@ private:
     std::optional<gasmix::Flows> flowsLastSent;
 
     // Records and presets.
-    records::RunLog runLog;
+    records::JournaledLog runLog;
+    // The next Start goes on with the interrupted run these files hold.
+    std::optional<records::ResumeDecision> pendingResume;
+    // The run's pulse sequence (not a manual pulse) notes its pulses in the journal.
+    bool journalPulses = false;
     QString logFilter;
     QString presetPath;
 
