@@ -1,0 +1,204 @@
+// baroterm-run killed with SIGKILL at random moments and resumed until its
+// grid is done, against baroterm-boxsim: the logs end as an uninterrupted
+// run's, and every pulse the box saw belongs to a record or to a resume that
+// named its images. BAROTERM_CRASH_MINUTES runs grids for that long
+// (BAROTERM_CRASH_SEED repeats a run's kill moments).
+#include "testenv.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+// 2 temperatures x 3 pressures.
+const QByteArray kGridPreset = "[Main]\nUNITS=Bar\nWAIT_CAMERA_FEEDBACK=true\n"
+                               "[Auto]\nAUTO_T_ON=true\nAUTO_T_FROM=22\nAUTO_T_TO=23\n"
+                               "AUTO_T_DELTA=1\nAUTO_P_ON=true\nAUTO_P_FROM=1\nAUTO_P_TO=3\n"
+                               "AUTO_P_DELTA=1\n";
+constexpr int kPoints = 6;
+
+bool waitFor(const std::function<bool()>& condition, int ms)
+{
+    QDeadlineTimer deadline(ms * testenv::timingSlack());
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestRunCrash : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    QProcess box;
+    QString host;
+
+    int pulsesSeen(qint64 from) const
+    {
+        const QByteArray log = readAll(dir.filePath("box.log")).mid(int(from));
+        int count = 0;
+        for (const QByteArray& line : log.split('\n'))
+            if (line.contains(" pulse ") && line.contains("<- $"))
+                ++count;
+        return count;
+    }
+    // One grid, killed and resumed until it ends. False on a failed check.
+    void runGrid(const QString& name, QRandomGenerator& random, qint64 killForMs, int* kills);
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void killedAndResumed();
+};
+
+void TestRunCrash::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    host = testenv::uniqueLoopbackHost();
+    box.setProcessChannelMode(QProcess::SeparateChannels);
+    box.setReadChannel(QProcess::StandardError);
+    box.start(QStringLiteral(BAROTERM_BOXSIM_PROGRAM),
+              {"--host", host, "--http-port", "0", "--time-scale", "50", "--camera-delay", "1000",
+               "--log", dir.filePath("box.log")});
+    QVERIFY(box.waitForStarted(10000));
+    QVERIFY(waitFor(
+        [this] {
+            box.waitForReadyRead(50);
+            return box.peek(4096).contains("calibration box on");
+        },
+        10000));
+}
+
+void TestRunCrash::cleanupTestCase()
+{
+    if (box.state() == QProcess::NotRunning)
+        return;
+    ::kill(pid_t(box.processId()), SIGTERM);
+    if (!box.waitForFinished(10000))
+        box.kill();
+}
+
+void TestRunCrash::runGrid(const QString& name, QRandomGenerator& random, qint64 killForMs,
+                           int* kills)
+{
+    const QString log = dir.filePath(name + ".csv");
+    const QString raw = dir.filePath(name + "_SLPM.csv");
+    QFile preset(dir.filePath("grid.ini"));
+    QVERIFY(preset.open(QIODevice::WriteOnly));
+    preset.write(kGridPreset);
+    preset.close();
+    const qint64 boxLogFrom = QFileInfo(dir.filePath("box.log")).size();
+
+    QElapsedTimer clock;
+    clock.start();
+    const QStringList fresh = {"--box", host, "--preset", preset.fileName(), "--log", log};
+    QStringList arguments = fresh;
+    int reported = 0; // resumes that named images the camera may hold
+    int status = -1;
+    for (int attempt = 0; status != 0; ++attempt) {
+        QVERIFY2(attempt < 500, "the run never ended");
+        QProcess run;
+        run.start(QStringLiteral(BAROTERM_RUN_PROGRAM), arguments);
+        QVERIFY(run.waitForStarted(10000));
+        const bool kill = clock.elapsed() < killForMs;
+        const int killAtMs = int(random.bounded(100, 5000));
+        if (kill && !run.waitForFinished(killAtMs)) {
+            ::kill(pid_t(run.processId()), SIGKILL);
+            QVERIFY(run.waitForFinished(10000));
+            ++*kills;
+        } else {
+            QVERIFY(run.waitForFinished(120000 * testenv::timingSlack()));
+            status = run.exitCode();
+            QVERIFY2(status == 0, run.readAllStandardError().constData());
+        }
+        const QByteArray err = run.readAllStandardError();
+        if (err.contains("were under way"))
+            ++reported;
+        // Only a resume may refuse; a kill before the journal leaves nothing to resume.
+        if (run.exitStatus() == QProcess::NormalExit && run.exitCode() == 2) {
+            QVERIFY2(err.contains("nothing to resume") && arguments.contains("--resume"),
+                     err.constData());
+            QFile::remove(log);
+            QFile::remove(raw);
+            arguments = fresh;
+            continue;
+        }
+        if (run.exitStatus() == QProcess::NormalExit && status != 0)
+            QVERIFY2(false, err.constData());
+        if (QFile::exists(log + ".run"))
+            arguments = QStringList{"--resume", log};
+        else if (status != 0) {
+            // Killed before its journal was begun: start afresh.
+            QFile::remove(log);
+            QFile::remove(raw);
+            arguments = fresh;
+        }
+    }
+    QVERIFY(!QFile::exists(log + ".run"));
+    qInfo("%s: %d kills so far, %d resumes named images", qPrintable(name), *kills, reported);
+
+    // One record per point, numbered 1..N, in grid order, in both logs.
+    const QList<QByteArray> logLines = readAll(log).split('\n');
+    const QList<QByteArray> rawLines = readAll(raw).split('\n');
+    QCOMPARE(logLines.size(), kPoints + 2); // the header and a last empty piece
+    QCOMPARE(rawLines.size(), kPoints + 2);
+    for (int k = 1; k <= kPoints; ++k) {
+        const QList<QByteArray> fields = logLines[k].trimmed().split(',');
+        QCOMPARE(fields.size(), 6);
+        const QByteArray number = QByteArray::number(k).rightJustified(6, '0');
+        QCOMPARE(fields[2], "calib_" + number + "_p.tif");
+        QVERIFY(rawLines[k].startsWith(number + ','));
+        const double t = 22 + (k - 1) / 3;
+        const double p = 1 + (k - 1) % 3;
+        QCOMPARE(fields[1].toDouble(), t);
+        QVERIFY2(qAbs(fields[0].toDouble() - p) < 0.05, logLines[k].constData());
+    }
+    // Every pulse the box saw belongs to a record, or to a resume that said so.
+    const int seen = pulsesSeen(boxLogFrom);
+    QVERIFY2(seen >= kPoints && seen <= kPoints + reported,
+             qPrintable(QStringLiteral("%1 pulses for %2 records, %3 reported")
+                            .arg(seen)
+                            .arg(kPoints)
+                            .arg(reported)));
+}
+
+void TestRunCrash::killedAndResumed()
+{
+    const quint32 seed = qEnvironmentVariableIsSet("BAROTERM_CRASH_SEED")
+                             ? quint32(qEnvironmentVariableIntValue("BAROTERM_CRASH_SEED"))
+                             : QRandomGenerator::global()->generate();
+    qInfo("BAROTERM_CRASH_SEED=%u", seed);
+    QRandomGenerator random(seed);
+    const int minutes = qEnvironmentVariableIntValue("BAROTERM_CRASH_MINUTES");
+    QElapsedTimer clock;
+    clock.start();
+    int kills = 0;
+    int grids = 0;
+    do {
+        runGrid(QStringLiteral("grid%1").arg(grids), random, minutes > 0 ? 60000 : 35000, &kills);
+        if (QTest::currentTestFailed())
+            return;
+        ++grids;
+    } while (clock.elapsed() < qint64(minutes) * 60000);
+    qInfo("%d grids, %d kills in %lld s", grids, kills, clock.elapsed() / 1000);
+}
+
+QTEST_GUILESS_MAIN(TestRunCrash)
+#include "tst_runcrash.moc"

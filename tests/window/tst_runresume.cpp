@@ -1,0 +1,165 @@
+// A log file picked in the window with the journal of an interrupted run
+// beside it: the offer to resume it taken, declined, or refused.
+#include "journaledlog.h"
+#include "resourcesinit.h"
+#include "runharness.h"
+#include "testenv.h"
+
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QGroupBox>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+using boxsim::Device;
+
+namespace {
+
+QByteArray fileContents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A pressure grid 1, 2, 3 bar of which record 1 went into the logs and its
+// pulse out, when the window (or the runner) stopped without a word.
+bool interruptedRun(const QString& log, const QString& box)
+{
+    records::JournalContents contents;
+    records::JournalPlan& plan = contents.plan;
+    plan.pressure = {true, 1, 3, 1, 3};
+    plan.temperature = {false, 22, 22, 1, 0};
+    contents.boxAddress = box;
+    contents.logs = {log, records::rawLogNameFor(log)};
+    const records::LogFormat format{records::LogLayout::Csv, true, 1.0};
+    records::JournaledLog journaled;
+    journaled.setFiles(contents.logs);
+    records::RecordValues values;
+    values.temperature = 22.0f;
+    values.pressureBar = 1.0f;
+    values.n2Text = QStringLiteral("7.878");
+    values.o2Text = QStringLiteral("2.122");
+    return journaled.log().create(format) == records::LogStatus::Ok && journaled.begin(contents) &&
+           journaled.append(format, values) == records::LogStatus::Ok && journaled.announced() &&
+           journaled.pulseNoted() && journaled.done();
+}
+
+// Checks "Write Log", picks `path` and answers the offer with `answer`.
+void pickLog(BoxFixture& f, const QString& path, QMessageBox::StandardButton answer)
+{
+    ScriptedDialogs::Answer file;
+    file.value = path;
+    file.selectedFilter = QStringLiteral("*.csv");
+    f.dialogs.push(file);
+    f.dialogs.pushButton(answer);
+    findIn<QGroupBox>(f.window.get(), "groupBox_4")->setChecked(true);
+}
+
+} // namespace
+
+class RunResumeTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void offerAccepted();
+    void offerDeclined();
+    void refusedLeavesTheFiles();
+};
+
+void RunResumeTest::initTestCase()
+{
+    testenv::isolateSettings();
+    registerBarotermResources();
+}
+
+void RunResumeTest::offerAccepted()
+{
+    QTemporaryDir dir;
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    // The window plans something else: the journal's plan wins.
+    Grid grid;
+    grid.useT = true;
+    planGrid(f, grid);
+    const QString log = dir.filePath(QStringLiteral("resume.csv"));
+    QVERIFY(interruptedRun(log, f.host));
+
+    pickLog(f, log, QMessageBox::Yes);
+    const ScriptedDialogs::Question asked = f.dialogs.last();
+    QCOMPARE(asked.title, QStringLiteral("Resume run"));
+    QCOMPARE(asked.label, QStringLiteral("Resume the interrupted run at point 2 of 3?"));
+    QVERIFY(isRunning(f));
+    QVERIFY(!findIn<QGroupBox>(w, "useT")->isChecked());
+    QVERIFY(findIn<QGroupBox>(w, "useP")->isChecked());
+    QCOMPARE(findIn<QDoubleSpinBox>(w, "autoPminEdit")->value(), 1.0);
+    QCOMPARE(findIn<QDoubleSpinBox>(w, "autoPmaxEdit")->value(), 3.0);
+
+    auto* start = findIn<QToolButton>(w, "autoStartButton");
+    QVERIFY(f.waitUntil([start] { return !start->isChecked(); }, 120000));
+    // Records 2 and 3 follow the first, with a pulse each; no header again.
+    const QStringList lines = logLines(log);
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines.filter(QStringLiteral("P[Bar]")).size(), 1);
+    for (int k = 1; k <= 3; ++k)
+        QVERIFY2(lines[k].contains(QStringLiteral("calib_00000%1_p.tif").arg(k)),
+                 qPrintable(lines[k]));
+    QVERIFY(qAbs(lines[3].section(',', 0, 0).toDouble() - 3.0) < 0.02);
+    QCOMPARE(f.box->frames(Device::Pulse).size() > 0, true);
+    QCOMPARE(f.box->pulseTruth().size(), 2);
+    QCOMPARE(logLines(records::rawLogNameFor(log)).size(), 4);
+    QVERIFY(!QFile::exists(records::journalPathFor(log)));
+}
+
+void RunResumeTest::offerDeclined()
+{
+    QTemporaryDir dir;
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    const QString log = dir.filePath(QStringLiteral("declined.csv"));
+    QVERIFY(interruptedRun(log, f.host));
+
+    pickLog(f, log, QMessageBox::No);
+    QCOMPARE(f.dialogs.last().label, QStringLiteral("Resume the interrupted run at point 2 of 3?"));
+    // As any file picked today: made anew with its header, no run started.
+    QVERIFY(!QFile::exists(records::journalPathFor(log)));
+    QCOMPARE(logLines(log), QStringList{"P[Bar],T[C],Isens,Lsens,Iref,Lref"});
+    QVERIFY(findIn<QGroupBox>(w, "groupBox_4")->isChecked());
+    QVERIFY(!isRunning(f));
+}
+
+void RunResumeTest::refusedLeavesTheFiles()
+{
+    QTemporaryDir dir;
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    const QString log = dir.filePath(QStringLiteral("edited.csv"));
+    QVERIFY(interruptedRun(log, f.host));
+    // The record the journal has as done is gone from the logs.
+    const QByteArray header = "P[Bar],T[C],Isens,Lsens,Iref,Lref\r\n";
+    QFile edited(log);
+    QVERIFY(edited.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    edited.write(header);
+    edited.close();
+    const QByteArray journal = fileContents(records::journalPathFor(log));
+
+    chooseLog(f, log);
+    const ScriptedDialogs::Question refused = f.dialogs.last();
+    QCOMPARE(refused.title, QStringLiteral("Resume run"));
+    QVERIFY2(refused.label.contains(log), qPrintable(refused.label));
+    QCOMPARE(f.dialogs.count(QStringLiteral("question")), 0);
+    QCOMPARE(fileContents(log), header);
+    QCOMPARE(fileContents(records::journalPathFor(log)), journal);
+    QVERIFY(!findIn<QGroupBox>(w, "groupBox_4")->isChecked());
+    QVERIFY(!isRunning(f));
+}
+
+QTEST_MAIN(RunResumeTest)
+#include "tst_runresume.moc"
