@@ -1,5 +1,6 @@
 // baroterm-run as a process of its own against baroterm-boxsim: exit statuses,
 // and SIGINT or SIGTERM in the middle of a run.
+#include "journaledlog.h"
 #include "testenv.h"
 
 #include <QFile>
@@ -75,6 +76,7 @@ private slots:
     void noReading();
     void signalInTheMiddle_data();
     void signalInTheMiddle();
+    void resumeOfADoneRun();
 };
 
 void TestRunProcess::initTestCase()
@@ -132,6 +134,12 @@ void TestRunProcess::badUsage_data()
         << QStringList{"--box", "BOX",       "--preset",    "DIR/ref.ini",
                        "--log", "DIR/a.csv", "--reference", "1,70"}
         << "\"1,70\"";
+    QTest::newRow("nothing to resume")
+        << QStringList{"--resume", "DIR/a.csv"} << "nothing to resume";
+    QTest::newRow("unreadable journal")
+        << QStringList{"--resume", "DIR/torn.csv", "--box", "BOX"} << "--resume";
+    QTest::newRow("resume with a plan")
+        << QStringList{"--resume", "DIR/torn.csv", "--preset", "PRESET"} << "--preset";
     QTest::newRow("reference missing")
         << QStringList{"--box", "BOX", "--preset", "DIR/ref.ini", "--log", "DIR/a.csv"}
         << "ADD_REFP";
@@ -145,6 +153,8 @@ void TestRunProcess::badUsage()
     write("text.ini", QByteArray(kGridPreset).replace("AUTO_T_TO=23", "AUTO_T_TO=hot"));
     write("ref.ini", kGridPreset + "ADD_REFP=true\n");
     write("old.csv", "kept");
+    write("torn.csv", "P[Bar],T[C],Isens,Lsens,Iref,Lref\r\n");
+    write("torn.csv.run", "{\"format\": 1, \"plan\": ");
     for (QString& a : arguments) {
         a.replace("PRESET", preset).replace("DIR", dir.path());
         if (a == "BOX")
@@ -242,6 +252,43 @@ void TestRunProcess::signalInTheMiddle()
     QCOMPARE(lastWritten("o2", QStringLiteral("<- A(\\d+)")), QString("0"));
     QCOMPARE(lastWritten("temperature", QStringLiteral("<- 01 06 03 EA ([0-9A-F]{2} [0-9A-F]{2})")),
              QString("00 DC")); // 220 tenths
+}
+
+void TestRunProcess::resumeOfADoneRun()
+{
+    // Killed after the last record's pulses were noted: only the end is left.
+    const QString log = dir.filePath("done.csv");
+    records::JournalContents contents;
+    contents.plan.pressure = {true, 1, 2, 1, 2};
+    contents.boxAddress = host;
+    contents.logs = {log, records::rawLogNameFor(log)};
+    const records::LogFormat format{records::LogLayout::Csv, true, 1.0};
+    records::JournaledLog journaled;
+    journaled.setFiles(contents.logs);
+    QCOMPARE(journaled.log().create(format), records::LogStatus::Ok);
+    QVERIFY(journaled.begin(contents));
+    for (int k = 1; k <= 2; ++k) {
+        records::RecordValues values;
+        values.pressureBar = float(k);
+        QCOMPARE(journaled.append(format, values), records::LogStatus::Ok);
+        QVERIFY(journaled.announced() && journaled.pulseNoted() && journaled.done());
+    }
+    QFile logFile(log);
+    QVERIFY(logFile.open(QIODevice::ReadOnly));
+    const QByteArray logBytes = logFile.readAll();
+    const int pulsesBefore = int(boxLog().count("pulse 10 ms"));
+
+    QProcess run;
+    run.start(QStringLiteral(BAROTERM_RUN_PROGRAM), {"--resume", log});
+    QVERIFY(run.waitForFinished(60000 * testenv::timingSlack()));
+    QCOMPARE(run.exitCode(), 0);
+    QVERIFY(!QFile::exists(records::journalPathFor(log)));
+    QFile after(log);
+    QVERIFY(after.open(QIODevice::ReadOnly));
+    QCOMPARE(after.readAll(), logBytes);
+    QCOMPARE(int(boxLog().count("pulse 10 ms")), pulsesBefore);
+    // The run's end: the gas off.
+    QCOMPARE(lastWritten("o2", QStringLiteral("<- A(\\d+)")), QString("0"));
 }
 
 QTEST_GUILESS_MAIN(TestRunProcess)

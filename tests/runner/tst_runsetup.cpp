@@ -86,6 +86,18 @@ void TestRunSetup::commandLine_data()
         << kRequired + QStringList{"--camera-feedback", "--no-camera-feedback"} << refuse
         << "exclude";
     QTest::newRow("missing value") << QStringList{"--box"} << refuse << "box";
+    // A resume takes its plan from the journal: only the box may change.
+    QTest::newRow("resume") << QStringList{"--resume", "a.csv"} << run << "resume=a.csv";
+    QTest::newRow("resume journal named")
+        << QStringList{"--resume", "a.csv.run"} << run << "resume=a.csv";
+    QTest::newRow("resume moved box")
+        << QStringList{"--resume", "a.csv", "--box", "127.0.0.010"} << run << "box=127.0.0.10";
+    QTest::newRow("resume with preset")
+        << QStringList{"--resume", "a.csv", "--preset", "p.ini"} << refuse << "--preset";
+    QTest::newRow("resume with pulses")
+        << QStringList{"--resume", "a.csv", "--pulses", "2"} << refuse << "--pulses";
+    QTest::newRow("resume bad box")
+        << QStringList{"--resume", "a.csv", "--box", "x"} << refuse << "--box";
 }
 
 void TestRunSetup::commandLine()
@@ -116,15 +128,17 @@ void TestRunSetup::commandLine()
         actual = o.cameraFeedback ? QString::number(*o.cameraFeedback) : "none";
     else if (field == "json")
         actual = QString::number(o.json && o.init);
+    else if (field == "resume")
+        actual = o.resume;
     QCOMPARE(actual, value);
 }
 
 void TestRunSetup::helpNamesEveryOption()
 {
     const CommandLine parsed = runner::parseCommandLine({"baroterm-run", "--help"});
-    for (const char* option :
-         {"--box", "--preset", "--log", "--overwrite", "--json", "--no-color", "--pulses",
-          "--reference", "--camera-feedback", "--no-camera-feedback", "--init", "--version"})
+    for (const char* option : {"--box", "--preset", "--log", "--overwrite", "--json", "--no-color",
+                               "--pulses", "--reference", "--camera-feedback",
+                               "--no-camera-feedback", "--init", "--resume", "--version"})
         QVERIFY2(parsed.text.contains(QLatin1String(option)), option);
 }
 
@@ -221,6 +235,35 @@ void TestRunSetup::preset()
         QVERIFY2(p.notes[i].contains(notedKeys[i]), qPrintable(p.notes[i]));
     QCOMPARE(p.plan.gasOff, true);
     QCOMPARE(p.plan.writeLog, true);
+
+    // The journal of a run of this preset gives the same run back to a resume.
+    runner::Options options;
+    options.pulses = 3;
+    options.color = false;
+    runner::PresetPlan back;
+    runner::Options backOptions;
+    records::JournalPlan journal = runner::journalPlanOf(p, options, records::LogLayout::Cls);
+    QVERIFY(!runner::presetFromJournal(journal, &back, &backOptions));
+    QCOMPARE(back.plan.unitFactor, p.plan.unitFactor);
+    QCOMPARE(back.plan.temperatureAxisOn, p.plan.temperatureAxisOn);
+    QCOMPARE(back.plan.pressureAxisOn, p.plan.pressureAxisOn);
+    QCOMPARE(back.plan.temperature.points, p.plan.temperature.points);
+    QCOMPARE(back.plan.pressure.points, p.plan.pressure.points);
+    QCOMPARE(back.plan.pressure.delta, p.plan.pressure.delta);
+    const double backSweep[] = {back.tFrom, back.tTo, back.tDelta,
+                                back.pFrom, back.pTo, back.pDelta};
+    for (int i = 0; i < 6; ++i)
+        QCOMPARE(backSweep[i], actual[i]);
+    QCOMPARE(back.waitBeforePulseS, p.waitBeforePulseS);
+    QCOMPARE(back.pulseWidth, p.pulseWidth);
+    QCOMPARE(backOptions.pulses, 3);
+    QCOMPARE(backOptions.color, false);
+    QCOMPARE(backOptions.cameraFeedback, std::optional<bool>(p.cameraFeedback));
+    // Axes that no longer give the journal's points: another plan.
+    if (journal.pressure.on) {
+        ++journal.pressure.points;
+        QVERIFY(runner::presetFromJournal(journal, &back, &backOptions));
+    }
 }
 
 void TestRunSetup::presetRefusals_data()
