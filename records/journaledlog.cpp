@@ -30,8 +30,12 @@ bool JournaledLog::begin(const JournalContents& contents)
     m_journaling = true;
     // The headers reach the disk before a journal names the files.
     if (!m_log.syncToDisk()) {
-        m_journal = RunJournal();
-        return note(false);
+        m_failure = failureMessage(
+            journalPathFor(contents.logs.log),
+            QCoreApplication::translate("JournaledLog", "the logs could not be flushed to disk"));
+        if (m_onFailure)
+            m_onFailure(m_failure);
+        return false;
     }
     return note(m_journal.begin(contents));
 }

@@ -1,3 +1,4 @@
+#include "journaledlog.h"
 #include "logformat.h"
 #include "resumeplan.h"
 #include "runjournal.h"
@@ -265,6 +266,7 @@ private slots:
     void numberingContinues();
     void resumeOnDisk_data();
     void resumeOnDisk();
+    void journalThatFails();
 };
 
 void RunJournalTest::roundTrip_data()
@@ -707,6 +709,42 @@ void RunJournalTest::resumeOnDisk()
 
     QFile::remove(files.logs.rawLog);
     QCOMPARE(records::decideResume(files).kind, ResumeDecision::Refuse);
+}
+
+// A journal that can no longer be replaced: the record goes out of the logs
+// again, no pulse may be announced, and the failure is told once.
+void RunJournalTest::journalThatFails()
+{
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("fails.csv"));
+    records::JournalContents contents;
+    contents.plan.pressure = {true, 1, 2, 1, 2};
+    contents.logs = {log, records::rawLogNameFor(log)};
+    const records::LogFormat format{records::LogLayout::Csv, true, 1.0};
+    records::JournaledLog journaled;
+    QStringList failures;
+    journaled.onFailure([&](const QString& text) { failures << text; });
+    journaled.setFiles(contents.logs);
+    QCOMPARE(journaled.log().create(format), records::LogStatus::Ok);
+    QVERIFY(journaled.begin(contents));
+    records::RecordValues values;
+    values.pressureBar = 1.0f;
+    QCOMPARE(journaled.append(format, values), records::LogStatus::Ok);
+    QVERIFY(journaled.announced() && journaled.pulseNoted() && journaled.done());
+    const qint64 logSize = QFileInfo(log).size();
+
+    // A folder in the journal's place: no file can be renamed over it.
+    const QString journal = records::journalPathFor(log);
+    QVERIFY(QFile::remove(journal));
+    QVERIFY(QDir().mkpath(journal + QStringLiteral("/kept")));
+    QCOMPARE(journaled.append(format, values), records::LogStatus::CantWriteLog);
+    QCOMPARE(QFileInfo(log).size(), logSize);
+    QCOMPARE(journaled.lastNumber(), 1);
+    QVERIFY(journaled.failed());
+    QVERIFY(!journaled.announced());
+    QCOMPARE(failures.size(), 1);
+    QVERIFY2(failures[0].contains(journal) && failures[0].contains(QLatin1String("run stops")),
+             qPrintable(failures[0]));
 }
 
 QTEST_GUILESS_MAIN(RunJournalTest)
