@@ -6,6 +6,7 @@
 #include "testenv.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QTemporaryDir>
@@ -66,6 +67,7 @@ private slots:
     void offerAccepted();
     void offerDeclined();
     void refusedLeavesTheFiles();
+    void stopRemovesCloseKeeps();
 };
 
 void RunResumeTest::initTestCase()
@@ -159,6 +161,45 @@ void RunResumeTest::refusedLeavesTheFiles()
     QCOMPARE(fileContents(records::journalPathFor(log)), journal);
     QVERIFY(!findIn<QGroupBox>(w, "groupBox_4")->isChecked());
     QVERIFY(!isRunning(f));
+}
+
+void RunResumeTest::stopRemovesCloseKeeps()
+{
+    QTemporaryDir dir;
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    Grid grid;
+    grid.useP = true;
+    grid.pFrom = 1;
+    grid.pTo = 4;
+    grid.pStep = 1;
+    planGrid(f, grid);
+    auto* start = findIn<QToolButton>(w, "autoStartButton");
+    const QString stopped = dir.filePath(QStringLiteral("stopped.csv"));
+    const QString closed = dir.filePath(QStringLiteral("closed.csv"));
+
+    // The Stop: nothing is left to resume.
+    chooseLog(f, stopped);
+    start->setChecked(true);
+    QVERIFY(QFile::exists(records::journalPathFor(stopped)));
+    QVERIFY(f.waitUntil([&] { return f.box->pulseTruth().size() >= 1; }, 60000));
+    start->setChecked(false);
+    QVERIFY(f.waitUntil([&] { return !QFile::exists(records::journalPathFor(stopped)); }, 10000));
+
+    // A close during the run: the journal stays for the next start.
+    chooseLog(f, closed);
+    start->setChecked(true);
+    QVERIFY(f.waitUntil([&] { return f.box->pulseTruth().size() >= 2; }, 60000));
+    f.dialogs.pushButton(QMessageBox::Yes);
+    QCloseEvent close;
+    QCoreApplication::sendEvent(w, &close);
+    QVERIFY(close.isAccepted());
+    QVERIFY(f.waitUntil([&] { return !f.dialogs.exitCalls().isEmpty(); }, 10000));
+    const records::ResumeDecision decision = records::decideResume(records::resumeFilesFor(closed));
+    QCOMPARE(int(decision.kind), int(records::ResumeDecision::Resume));
+    QVERIFY(decision.lastRecord >= 1);
 }
 
 QTEST_MAIN(RunResumeTest)
