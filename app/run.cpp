@@ -97,10 +97,14 @@ void TempSensor::autoStartCalibration(bool on)
             };
             runLog.onFailure(failed);
             QString error;
-            if (!resume)
+            if (!resume) {
                 runLog.begin(journalContents());
-            else if (!runLog.resume(records::resumeFilesFor(runLog.files().log), *resume, &error))
-                failed(error);
+            } else if (!runLog.resume(records::resumeFilesFor(runLog.files().log), *resume,
+                                      &error)) {
+                // Not a record may go to logs that were not repaired.
+                journalFailed(error);
+                return;
+            }
         }
         carryOutRunCommands();
         return;

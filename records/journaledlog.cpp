@@ -28,15 +28,11 @@ bool JournaledLog::begin(const JournalContents& contents)
 {
     m_failure.clear();
     m_journaling = true;
-    // The headers reach the disk before a journal names the files.
-    if (!m_log.syncToDisk()) {
-        m_failure = failureMessage(
-            journalPathFor(contents.logs.log),
-            QCoreApplication::translate("JournaledLog", "the logs could not be flushed to disk"));
-        if (m_onFailure)
-            m_onFailure(m_failure);
-        return false;
-    }
+    m_record = 0;
+    // The headers should reach the disk before a journal names the files; logs
+    // that cannot be written now hold the run's points until they can, as
+    // without a journal.
+    m_log.syncToDisk();
     return note(m_journal.begin(contents));
 }
 
@@ -47,6 +43,7 @@ bool JournaledLog::resume(const ResumeFiles& files, const ResumeDecision& decisi
     if (!applyResume(files, decision, m_journal, error))
         return false;
     m_journaling = true;
+    m_record = 0;
     m_log.continueNumbering(decision.nextRecordNumber - 1);
     return true;
 }
@@ -58,8 +55,10 @@ LogStatus JournaledLog::append(const LogFormat& format, RecordValues values)
         return status;
     const std::optional<LogState> state =
         m_log.syncToDisk() ? readLogState(m_log.files()) : std::nullopt;
-    if (note(state && m_journal.recordAppended(m_log.lastNumber(), *state)))
+    if (note(state && m_journal.recordAppended(m_log.lastNumber(), *state))) {
+        m_record = m_log.lastNumber();
         return status;
+    }
     // No pulse may go out for a record the journal does not know.
     m_log.takeBackLast();
     return LogStatus::CantWriteLog;
@@ -69,27 +68,27 @@ bool JournaledLog::announced()
 {
     if (!m_journaling)
         return true;
-    return !failed() && note(m_journal.pulsesAnnounced(m_log.lastNumber()));
+    return !failed() && note(m_journal.pulsesAnnounced(m_record));
 }
 
 bool JournaledLog::pulseNoted()
 {
     if (!m_journaling)
         return true;
-    return !failed() && note(m_journal.pulseNoted(m_log.lastNumber()));
+    return !failed() && note(m_journal.pulseNoted(m_record));
 }
 
 bool JournaledLog::done()
 {
     if (!m_journaling)
         return true;
-    return !failed() && note(m_journal.pulsesDone(m_log.lastNumber()));
+    return !failed() && note(m_journal.pulsesDone(m_record));
 }
 
 bool JournaledLog::takeBack()
 {
     if (m_journaling && !failed() && m_log.hasLast())
-        note(m_journal.takenBack(m_log.lastNumber()));
+        note(m_journal.takenBack(m_record));
     // A journal that failed is never resumed from: the logs go on regardless.
     return m_log.takeBackLast();
 }

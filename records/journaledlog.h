@@ -30,8 +30,8 @@ public:
     const RunLog& log() const { return m_log; }
     void onFailure(FailureHandler handler) { m_onFailure = std::move(handler); }
 
-    // A new run: the logs have their headers. Writes the journal (plan, box,
-    // log names) after the headers are on disk.
+    // A new run: the logs have their headers. Flushes them to disk and writes
+    // the journal (plan, box, log names).
     bool begin(const JournalContents& contents);
     // A resumed run: carries out `decision` (a Resume or Complete) on the
     // files and goes on numbering after the records the logs keep.
@@ -70,6 +70,9 @@ private:
     RunJournal m_journal;
     FailureHandler m_onFailure;
     bool m_journaling = false;
+    // The record the pulses belong to: the numbering may restart at a Stop
+    // before its record is taken back.
+    int m_record = 0;
     QString m_failure;
 };
 

@@ -267,6 +267,7 @@ private slots:
     void resumeOnDisk_data();
     void resumeOnDisk();
     void journalThatFails();
+    void stopRestartsTheNumbering();
 };
 
 void RunJournalTest::roundTrip_data()
@@ -745,6 +746,33 @@ void RunJournalTest::journalThatFails()
     QCOMPARE(failures.size(), 1);
     QVERIFY2(failures[0].contains(journal) && failures[0].contains(QLatin1String("run stops")),
              qPrintable(failures[0]));
+}
+
+// The window restarts the numbering at a Stop, before the stop's take-back
+// or the end of the pulses under way: the journal goes on with the record.
+void RunJournalTest::stopRestartsTheNumbering()
+{
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("stop.csv"));
+    records::JournalContents contents;
+    contents.plan.pressure = {true, 1, 2, 1, 2};
+    contents.logs = {log, records::rawLogNameFor(log)};
+    const records::LogFormat format{records::LogLayout::Csv, true, 1.0};
+    for (const bool pulsed : {false, true}) {
+        records::JournaledLog journaled;
+        journaled.setFiles(contents.logs);
+        QCOMPARE(journaled.log().create(format), records::LogStatus::Ok);
+        QVERIFY(journaled.begin(contents));
+        QCOMPARE(journaled.append(format, records::RecordValues()), records::LogStatus::Ok);
+        QVERIFY(journaled.announced());
+        journaled.log().restartNumbering();
+        if (pulsed)
+            QVERIFY(journaled.pulseNoted() && journaled.done());
+        else
+            QVERIFY(journaled.takeBack());
+        QVERIFY2(!journaled.failed(), qPrintable(journaled.failure()));
+        QVERIFY(journaled.finish());
+    }
 }
 
 QTEST_GUILESS_MAIN(RunJournalTest)
