@@ -186,6 +186,8 @@ private slots:
     void close();
     void recordAndPulseFailures_data();
     void recordAndPulseFailures();
+    void repeatingPointFlag_data();
+    void repeatingPointFlag();
     void flowReadingsBehindARecord_data();
     void flowReadingsBehindARecord();
 };
@@ -420,6 +422,36 @@ void RunControllerTest::recordAndPulseFailures()
     // One record per point stays, each with its images.
     if (writeLog && takeBacks.isEmpty())
         QCOMPARE(rig.recordCounter, 2);
+}
+
+void RunControllerTest::repeatingPointFlag_data()
+{
+    QTest::addColumn<QList<bool>>("writes");
+    QTest::addColumn<QList<int>>("pulses");
+    QTest::addColumn<QString>("flags"); // at each record written or tried: R repeating, - not
+
+    QTest::newRow("no failure") << QList<bool>{} << QList<int>{} << "- -";
+    QTest::newRow("record not written twice")
+        << QList<bool>{false, false} << QList<int>{} << "- R R -";
+    QTest::newRow("no pulse out, then fine") << QList<bool>{} << QList<int>{0} << "- R -";
+}
+
+void RunControllerTest::repeatingPointFlag()
+{
+    QFETCH(QList<bool>, writes);
+    QFETCH(QList<int>, pulses);
+    Rig rig(false, true);
+    rig.writeResults = writes;
+    rig.pulseResults = pulses;
+    QStringList flags;
+    rig.during = [&](int index) {
+        if (rig.trace[index].startsWith(QLatin1String("Rec")))
+            flags << (rig.rc.repeatingPoint() ? "R" : "-");
+    };
+    rig.start();
+    rig.runToEnd();
+    QTEST(flags.join(' '), "flags");
+    QVERIFY(!rig.rc.repeatingPoint());
 }
 
 void RunControllerTest::flowReadingsBehindARecord_data()
