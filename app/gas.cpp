@@ -146,6 +146,8 @@ void TempSensor::updateCurN2(float setPoint, float massFlow)
 {
     ui.curPN2_->setText(gasmix::flowText(massFlow));
     runController.flowReading(run::FlowController::N2, setPoint, massFlow, readingClock.elapsed());
+    lastN2Reading = massFlow;
+    recordReading();
 }
 
 void TempSensor::updateCurO2(float setPoint, float massFlow)
@@ -157,6 +159,8 @@ void TempSensor::updateCurO2(float setPoint, float massFlow)
     const double n2 = ui.curPN2_->text().toDouble();
     airPressureBar = gasmix::equivalentAirPressure(n2, o2);
     ui.curP->setText(gasmix::pressureText(airPressureBar, pressureUnitFactor));
+    lastO2Reading = massFlow;
+    recordReading();
     const bool valid = ui.curP->text() != QLatin1String("n/a");
 
     const int pIndex = runController.pressureIndex();

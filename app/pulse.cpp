@@ -27,6 +27,7 @@ void TempSensor::showWarningStatus(const QString& text, int ms)
 {
     statusBar()->setStyleSheet(QString::fromLatin1(kWarningStatusStyle));
     statusBar()->showMessage(text, ms);
+    recordEvent(history::EventKind::Warning, text);
 }
 
 void TempSensor::pausePollers()
@@ -55,6 +56,7 @@ void TempSensor::runPulseSequence()
         lastSequencePulsesSent = 0;
         return;
     }
+    pulseStage = progress::PulseStage::WaitingBeforePulse;
     statusBar()->showMessage(tr("Delay before pulse %1 sec").arg(waitBeforePulse),
                              waitBeforePulse * 1000);
     pausePollers();
@@ -84,6 +86,7 @@ void TempSensor::runPulseSequence()
     const QByteArray command =
         pulse::command(ui.actionSet_Camera_Feedback->isChecked(), pulseWidthText);
     const int widthMs = pulseWidthText.toInt();
+    pulseStage = progress::PulseStage::Pulsing;
     int sent = 0;
     for (int i = 0; i < pulsesPerPoint && !stopped(); ++i) {
         statusBar()->setStyleSheet(QString::fromLatin1(kNormalStatusStyle));
@@ -160,6 +163,7 @@ void TempSensor::runPulseSequence()
         }
     }
     lastSequencePulsesSent = sent;
+    pulseStage = progress::PulseStage::None;
     resumePollers();
 }
 

@@ -6,6 +6,7 @@
 #include "operatordialogs.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QSignalBlocker>
 
@@ -124,6 +125,7 @@ void TempSensor::carryOutRunCommands()
     // only tells the controller. The controller's commands are carried out one
     // per step on the box's queue, each step queueing the next, so an operator's
     // command asked for meanwhile runs between two of them, never inside one.
+    runTracker.observe(runController, QDateTime::currentMSecsSinceEpoch());
     if (runStepPending)
         return;
     if (runController.command()) {
@@ -203,12 +205,22 @@ run::CommandResult TempSensor::carryOut(const run::Command& command)
     case run::Command::WriteRecord:
         result.ok = writeCalibrationRecord();
         result.recordNumber = lastRecord.number;
+        if (result.ok && lastRecord.valid)
+            recordEvent(history::EventKind::Record, tr("Record %1 written @ T:%2 P:%3")
+                                                        .arg(lastRecord.number)
+                                                        .arg(double(currentT), 0, 'f', 1)
+                                                        .arg(ui.curP->text()));
         break;
     case run::Command::PulseSequence:
         pulseExtraWaitAtZero = command.extraWaitAtZeroPressure;
         runPulseSequence();
         pulseExtraWaitAtZero = false;
         result.pulsesSent = lastSequencePulsesSent;
+        // Without a log the point is recorded in the images alone.
+        if (result.pulsesSent > 0 && !lastRecord.valid)
+            recordEvent(history::EventKind::Record, tr("Point @ T:%1 P:%2 pulsed")
+                                                        .arg(double(currentT), 0, 'f', 1)
+                                                        .arg(ui.curP->text()));
         break;
     case run::Command::TakeBackRecord:
         result.ok = withdrawLastRecord();

@@ -3,6 +3,7 @@
 
 #include "settingskeys.h"
 
+#include "liveview.h"
 #include "operatordialogs.h"
 
 #include <QCloseEvent>
@@ -23,6 +24,8 @@ void TempSensor::saveSettings()
     // address is stored there.
     if (addressAccepted)
         settings->setValue(QLatin1String(settingskeys::kBoxAddress), boxAddress);
+    if (liveView && liveView->isVisible())
+        liveView->saveGeometryToSettings();
     // The process ends without destructors, so the store is written now.
     settings->sync();
 }

@@ -71,6 +71,8 @@ void TempSensor::updateTemp(float t)
     ui.curT->setText(QString::number(double(t), 'f', 1));
     currentT = t;
     lastTemperatureReading = t;
+    temperatureRead = true;
+    recordReading();
     // The bar shows the point the run waits for as soon as it is reached.
     const int tIndex = runController.temperatureIndex();
     const int tSteps = runController.temperaturePoints();

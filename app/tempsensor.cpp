@@ -144,6 +144,8 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), runController(run
 
     ui.actioninitTempCtrl->setEnabled(false);
     recordCounter = 0;
+    // Not a slot of the form: the window's slot table stays as it is.
+    connect(ui.actionLive_View, &QAction::triggered, this, [this] { showLiveView(); });
 
     setControlsEnabled(false);
 

@@ -6,7 +6,9 @@
 #include "logfiles.h"
 #include "modbusframes.h"
 #include "pulseprotocol.h"
+#include "readinghistory.h"
 #include "runcontroller.h"
+#include "runprogress.h"
 #include "ui_tempsensor.h"
 #include "workerthread.h"
 
@@ -21,6 +23,7 @@
 
 class ClickableLabel;
 class FindDialog;
+class LiveView;
 class QCloseEvent;
 class QLabel;
 class QMovie;
@@ -49,6 +52,9 @@ public:
     // BAROTERM_WEBFORM_PORT, for demos); tests set another.
     void setWebFormPort(quint16 port) { webFormPort = port; }
     QString currentBoxAddress() const { return boxAddress; }
+    // The live view's record and window; the view is made when first opened.
+    const history::ReadingHistory& readingHistory() const { return readings; }
+    LiveView* liveViewWindow() const;
 
     // The order of these slots is the window's meta-object table.
 public slots:
@@ -142,6 +148,11 @@ private:
     // No log for this run: "Write Log" unchecked, with a warning when given.
     void refuseLogFile(const QString& warning);
     void showWarningStatus(const QString& text, int ms);
+    // The live view: the box's state as one sample of the record, events,
+    // and the window opened by "Live View...".
+    void recordReading();
+    void recordEvent(history::EventKind kind, const QString& text);
+    void showLiveView();
 
     static const char* const kWarningStatusStyle;
 
@@ -241,4 +252,14 @@ private:
     std::unique_ptr<QMovie> activityMovie;
     QLabel* statusLabel1 = nullptr;
     QLabel* statusLabel2 = nullptr;
+
+    // Live view: everything read since the first connection, the run's
+    // progress, the last flow readings and where a pulse sequence is.
+    history::ReadingHistory readings;
+    progress::RunTracker runTracker;
+    float lastN2Reading = history::kUnknown;
+    float lastO2Reading = history::kUnknown;
+    bool temperatureRead = false;
+    progress::PulseStage pulseStage = progress::PulseStage::None;
+    QPointer<LiveView> liveView;
 };

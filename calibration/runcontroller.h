@@ -169,6 +169,8 @@ public:
     // A point's record or pulses failed and the point is being tried again,
     // until its pulses go out or the run ends.
     bool repeatingPoint() const { return m_repeating; }
+    // The plan of the last run started.
+    const Plan& plan() const { return m_plan; }
 
 private:
     enum class Stage;

@@ -21,8 +21,7 @@ QString phaseText(const PhaseInputs& in)
     case run::Phase::NextPoint:
         return QStringLiteral("Pause before the next point");
     case run::Phase::Recording:
-    case run::Phase::AtPoint:
-        // Both reached: the record is written, then the pulses go out.
+        // The record is written, then the pulses go out.
         return in.pulse == PulseStage::Pulsing ? QStringLiteral("Pulsing")
                                                : QStringLiteral("Waiting before the pulse");
     default:
@@ -38,6 +37,8 @@ QString phaseText(const PhaseInputs& in)
         return QStringLiteral("Waiting for current flow readings");
     case run::Phase::WaitingForFlowsToSettle:
         return QStringLiteral("Waiting for the flows to settle");
+    case run::Phase::AtPoint: // recorded at the next reading
+        return QStringLiteral("Waiting before the pulse");
     default: // Starting, WaitingForTemperature
         return QStringLiteral("Waiting for the temperature");
     }
@@ -129,6 +130,44 @@ Estimate estimateRemaining(const std::vector<qint64>& fixedMsPerPoint, int point
                                     fixedLeft + (total - pointsDone) * measuredRest - sinceLast);
     estimate.measured = true;
     return estimate;
+}
+
+void RunTracker::observe(const run::RunController& controller, qint64 nowMs)
+{
+    const bool active = controller.runActive();
+    if (active && !m_active) {
+        m_plan = controller.plan();
+        m_startMs = m_lastPointMs = nowMs;
+        m_endMs = -1;
+        m_done = 0;
+        m_referenceUnderWay = m_referenceDone = false;
+    }
+    m_active = active;
+    if (!started())
+        return;
+    const Grid g = grid();
+    int done = m_done;
+    const run::Phase phase = controller.phase();
+    if (active) {
+        m_referenceUnderWay = !controller.walking() && m_plan.referencePointOn &&
+                              (phase == run::Phase::ReferencePoint ||
+                               phase == run::Phase::Recording || phase == run::Phase::AtPoint);
+        done = m_referenceUnderWay ? g.gridPoints()
+                                   : progress::gridPointsDone(m_plan, controller.temperatureIndex(),
+                                                              controller.pressureIndex());
+    } else {
+        if (m_endMs < 0)
+            m_endMs = nowMs;
+        m_referenceUnderWay = false;
+        if (phase == run::Phase::Done) {
+            done = g.allPoints();
+            m_referenceDone = m_plan.referencePointOn;
+        }
+    }
+    if (done > m_done) {
+        m_done = done;
+        m_lastPointMs = nowMs;
+    }
 }
 
 QString durationText(qint64 ms)

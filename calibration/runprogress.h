@@ -5,6 +5,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <vector>
 
 // A run's progress as the live view shows it: the phase in words, which grid
@@ -81,6 +82,39 @@ struct Estimate
 };
 Estimate estimateRemaining(const std::vector<qint64>& fixedMsPerPoint, int pointsDone,
                            qint64 runStartMs, qint64 lastPointDoneMs, qint64 nowMs);
+
+// Follows a run through the controller's state: when it started, how many
+// points are done and when the last one was. The window tells it after every
+// step, so it knows the run whether the view is open or not.
+class RunTracker
+{
+public:
+    void observe(const run::RunController& controller, qint64 nowMs);
+
+    bool started() const { return m_startMs >= 0; }
+    const run::Plan& plan() const { return m_plan; }
+    Grid grid() const { return gridOf(m_plan); }
+    bool active() const { return m_active; }
+    qint64 startMs() const { return m_startMs; }
+    qint64 endMs() const { return m_endMs; } // -1 while active
+    qint64 lastPointMs() const { return m_lastPointMs; }
+    // Points whose pulses went out, the reference point included.
+    int pointsDone() const { return m_done; }
+    // Grid points done: the reference point is not on the grid.
+    int gridPointsDone() const { return std::min(m_done, grid().gridPoints()); }
+    bool referenceUnderWay() const { return m_referenceUnderWay; }
+    bool referenceDone() const { return m_referenceDone; }
+
+private:
+    run::Plan m_plan;
+    bool m_active = false;
+    qint64 m_startMs = -1;
+    qint64 m_endMs = -1;
+    qint64 m_lastPointMs = -1;
+    int m_done = 0;
+    bool m_referenceUnderWay = false;
+    bool m_referenceDone = false;
+};
 
 // "1 h 05 min", "12 min 30 s", "45 s".
 QString durationText(qint64 ms);

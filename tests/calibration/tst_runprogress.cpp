@@ -73,6 +73,8 @@ void RunProgressTest::phaseTexts_data()
     QTest::newRow("reference") << Phase::ReferencePoint << false << none << "Reference point";
     QTest::newRow("repeated point waits")
         << Phase::WaitingForFlowsToSettle << true << none << "Repeating the point";
+    QTest::newRow("repeated point reached again")
+        << Phase::AtPoint << true << none << "Repeating the point";
     QTest::newRow("repeated point, temperature")
         << Phase::WaitingForTemperature << true << none << "Repeating the point";
     QTest::newRow("stopped") << Phase::Stopped << true << none << "Stopped";
