@@ -148,14 +148,26 @@ RunOutcome runToEnd(TempSensor* window, qint64 timeoutMs)
     QTimer deadline;
     deadline.setSingleShot(true);
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    // A run that ends by itself unchecks the button with its signals blocked,
+    // so the button's state is looked at as well.
+    QTimer endCheck;
+    endCheck.setInterval(20);
+    QObject::connect(&endCheck, &QTimer::timeout, &loop, [&stopped, &loop, start] {
+        if (start->isChecked())
+            return;
+        stopped = true;
+        loop.quit();
+    });
 
     outcome.atStart = sampleNow();
     const double cpuBefore = procstats::cpuSeconds();
     wall.start();
     deadline.start(int(qMin<qint64>(timeoutMs, std::numeric_limits<int>::max())));
     start->setChecked(true);
+    endCheck.start();
     if (!stopped)
         loop.exec();
+    endCheck.stop();
     outcome.wallS = double(wall.nsecsElapsed()) / 1e9;
     outcome.cpuS = procstats::cpuSeconds() - cpuBefore;
     outcome.atEnd = sampleNow();
