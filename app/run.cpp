@@ -217,7 +217,7 @@ run::CommandResult TempSensor::carryOut(const run::Command& command)
         pulseExtraWaitAtZero = false;
         result.pulsesSent = lastSequencePulsesSent;
         // Without a log the point is recorded in the images alone.
-        if (result.pulsesSent > 0 && !lastRecord.valid)
+        if (result.pulsesSent > 0 && !runController.plan().writeLog)
             recordEvent(history::EventKind::Record, tr("Point @ T:%1 P:%2 pulsed")
                                                         .arg(double(currentT), 0, 'f', 1)
                                                         .arg(ui.curP->text()));
