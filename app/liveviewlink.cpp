@@ -11,13 +11,15 @@ void TempSensor::recordReading()
 {
     history::Sample sample;
     sample.atMs = QDateTime::currentMSecsSinceEpoch();
-    sample.v[history::Temperature] = temperatureRead ? lastTemperatureReading : history::kUnknown;
+    sample.v[history::Temperature] =
+        temperatureRead ? model.lastTemperatureReading() : history::kUnknown;
     sample.v[history::TemperatureSet] = float(ui.setT->value());
-    sample.v[history::Pressure] = airPressureBar < 0 ? history::kUnknown : airPressureBar;
+    const float pressure = model.airPressureBar();
+    sample.v[history::Pressure] = pressure < 0 ? history::kUnknown : pressure;
     // With the gas off no pressure is asked for.
     sample.v[history::PressureSet] =
-        ui.gasButton->isChecked() ? history::kUnknown
-                                  : float(units::toBar(ui.setPValue->value(), pressureUnitFactor));
+        model.gasOff() ? history::kUnknown
+                       : float(units::toBar(ui.setPValue->value(), pressureUnitFactor));
     sample.v[history::N2] = lastN2Reading;
     sample.v[history::O2] = lastO2Reading;
     readings.addSample(sample);

@@ -39,7 +39,7 @@ void TempSensor::showRunControls(bool on)
           static_cast<QWidget*>(ui.useP), static_cast<QWidget*>(ui.useT),
           static_cast<QWidget*>(ui.setPValue), static_cast<QWidget*>(ui.setT)})
         w->setEnabled(!on);
-    cameraReady = true;
+    pulseSequence->forgetPendingAnswer();
     for (QWidget* w : {static_cast<QWidget*>(ui.groupBox_4), static_cast<QWidget*>(ui.groupBox_5),
                        static_cast<QWidget*>(ui.rpBox)})
         w->setEnabled(!on);
@@ -48,7 +48,7 @@ void TempSensor::showRunControls(bool on)
 
 void TempSensor::autoStartCalibration(bool on)
 {
-    recordCounter = 0;
+    runLog.restartNumbering();
     showRunControls(on);
 
     if (on) {
@@ -69,8 +69,8 @@ void TempSensor::autoStartCalibration(bool on)
         plan.referencePointOn = ui.rpBox->isChecked();
         plan.referenceT = refT;
         plan.referenceP = refP;
-        plan.writeLog = ui.groupBox_4->isChecked();
-        plan.gasOff = ui.gasButton->isChecked();
+        plan.writeLog = model.logging();
+        plan.gasOff = model.gasOff();
         if (!runController.start(plan)) {
             // The last run is still ending (or the window closing): Start again later.
             {
@@ -101,7 +101,7 @@ void TempSensor::showRunEnded()
         const QSignalBlocker blocker(ui.autoStartButton);
         ui.autoStartButton->setChecked(false);
     }
-    recordCounter = 0;
+    runLog.restartNumbering();
     showRunControls(false);
     ui.groupBox_4->setChecked(false);
     ui.logNameEdit->clear();
@@ -109,13 +109,13 @@ void TempSensor::showRunEnded()
     ui.autoStartButton->setText(tr("Start"));
     ui.curT->setStyleSheet(QString::fromLatin1(kStoppedReadoutStyle));
     ui.curP->setStyleSheet(QString::fromLatin1(kStoppedReadoutStyle));
-    cameraReady = true;
+    pulseSequence->forgetPendingAnswer();
 }
 
 void TempSensor::autoCheck()
 {
     colourReadouts();
-    runController.temperatureReading(lastTemperatureReading, readingClock.elapsed());
+    runController.temperatureReading(model.lastTemperatureReading(), readingClock.elapsed());
     carryOutRunCommands();
 }
 
@@ -204,11 +204,11 @@ run::CommandResult TempSensor::carryOut(const run::Command& command)
         break;
     case run::Command::WriteRecord:
         result.ok = writeCalibrationRecord();
-        result.recordNumber = lastRecord.number;
-        if (result.ok && lastRecord.valid)
+        result.recordNumber = runLog.lastNumber();
+        if (result.ok && runController.plan().writeLog)
             recordEvent(history::EventKind::Record, tr("Record %1 written @ T:%2 P:%3")
-                                                        .arg(lastRecord.number)
-                                                        .arg(double(currentT), 0, 'f', 1)
+                                                        .arg(result.recordNumber)
+                                                        .arg(double(model.temperature()), 0, 'f', 1)
                                                         .arg(ui.curP->text()));
         break;
     case run::Command::PulseSequence:
@@ -219,11 +219,11 @@ run::CommandResult TempSensor::carryOut(const run::Command& command)
         // Without a log the point is recorded in the images alone.
         if (result.pulsesSent > 0 && !runController.plan().writeLog)
             recordEvent(history::EventKind::Record, tr("Point @ T:%1 P:%2 pulsed")
-                                                        .arg(double(currentT), 0, 'f', 1)
+                                                        .arg(double(model.temperature()), 0, 'f', 1)
                                                         .arg(ui.curP->text()));
         break;
     case run::Command::TakeBackRecord:
-        result.ok = withdrawLastRecord();
+        result.ok = runLog.takeBackLast();
         break;
     case run::Command::ShowStatus:
         if (command.warning)

@@ -51,7 +51,7 @@ void TempSensor::closeEvent(QCloseEvent* event)
     closing = true;
     walkingAtClose = walking;
     statusBar()->showMessage(shuttingDown, 3000);
-    cameraReady = true;
+    pulseSequence->forgetPendingAnswer();
     runController.close();
     event->accept();
     exitAfterCommands = true;

@@ -52,12 +52,9 @@ void TempSensor::setTemperature()
 
 void TempSensor::runSetTemperature()
 {
-    commands.pausePoller(tempWorker);
-    waitProcessingEvents(100);
-    boxcommands::setTemperature(commands, boxAddress, modbus::encodeTenths(ui.setT->value()),
-                                [this](float echoed) { currentT = echoed; });
-    commands.resumePoller(tempWorker);
-    waitProcessingEvents(100);
+    boxcommands::sendTemperature(commands, boxAddress, modbus::encodeTenths(ui.setT->value()),
+                                 tempWorker,
+                                 [this](float echoed) { model.temperatureEchoed(echoed); });
 }
 
 // The command's own socket reads the echo now; the slot keeps its place.
@@ -69,8 +66,7 @@ void TempSensor::updateTemp(float t)
 {
     setControlsEnabled(true);
     ui.curT->setText(QString::number(double(t), 'f', 1));
-    currentT = t;
-    lastTemperatureReading = t;
+    model.temperatureRead(t);
     temperatureRead = true;
     recordReading();
     // The bar shows the point the run waits for as soon as it is reached.

@@ -24,6 +24,9 @@ namespace windowdriver {
 
 namespace {
 
+// How soon the end of a run is noticed.
+constexpr int kRunEndCheckMs = 20;
+
 template <typename T> T* child(TempSensor* window, const char* name)
 {
     T* widget = window->findChild<T*>(QString::fromLatin1(name));
@@ -127,13 +130,15 @@ RunOutcome runToEnd(TempSensor* window, qint64 timeoutMs)
     QEventLoop loop;
     QElapsedTimer wall;
     bool stopped = false;
-    const auto stopConnection =
-        QObject::connect(start, &QToolButton::toggled, &loop, [&stopped, &loop](bool on) {
-            if (on)
-                return;
-            stopped = true;
-            loop.quit();
-        });
+    // The window gives the Start button back without a toggled() signal when
+    // a run ends by itself, so the button's state is watched instead.
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &loop, [&stopped, &loop, start] {
+        if (start->isChecked())
+            return;
+        stopped = true;
+        loop.quit();
+    });
     // The pollers are all paused while a pulse is announced, so every sample
     // sees the program in the same state.
     const auto pulseConnection =
@@ -148,32 +153,22 @@ RunOutcome runToEnd(TempSensor* window, qint64 timeoutMs)
     QTimer deadline;
     deadline.setSingleShot(true);
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    // A run that ends by itself unchecks the button with its signals blocked,
-    // so the button's state is looked at as well.
-    QTimer endCheck;
-    endCheck.setInterval(20);
-    QObject::connect(&endCheck, &QTimer::timeout, &loop, [&stopped, &loop, start] {
-        if (start->isChecked())
-            return;
-        stopped = true;
-        loop.quit();
-    });
 
     outcome.atStart = sampleNow();
     const double cpuBefore = procstats::cpuSeconds();
     wall.start();
     deadline.start(int(qMin<qint64>(timeoutMs, std::numeric_limits<int>::max())));
     start->setChecked(true);
-    endCheck.start();
-    if (!stopped)
+    watch.start(kRunEndCheckMs);
+    if (start->isChecked())
         loop.exec();
-    endCheck.stop();
+    else
+        stopped = true;
     outcome.wallS = double(wall.nsecsElapsed()) / 1e9;
     outcome.cpuS = procstats::cpuSeconds() - cpuBefore;
     outcome.atEnd = sampleNow();
     outcome.finished = stopped;
 
-    QObject::disconnect(stopConnection);
     QObject::disconnect(pulseConnection);
     if (!stopped)
         start->setChecked(false);

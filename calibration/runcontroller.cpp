@@ -103,6 +103,22 @@ bool RunController::start(const Plan& plan)
     m_pSteps = plan.pressureAxisOn ? plan.pressure.points : 0;
     m_temperatureReached = !plan.temperatureAxisOn;
     m_pressureReached = !plan.pressureAxisOn;
+    if (plan.firstPoint > 0) {
+        const int perTemperature = plan.pressureAxisOn ? m_pSteps : 1;
+        const int gridPoints = plan.temperatureAxisOn || plan.pressureAxisOn
+                                   ? (plan.temperatureAxisOn ? m_tSteps : 1) * perTemperature
+                                   : 0;
+        if (plan.firstPoint >= gridPoints) {
+            m_tIndex = m_tSteps;
+            m_pIndex = m_pSteps;
+        } else {
+            m_tIndex = plan.firstPoint / perTemperature;
+            m_pIndex = plan.firstPoint % perTemperature;
+        }
+        // As at every point after a run's first: a temperature-only grid lets
+        // the gas flow and waits for a valid pressure before it records.
+        m_pressureReached = false;
+    }
     m_stage = Stage::StartTemperature;
     proceed();
     return true;
@@ -335,14 +351,18 @@ void RunController::runStage()
     const bool pOn = m_plan.pressureAxisOn;
     switch (m_stage) {
     case Stage::StartTemperature:
-        if (tOn)
-            issue(temperatureCommand(m_plan.temperature.start, 0), Stage::StartPressure);
+        // Past the grid (a resume at the reference point) nothing is sent here.
+        if (tOn && (m_tIndex < m_tSteps || m_tIndex == 0))
+            issue(temperatureCommand(sweep::temperaturePoint(m_tIndex, m_plan.temperature.start,
+                                                             m_plan.temperature.delta),
+                                     0),
+                  Stage::StartPressure);
         else
             m_stage = Stage::StartPressure;
         break;
     case Stage::StartPressure:
-        if (pOn)
-            issueSetPressure(0, Stage::StartWait);
+        if (pOn && (m_pIndex < m_pSteps || m_pIndex == 0))
+            issueSetPressure(m_pIndex, Stage::StartWait);
         else
             m_stage = Stage::StartWait;
         break;

@@ -50,6 +50,9 @@ struct Plan
     double referenceP = 1.0;  // display unit
     bool writeLog = false;    // "Write Log": the records go to the log files
     bool gasOff = true;       // the gas state when the run starts
+    // A resumed run starts at this point of the grid walk (temperature outer,
+    // pressure inner); the grid's point count means the reference point.
+    int firstPoint = 0;
 };
 
 enum class FlowController

@@ -118,4 +118,33 @@ void setFlow(CommandRunner& runner, const QString& host, float slpm, uchar id)
     delete socket.data();
 }
 
+namespace {
+constexpr int kAroundCommandMs = 100;
+} // namespace
+
+void sendTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
+                     BoxPoller* temperaturePoller, const std::function<void(float)>& echoed)
+{
+    runner.pausePoller(temperaturePoller);
+    boxlink::processEventsFor(kAroundCommandMs);
+    setTemperature(runner, host, tenths, echoed);
+    runner.resumePoller(temperaturePoller);
+    boxlink::processEventsFor(kAroundCommandMs);
+}
+
+void sendGas(CommandRunner& runner, const QString& host, float n2, float o2, BoxPoller* n2Poller,
+             BoxPoller* o2Poller, const std::function<void()>& sent)
+{
+    runner.pausePoller(n2Poller);
+    runner.pausePoller(o2Poller);
+    boxlink::processEventsFor(kAroundCommandMs);
+    setFlow(runner, host, n2, flow::kN2Id);
+    setFlow(runner, host, o2, flow::kO2Id);
+    boxlink::processEventsFor(kAroundCommandMs);
+    if (sent)
+        sent();
+    runner.resumePoller(n2Poller);
+    runner.resumePoller(o2Poller);
+}
+
 } // namespace boxcommands

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+class BoxPoller;
 class CommandRunner;
 
 // The frames of the temperature and gas commands, each on its port, in its
@@ -30,5 +31,19 @@ void setTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
 
 // One flow controller's set point; a reply is not waited for.
 void setFlow(CommandRunner& runner, const QString& host, float slpm, uchar id);
+
+// Whole commands: the pollers of the ports involved are paused around the
+// frames, with 100 ms of events handled on each side so that every reading
+// made before the change has arrived before it is sent.
+
+// setTemperature() with the temperature poller paused.
+void sendTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
+                     BoxPoller* temperaturePoller, const std::function<void(float)>& echoed);
+
+// Both flow set points, N2 first, with both flow pollers paused. `sent` is
+// told before the pollers resume, so every reading after it was made after
+// the change.
+void sendGas(CommandRunner& runner, const QString& host, float n2, float o2, BoxPoller* n2Poller,
+             BoxPoller* o2Poller, const std::function<void()>& sent);
 
 } // namespace boxcommands

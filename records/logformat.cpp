@@ -2,8 +2,6 @@
 
 #include "units.h"
 
-#include <QStringList>
-
 namespace records {
 
 namespace {
@@ -109,19 +107,22 @@ QString formatO2Percent(float pressureBar)
     return QString::number(double(pressureBar) * 2.12235345 * 10.0, 'f', 1);
 }
 
+QStringList imageNames(bool color, int number)
+{
+    const QString n = formatRecordNumber(number);
+    if (color)
+        return {QStringLiteral("calib_%1_p.tif").arg(n), QStringLiteral("calib_%1_r.tif").arg(n)};
+    return {QStringLiteral("calib_%1.tif").arg(n)};
+}
+
 QByteArray calibrationRecord(LogLayout layout, bool color, double unitFactor,
                              const RecordValues& values)
 {
     const QString sep = layout == LogLayout::Csv ? QStringLiteral(",") : QStringLiteral(" ");
-    const QString n = formatRecordNumber(values.number);
     QStringList fields{formatPressure(values.pressureBar, unitFactor),
                        formatTemperature(values.temperature)};
-    if (color) {
-        fields << QStringLiteral("calib_%1_p.tif").arg(n) << QStringLiteral("1")
-               << QStringLiteral("calib_%1_r.tif").arg(n) << QStringLiteral("1");
-    } else {
-        fields << QStringLiteral("calib_%1.tif").arg(n) << QStringLiteral("1");
-    }
+    for (const QString& image : imageNames(color, values.number))
+        fields << image << QStringLiteral("1");
     return line(fields.join(sep));
 }
 

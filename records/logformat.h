@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // Byte-exact lines of the calibration log and the raw gas log. Every line
 // returned ends in CR LF; the bytes go to the file as they are.
@@ -43,6 +44,10 @@ struct RecordValues
     QString n2Text;            // flow readouts exactly as displayed
     QString o2Text;
 };
+
+// The camera images a record names, in the order the record names them: with
+// colour a "_p" and an "_r" image, without it one.
+QStringList imageNames(bool color, int number);
 
 QByteArray calibrationRecord(LogLayout layout, bool color, double unitFactor,
                              const RecordValues& values);

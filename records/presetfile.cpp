@@ -214,6 +214,15 @@ PresetReadResult readPreset(const QString& path)
     return result;
 }
 
+QMap<QString, QString> readPresetText(const QString& path)
+{
+    const QSettings settings(path, plainIniFormat());
+    QMap<QString, QString> text;
+    for (const QString& key : settings.allKeys())
+        text.insert(key, settings.value(key).toString());
+    return text;
+}
+
 QString rejectedPulseWidthMessage(const QString& rejected, const QString& kept)
 {
     return QCoreApplication::translate(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QSettings>
 #include <QString>
 
@@ -71,6 +72,11 @@ bool writePreset(const QString& path, const PresetValues& values);
 // read as 0, false or empty, as the toolkit converts them; integers are
 // clamped to their dialog ranges.
 PresetReadResult readPreset(const QString& path);
+
+// Every key of the file ("Group/KEY") with its text as found, read the way
+// readPreset() reads it: for checks the conversions above would hide (a value
+// that is not a number reads as 0 there).
+QMap<QString, QString> readPresetText(const QString& path);
 
 // Status-bar text when a preset's pulse width was not taken.
 QString rejectedPulseWidthMessage(const QString& rejected, const QString& kept);

@@ -15,7 +15,7 @@ tools/deps.sh dpkg-dev file desktop-file-utils appstream
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 desktop-file-validate packaging/com.example.Baroterm.desktop
 appstreamcli validate --no-net --explain build/packaging/com.example.Baroterm.metainfo.xml
-cmake --build build -j"$(nproc)" --target baroterm baroterm-boxsim baroterm_man_pages
+cmake --build build -j"$(nproc)" --target baroterm baroterm-run baroterm-boxsim baroterm_man_pages
 rm -f build/baroterm_*.deb
 (cd build && cpack -G DEB)
 deb="$(ls build/baroterm_*.deb)"
@@ -29,9 +29,11 @@ case "$mode" in
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "./$deb"
     trap 'DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -qq baroterm' EXIT
-    # No display: both programs answer these without one.
+    # No display: every program answers these without one.
     env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb /usr/bin/baroterm --version
     env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb /usr/bin/baroterm --help >/dev/null
+    env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/baroterm-run --version
+    env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/baroterm-run --help >/dev/null
     /usr/bin/baroterm-boxsim --version
     /usr/bin/baroterm-boxsim --help >/dev/null
     dpkg-query -L baroterm | grep -E "^/usr/share/(man/man1|applications|metainfo)/."

@@ -179,6 +179,8 @@ class RunControllerTest : public QObject
 private slots:
     void grids_data();
     void grids();
+    void resumedGrids_data();
+    void resumedGrids();
     void flowsSentAsShown();
     void everyCommandOfA2x2Grid();
     void stopsAtEveryCommand();
@@ -256,6 +258,79 @@ void RunControllerTest::grids()
     QVERIFY(!rig.rc.walking());
     QCOMPARE(rig.rc.pressureIndex(), 0);
     QCOMPARE(rig.rc.temperatureIndex(), rig.rc.temperaturePoints());
+}
+
+void RunControllerTest::resumedGrids_data()
+{
+    QTest::addColumn<QVector<double>>("t");
+    QTest::addColumn<QVector<double>>("p");
+    QTest::addColumn<QVector<double>>("reference");
+    QTest::addColumn<int>("firstPoint");
+    QTest::addColumn<QString>("records");
+    QTest::addColumn<QString>("temperatures");
+    QTest::addColumn<QString>("end");
+
+    const QVector<double> t{22, 23, 1}, p{0, 2, 2}, none;
+    QTest::newRow("2x2 at point 3") << t << p << none << 2 << "23/0 23/2"
+                                    << "23 24 22"
+                                    << "End:grid";
+    QTest::newRow("2x2 at point 2") << t << p << none << 1 << "22/2 23/0 23/2"
+                                    << "22 23 24 22"
+                                    << "End:grid";
+    QTest::newRow("2x2 at its last point") << t << p << none << 3 << "23/2"
+                                           << "23 24 22"
+                                           << "End:grid";
+    QTest::newRow("2x2 at the reference point") << t << p << QVector<double>{20, 1} << 4 << "20/1"
+                                                << "20 22"
+                                                << "End:reference";
+    QTest::newRow("temperature only, downwards, at point 2")
+        << QVector<double>{24, 22, 1} << none << none << 1 << "23/0 22/0"
+        << "23 22 21 24"
+        << "End:grid";
+    QTest::newRow("pressure only at point 2")
+        << none << QVector<double>{0, 4, 2} << none << 1 << "20/2 20/4"
+        << "22"
+        << "End:grid";
+    QTest::newRow("pressure only at the reference point")
+        << none << QVector<double>{0, 4, 2} << QVector<double>{25, 1} << 3 << "25/1"
+        << "25 22"
+        << "End:reference";
+}
+
+// A resumed run records exactly the points from its first one on, in grid order.
+void RunControllerTest::resumedGrids()
+{
+    QFETCH(QVector<double>, t);
+    QFETCH(QVector<double>, p);
+    QFETCH(QVector<double>, reference);
+    QFETCH(int, firstPoint);
+    Rig rig(!t.isEmpty(), !p.isEmpty(), !reference.isEmpty());
+    if (!t.isEmpty())
+        rig.plan.temperature = sweep::planTemperature(t[0], t[1], t[2]);
+    if (!p.isEmpty())
+        rig.plan.pressure = sweep::planPressure(p[0], p[1], p[2], 1);
+    if (!reference.isEmpty()) {
+        rig.plan.referenceT = reference[0];
+        rig.plan.referenceP = reference[1];
+    }
+    rig.plan.firstPoint = firstPoint;
+    rig.start();
+    rig.runToEnd();
+
+    QTEST(rig.only("Rec").join(' ').remove("Rec"), "records");
+    QTEST(rig.only("T").join(' ').remove('T'), "temperatures");
+    QFETCH(QString, end);
+    QCOMPARE(rig.only("End"), QStringList{end});
+    QCOMPARE(rig.only("Pulse").size(), rig.only("Rec").size());
+    QCOMPARE(rig.rc.phase(), run::Phase::Done);
+
+    // The records of an uninterrupted run from firstPoint on.
+    Rig whole(rig.plan.temperatureAxisOn, rig.plan.pressureAxisOn, rig.plan.referencePointOn);
+    whole.plan = rig.plan;
+    whole.plan.firstPoint = 0;
+    whole.start();
+    whole.runToEnd();
+    QCOMPARE(whole.only("Rec").mid(firstPoint), rig.only("Rec"));
 }
 
 // 3 x 0.3 bar is 0.90000004 in single precision; the box is sent the flows

@@ -1,0 +1,86 @@
+// baroterm-run: one calibration run from the command line, without a display.
+#include "runreport.h"
+#include "runsession.h"
+#include "runsetup.h"
+#include "unixsignals.h"
+
+#include <QCoreApplication>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+void write(FILE* stream, const QByteArray& bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+void toStdout(const QByteArray& bytes)
+{
+    write(stdout, bytes);
+}
+
+void toStderr(const QByteArray& bytes)
+{
+    write(stderr, bytes);
+}
+
+// Bad usage or input: one line naming it, and with --json the end event too.
+int refuse(const QString& line, bool json)
+{
+    toStderr(runner::endingLine(runner::Ending::BadUsage, line).toUtf8() + '\n');
+    if (json)
+        toStdout(runner::jsonLine(runner::endEvent(runner::Ending::BadUsage, line)));
+    return runner::exitStatus(runner::Ending::BadUsage);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("baroterm-run"));
+    // From the start: a signal during the checks reaches the session once it runs.
+    UnixSignals signalSource;
+    // A reader of the output that goes away must not end the run with the
+    // instruments left where they are: the writes fail instead.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const runner::CommandLine commandLine = runner::parseCommandLine(app.arguments());
+    const bool json = app.arguments().contains(QLatin1String("--json"));
+    switch (commandLine.action) {
+    case runner::CommandLine::Action::Help:
+    case runner::CommandLine::Action::Version:
+        toStdout(commandLine.text.toUtf8());
+        return 0;
+    case runner::CommandLine::Action::Refuse:
+        return refuse(commandLine.text, json);
+    case runner::CommandLine::Action::Run:
+        break;
+    }
+
+    RunSession::Setup setup;
+    if (const std::optional<QString> error = runner::prepareRun(commandLine.options, &setup))
+        return refuse(*error, json);
+    for (const QString& note : setup.preset.notes)
+        toStderr(note.toUtf8() + '\n');
+    const QString plan = runner::planText(setup.preset, setup.summary);
+    if (json) {
+        toStdout(runner::jsonLine(runner::planEvent(setup.preset, setup.summary)));
+        toStderr(plan.toUtf8());
+    } else {
+        toStdout(plan.toUtf8());
+    }
+
+    RunSession session(setup, toStdout, toStderr);
+    QObject::connect(&signalSource, &UnixSignals::received, &session, &RunSession::interrupt);
+    QObject::connect(&session, &RunSession::finished, &app, &QCoreApplication::exit,
+                     Qt::QueuedConnection);
+    session.start();
+    const int status = app.exec();
+    if (status == runner::exitStatus(runner::Ending::NoFirstReading))
+        runner::removeUnusedLogs(setup);
+    return status;
+}

@@ -1,0 +1,132 @@
+#pragma once
+
+#include "boxmodel.h"
+#include "commandrunner.h"
+#include "gasmix.h"
+#include "pulsesequence.h"
+#include "runcontroller.h"
+#include "runlog.h"
+#include "runreport.h"
+#include "runsetup.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class WorkerThread;
+class workerN2;
+class workerO2;
+
+// One calibration run without a window: the three pollers feed the run
+// controller, and its commands go to the box one at a time through the
+// command queue, as the window carries them out. Output goes through two
+// sinks so that tests can read it.
+class RunSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Setup
+    {
+        runner::Options options;
+        runner::PresetPlan preset;
+        runner::LogChoice log;
+        runner::PlanSummary summary;
+        // A box that gives no temperature reading this long after start, or
+        // this long during the run (its poller not paused by a command), is lost.
+        int firstReadingMs = 10000;
+        int silenceMs = 60000;
+    };
+    using Sink = std::function<void(const QByteArray&)>;
+
+    RunSession(const Setup& setup, Sink standardOutput, Sink standardError,
+               QObject* parent = nullptr);
+    ~RunSession() override;
+
+    // Starts the pollers; the run starts at the first temperature reading.
+    void start();
+    // SIGINT (the operator's Stop) or SIGTERM: the stop branch of the run; a
+    // second one skips to gas off.
+    void interrupt(int signalNumber);
+
+    bool hasEnded() const { return m_ended; }
+    int exitStatus() const { return runner::exitStatus(m_ending); }
+
+signals:
+    void finished(int exitStatus);
+
+private:
+    void onTemperature(float celsius);
+    void onN2(float setPoint, float massFlow);
+    void onO2(float setPoint, float massFlow);
+    void watchReadings();
+    void beginRun();
+    void stopRun(runner::Ending ending, const QString& detail);
+    void carryOutCommands();
+    run::CommandResult carryOut(const run::Command& command);
+    void waitUnlessStopped(int ms, int stopsBefore);
+    void sendGas(const gasmix::Flows& flows);
+    void sendTemperature(double celsius);
+    records::LogFormat logFormat() const;
+    bool writeRecord();
+    bool takeBackRecord();
+    int runPulses(bool extraWaitAtZero, int stopsBefore);
+    void reportPoint(const records::RecordValues& values);
+    void warn(const QString& text);
+    void say(const QString& text); // a line for a person
+    void finish();
+    void stopPollers();
+    double shownPressure() const; // display unit, 0 for "n/a"
+    qint64 now() const { return m_clock.elapsed(); }
+
+    Setup m_setup;
+    Sink m_out;
+    Sink m_err;
+    CommandRunner m_commands;
+    run::RunController m_controller;
+    QPointer<WorkerThread> m_temperaturePoller;
+    QPointer<workerN2> m_n2Poller;
+    QPointer<workerO2> m_o2Poller;
+    QElapsedTimer m_clock;        // the readings' clock
+    QElapsedTimer m_runClock;     // since the run started
+    QElapsedTimer m_sinceReading; // since the last temperature reading
+    QTimer m_watch;
+    PulseSequence m_pulses;
+
+    bool m_started = false;
+    bool m_runStarted = false; // the first reading came
+    bool m_controllerStarted = false;
+    bool m_stepPending = false;
+    bool m_stopping = false;
+    bool m_ended = false;
+    int m_stopCount = 0;
+    int m_signals = 0;
+    runner::Ending m_ending = runner::Ending::Completed;
+    QString m_endDetail;
+
+    // What the window's readouts would show, and what a record holds.
+    BoxModel m_model;
+    double m_temperatureSetPoint = 0; // as the set-point box shows it
+    double m_pressureSetPoint = 0;    // display unit, as the pressure box shows it
+
+    records::RunLog m_log;
+};
+
+namespace runner {
+
+// Everything checked before the box is touched, in the order the program
+// checks it: the preset, the reference point, the log's name, then both log
+// files created with their headers. On a refusal returns the one line naming
+// it (and creates nothing unless the logs themselves failed).
+std::optional<QString> prepareRun(const Options& options, RunSession::Setup* setup);
+
+// A run that never started (no reading from the box) leaves no logs behind:
+// both files go when they hold nothing but their headers. True when removed.
+bool removeUnusedLogs(const RunSession::Setup& setup);
+
+} // namespace runner

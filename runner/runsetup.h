@@ -1,0 +1,105 @@
+#pragma once
+
+#include "logformat.h"
+#include "runcontroller.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// Everything baroterm-run decides before a single frame goes to the box: the
+// command line, the preset read as the window reads it, the reference point
+// and the log files. Each check ends with one line naming what was wrong.
+namespace runner {
+
+struct Options
+{
+    QString box; // plain decimal form
+    QString preset;
+    QString log;
+    bool overwrite = false;
+    bool json = false;
+    bool color = true; // the window's "Color" box starts checked
+    int pulses = 1;
+    QString reference;                  // "P,T" as given; checked against the preset's unit
+    std::optional<bool> cameraFeedback; // overrides the preset when given
+    bool init = false;
+};
+
+struct CommandLine
+{
+    enum class Action
+    {
+        Run,
+        Help,
+        Version,
+        Refuse, // bad usage: exit status 2
+    };
+    Action action = Action::Refuse;
+    Options options;
+    QString text; // help or version text, or the one error line (no newline)
+};
+
+// Reads the arguments (the program name first). Needs an application object
+// for the program name in the help text.
+CommandLine parseCommandLine(const QStringList& arguments);
+
+// A spin box's range and decimals: a value is rounded to the decimals, then
+// clamped, as the box does when it is given one.
+struct SpinRange
+{
+    double minimum;
+    double maximum;
+    int decimals;
+};
+double spinBoxValue(double value, const SpinRange& range);
+// The pressure spin boxes of the sweep plan in a unit (delta: the step box).
+SpinRange pressureRange(double unitFactor, bool delta);
+
+// The preset as the run uses it.
+struct PresetPlan
+{
+    run::Plan plan; // writeLog and the reference point are left to the caller
+    bool addReferencePoint = false;
+    int waitBeforePulseS = 0;
+    int extraWaitAtZeroS = 0;
+    int delayBetweenPulsesS = 0;
+    QString pulseWidth = QStringLiteral("010");
+    bool cameraFeedback = false;
+    // Spin-box values of the sweep, as the window shows them.
+    double tFrom = 0, tTo = 0, tDelta = 0;
+    double pFrom = 0, pTo = 0, pDelta = 0;
+    // One line per key the window would have changed (clamped, rounded, or
+    // a pulse width it would not take).
+    QStringList notes;
+};
+
+struct PresetCheck
+{
+    bool ok = false;
+    PresetPlan preset;
+    QString error; // one line, when not ok
+};
+
+// Reads the preset file: absent keys take the window's defaults, no UNITS
+// means bar, numbers go through the spin boxes' ranges and decimals, and a
+// numeric key whose text is not a number refuses the preset.
+PresetCheck readPresetPlan(const QString& path);
+
+// "--reference P,T": P in the preset's unit, T in degrees C, within the
+// reference dialogs' ranges and one decimal. Fills plan.referenceP/T.
+// Required exactly when the preset switches the reference point on.
+std::optional<QString> applyReference(const QString& text, PresetPlan& preset);
+
+struct LogChoice
+{
+    records::LogLayout layout = records::LogLayout::Csv;
+    QString log;
+    QString rawLog;
+};
+// The --log name: it must end in ".csv" or ".cls" (any letter case), which
+// picks the layout. Without `overwrite` neither file may exist yet.
+std::optional<QString> checkLog(const QString& name, bool overwrite, LogChoice* choice);
+
+} // namespace runner

@@ -1,0 +1,347 @@
+// The checks baroterm-run makes before anything goes to the box.
+#include "runsetup.h"
+
+#include "units.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using runner::CommandLine;
+
+class TestRunSetup : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    QString write(const QString& name, const QByteArray& text)
+    {
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+private slots:
+    void commandLine_data();
+    void commandLine();
+    void helpNamesEveryOption();
+    void spinBox_data();
+    void spinBox();
+    void preset_data();
+    void preset();
+    void presetRefusals_data();
+    void presetRefusals();
+    void reference_data();
+    void reference();
+    void logName_data();
+    void logName();
+};
+
+static const QStringList kRequired = {"--box", "127.20.0.1", "--preset",
+                                      "p.ini", "--log",      "run.csv"};
+
+void TestRunSetup::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("action");
+    // For a refusal: part of the error line; for a run: "field=value".
+    QTest::addColumn<QString>("expect");
+
+    const int run = int(CommandLine::Action::Run);
+    const int refuse = int(CommandLine::Action::Refuse);
+    QTest::newRow("minimal") << kRequired << run << "pulses=1";
+    QTest::newRow("leading zeros plain")
+        << QStringList{"--box", "127.020.000.001", "--preset", "p.ini", "--log", "run.csv"} << run
+        << "box=127.20.0.1";
+    QTest::newRow("pulses 99") << kRequired + QStringList{"--pulses", "99"} << run << "pulses=99";
+    QTest::newRow("no color") << kRequired + QStringList{"--no-color"} << run << "color=0";
+    QTest::newRow("feedback on") << kRequired + QStringList{"--camera-feedback"} << run
+                                 << "feedback=1";
+    QTest::newRow("feedback off") << kRequired + QStringList{"--no-camera-feedback"} << run
+                                  << "feedback=0";
+    QTest::newRow("json init") << kRequired + QStringList{"--json", "--init"} << run << "json=1";
+    QTest::newRow("help") << QStringList{"--help"} << int(CommandLine::Action::Help) << "";
+    QTest::newRow("version") << QStringList{"--version"} << int(CommandLine::Action::Version) << "";
+
+    QTest::newRow("unknown option") << kRequired + QStringList{"--fast"} << refuse << "fast";
+    QTest::newRow("stray argument") << kRequired + QStringList{"extra"} << refuse << "\"extra\"";
+    QTest::newRow("no box") << QStringList(kRequired.mid(2)) << refuse << "--box is required";
+    QTest::newRow("no log") << QStringList(kRequired.mid(0, 4)) << refuse << "--log is required";
+    QTest::newRow("bad address") << QStringList{"--box", "127.0.0.256", "--preset",
+                                                "p",     "--log",       "a.csv"}
+                                 << refuse << "\"127.0.0.256\" is not an IPv4 address";
+    QTest::newRow("blank in address")
+        << QStringList{"--box", " 127.0.0.2", "--preset", "p", "--log", "a.csv"} << refuse
+        << "IPv4";
+    QTest::newRow("pulses 0") << kRequired + QStringList{"--pulses", "0"} << refuse
+                              << "--pulses: \"0\"";
+    QTest::newRow("pulses 100") << kRequired + QStringList{"--pulses", "100"} << refuse
+                                << "1 to 99";
+    QTest::newRow("pulses text") << kRequired + QStringList{"--pulses", "two"} << refuse
+                                 << "\"two\"";
+    QTest::newRow("both feedbacks")
+        << kRequired + QStringList{"--camera-feedback", "--no-camera-feedback"} << refuse
+        << "exclude";
+    QTest::newRow("missing value") << QStringList{"--box"} << refuse << "box";
+}
+
+void TestRunSetup::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, action);
+    QFETCH(QString, expect);
+    const CommandLine parsed = runner::parseCommandLine(QStringList{"baroterm-run"} + arguments);
+    QCOMPARE(int(parsed.action), action);
+    if (parsed.action == CommandLine::Action::Refuse) {
+        QVERIFY2(parsed.text.contains(expect), qPrintable(parsed.text));
+        QVERIFY(!parsed.text.contains(QLatin1Char('\n')));
+        return;
+    }
+    if (expect.isEmpty())
+        return;
+    const runner::Options& o = parsed.options;
+    const QString field = expect.section('=', 0, 0);
+    const QString value = expect.section('=', 1);
+    QString actual;
+    if (field == "pulses")
+        actual = QString::number(o.pulses);
+    else if (field == "box")
+        actual = o.box;
+    else if (field == "color")
+        actual = QString::number(o.color);
+    else if (field == "feedback")
+        actual = o.cameraFeedback ? QString::number(*o.cameraFeedback) : "none";
+    else if (field == "json")
+        actual = QString::number(o.json && o.init);
+    QCOMPARE(actual, value);
+}
+
+void TestRunSetup::helpNamesEveryOption()
+{
+    const CommandLine parsed = runner::parseCommandLine({"baroterm-run", "--help"});
+    for (const char* option :
+         {"--box", "--preset", "--log", "--overwrite", "--json", "--no-color", "--pulses",
+          "--reference", "--camera-feedback", "--no-camera-feedback", "--init", "--version"})
+        QVERIFY2(parsed.text.contains(QLatin1String(option)), option);
+}
+
+void TestRunSetup::spinBox_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<double>("factor");
+    QTest::addColumn<bool>("delta");
+    QTest::addColumn<double>("shown");
+
+    QTest::newRow("bar in range") << 1.5 << 1.0 << false << 1.5;
+    QTest::newRow("bar rounded") << 1.234 << 1.0 << false << 1.23;
+    QTest::newRow("bar above") << 5.0 << 1.0 << false << 4.5;
+    QTest::newRow("bar negative") << -1.0 << 1.0 << false << 0.0;
+    QTest::newRow("bar step 0") << 0.0 << 1.0 << true << 0.01;
+    QTest::newRow("kPa whole") << 123.6 << 100.0 << false << 124.0;
+    QTest::newRow("kPa step small") << 5.0 << 100.0 << true << 10.0;
+    // The box rounds its limits to its decimals too.
+    QTest::newRow("psi top") << 70.0 << units::kPsiFactor << false << 65.27;
+    QTest::newRow("psi step top") << 60.0 << units::kPsiFactor << true << 58.02;
+    QTest::newRow("psi step bottom") << 1.0 << units::kPsiFactor << true << 1.45;
+}
+
+void TestRunSetup::spinBox()
+{
+    QFETCH(double, value);
+    QFETCH(double, factor);
+    QFETCH(bool, delta);
+    QFETCH(double, shown);
+    QCOMPARE(runner::spinBoxValue(value, runner::pressureRange(factor, delta)), shown);
+}
+
+void TestRunSetup::preset_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<double>("factor");
+    QTest::addColumn<int>("tPoints"); // 0: axis off
+    QTest::addColumn<int>("pPoints");
+    QTest::addColumn<QString>("sweep"); // tFrom tTo tDelta pFrom pTo pDelta
+    QTest::addColumn<QStringList>("notedKeys");
+
+    QTest::newRow("both axes, bar")
+        << QByteArray("[Main]\nUNITS=Bar\n[Auto]\nAUTO_T_ON=true\nAUTO_T_FROM=22\nAUTO_T_TO=24\n"
+                      "AUTO_T_DELTA=1\nAUTO_P_ON=true\nAUTO_P_FROM=0\nAUTO_P_TO=4\n"
+                      "AUTO_P_DELTA=2\n")
+        << 1.0 << 3 << 3 << "22 24 1 0 4 2" << QStringList();
+    // No UNITS: bar, whatever the window showed last.
+    QTest::newRow("no unit is bar")
+        << QByteArray("[Auto]\nAUTO_P_ON=true\nAUTO_P_FROM=1\nAUTO_P_TO=2\nAUTO_P_DELTA=0.5\n")
+        << 1.0 << 0 << 3 << "0 0 0.1 1 2 0.5" << QStringList();
+    QTest::newRow("kPa") << QByteArray(
+                                "[Main]\nUNITS=Pascal\n[Auto]\nAUTO_P_ON=true\nAUTO_P_FROM=0\n"
+                                "AUTO_P_TO=200\nAUTO_P_DELTA=100\n")
+                         << 100.0 << 0 << 3 << "0 0 0.1 0 200 100" << QStringList();
+    QTest::newRow("clamped and rounded")
+        << QByteArray("[Auto]\nAUTO_T_ON=true\nAUTO_T_FROM=-40\nAUTO_T_TO=22.04\n"
+                      "AUTO_T_DELTA=100\nAUTO_P_TO=9\n")
+        << 1.0 << 1 << 0 << "-25 22 70 0 4.5 0.01"
+        << QStringList{"Auto/AUTO_P_TO = 9 is outside 0 to 4.5; using 4.5",
+                       "Auto/AUTO_T_FROM = -40 is outside -25 to 90; using -25",
+                       "Auto/AUTO_T_TO = 22.04 has more than 1 decimals; using 22",
+                       "Auto/AUTO_T_DELTA = 100 is outside 0.1 to 70; using 70"};
+    // The window keeps its pulse width when the preset's is out of range.
+    QTest::newRow("pulse width out of range")
+        << QByteArray("[Main]\nPULSE_WIDTH=1500\nWAIT_BEFORE_PULSE=-3\n[Auto]\nAUTO_T_ON=1\n")
+        << 1.0 << 1 << 0 << "0 0 0.1 0 0 0.01"
+        << QStringList{"Main/WAIT_BEFORE_PULSE = -3 is outside 0 to 99999; using 0",
+                       "\"1500\" is not 1 to 999 ms; keeping 010 ms"};
+}
+
+void TestRunSetup::preset()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(double, factor);
+    QFETCH(int, tPoints);
+    QFETCH(int, pPoints);
+    QFETCH(QString, sweep);
+    QFETCH(QStringList, notedKeys);
+
+    const runner::PresetCheck check = runner::readPresetPlan(write("p.ini", ini));
+    QVERIFY2(check.ok, qPrintable(check.error));
+    const runner::PresetPlan& p = check.preset;
+    QCOMPARE(p.plan.unitFactor, factor);
+    QCOMPARE(p.plan.temperatureAxisOn ? p.plan.temperature.points : 0, tPoints);
+    QCOMPARE(p.plan.pressureAxisOn ? p.plan.pressure.points : 0, pPoints);
+    const QStringList values = sweep.split(' ');
+    const double expected[] = {values[0].toDouble(), values[1].toDouble(), values[2].toDouble(),
+                               values[3].toDouble(), values[4].toDouble(), values[5].toDouble()};
+    const double actual[] = {p.tFrom, p.tTo, p.tDelta, p.pFrom, p.pTo, p.pDelta};
+    for (int i = 0; i < 6; ++i)
+        QCOMPARE(actual[i], expected[i]);
+    QCOMPARE(p.notes.size(), notedKeys.size());
+    for (int i = 0; i < notedKeys.size(); ++i)
+        QVERIFY2(p.notes[i].contains(notedKeys[i]), qPrintable(p.notes[i]));
+    QCOMPARE(p.plan.gasOff, true);
+    QCOMPARE(p.plan.writeLog, true);
+}
+
+void TestRunSetup::presetRefusals_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QString>("expect");
+
+    QTest::newRow("text for a number") << QByteArray("[Auto]\nAUTO_T_ON=true\nAUTO_T_FROM=warm\n")
+                                       << "Auto/AUTO_T_FROM = \"warm\" is not a number";
+    QTest::newRow("comma decimal")
+        << QByteArray("[Auto]\nAUTO_P_ON=true\nAUTO_P_TO=1,5\n") << "Auto/AUTO_P_TO";
+    QTest::newRow("fraction for a whole number")
+        << QByteArray("[Main]\nWAIT_BEFORE_PULSE=1.5\n[Auto]\nAUTO_T_ON=true\n")
+        << "Main/WAIT_BEFORE_PULSE = \"1.5\"";
+    QTest::newRow("not finite") << QByteArray("[Manual]\nMANUAL_T=nan\n[Auto]\nAUTO_T_ON=1\n")
+                                << "Manual/MANUAL_T";
+    QTest::newRow("pulse width text")
+        << QByteArray("[Main]\nPULSE_WIDTH=abc\n[Auto]\nAUTO_T_ON=true\n")
+        << "Main/PULSE_WIDTH = \"abc\"";
+    QTest::newRow("no axis") << QByteArray("[Auto]\nAUTO_T_FROM=20\n") << "neither";
+}
+
+void TestRunSetup::presetRefusals()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, expect);
+    const runner::PresetCheck check = runner::readPresetPlan(write("bad.ini", ini));
+    QVERIFY(!check.ok);
+    QVERIFY2(check.error.contains(expect), qPrintable(check.error));
+
+    const runner::PresetCheck missing = runner::readPresetPlan(dir.filePath("none.ini"));
+    QVERIFY(!missing.ok);
+    QVERIFY(missing.error.contains("none.ini"));
+}
+
+void TestRunSetup::reference_data()
+{
+    QTest::addColumn<bool>("presetOn");
+    QTest::addColumn<double>("factor");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<double>("p");
+    QTest::addColumn<double>("t");
+
+    QTest::newRow("bar") << true << 1.0 << "1.0,20.5" << true << 1.0 << 20.5;
+    QTest::newRow("kPa top") << true << 100.0 << "400,60" << true << 400.0 << 60.0;
+    QTest::newRow("blanks") << true << 1.0 << " 2 , 30 " << true << 2.0 << 30.0;
+    QTest::newRow("off, none given") << false << 1.0 << "" << true << 1.0 << 20.0;
+    QTest::newRow("required") << true << 1.0 << "" << false << 0.0 << 0.0;
+    QTest::newRow("refused when off") << false << 1.0 << "1,20" << false << 0.0 << 0.0;
+    QTest::newRow("P above 4 bar") << true << 1.0 << "4.1,20" << false << 0.0 << 0.0;
+    QTest::newRow("T above 60") << true << 1.0 << "1,60.1" << false << 0.0 << 0.0;
+    QTest::newRow("T negative") << true << 1.0 << "1,-1" << false << 0.0 << 0.0;
+    QTest::newRow("two decimals") << true << 1.0 << "1.25,20" << false << 0.0 << 0.0;
+    QTest::newRow("one number") << true << 1.0 << "1" << false << 0.0 << 0.0;
+    QTest::newRow("text") << true << 1.0 << "a,b" << false << 0.0 << 0.0;
+}
+
+void TestRunSetup::reference()
+{
+    QFETCH(bool, presetOn);
+    QFETCH(double, factor);
+    QFETCH(QString, text);
+    QFETCH(bool, ok);
+    QFETCH(double, p);
+    QFETCH(double, t);
+    runner::PresetPlan preset;
+    preset.addReferencePoint = presetOn;
+    preset.plan.unitFactor = factor;
+    const std::optional<QString> error = runner::applyReference(text, preset);
+    QCOMPARE(!error.has_value(), ok);
+    if (!ok) {
+        QVERIFY(error->startsWith("--reference"));
+        QVERIFY(!preset.plan.referencePointOn);
+        return;
+    }
+    QCOMPARE(preset.plan.referencePointOn, presetOn);
+    QCOMPARE(preset.plan.referenceP, p);
+    QCOMPARE(preset.plan.referenceT, t);
+}
+
+void TestRunSetup::logName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("overwrite");
+    QTest::addColumn<QString>("error"); // empty: accepted
+    QTest::addColumn<int>("layout");
+    QTest::addColumn<QString>("rawLog");
+
+    const int csv = int(records::LogLayout::Csv);
+    const int cls = int(records::LogLayout::Cls);
+    QTest::newRow("csv") << "new.csv" << false << "" << csv << "new_SLPM.csv";
+    QTest::newRow("cls upper") << "new.CLS" << false << "" << cls << "new_SLPM.csv";
+    QTest::newRow("other ending") << "new.txt" << false << "does not end" << 0 << "";
+    QTest::newRow("only ending") << ".csv" << false << "no name" << 0 << "";
+    QTest::newRow("existing") << "old.csv" << false << "give --overwrite" << 0 << "";
+    QTest::newRow("existing overwritten") << "old.csv" << true << "" << csv << "old_SLPM.csv";
+    QTest::newRow("raw log existing") << "rawonly.csv" << false << "rawonly_SLPM.csv" << 0 << "";
+}
+
+void TestRunSetup::logName()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, overwrite);
+    QFETCH(QString, error);
+    QFETCH(int, layout);
+    QFETCH(QString, rawLog);
+    write("old.csv", "x");
+    write("rawonly_SLPM.csv", "x");
+    runner::LogChoice choice;
+    const std::optional<QString> refused = runner::checkLog(dir.filePath(name), overwrite, &choice);
+    if (!error.isEmpty()) {
+        QVERIFY(refused);
+        QVERIFY2(refused->contains(error), qPrintable(*refused));
+        return;
+    }
+    QVERIFY2(!refused, qPrintable(refused.value_or(QString())));
+    QCOMPARE(int(choice.layout), layout);
+    QCOMPARE(choice.log, dir.filePath(name));
+    QCOMPARE(choice.rawLog, dir.filePath(rawLog));
+}
+
+QTEST_GUILESS_MAIN(TestRunSetup)
+#include "tst_runsetup.moc"
