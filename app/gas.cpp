@@ -33,6 +33,7 @@ void TempSensor::runSetGas(const gasmix::Flows& flows)
 {
     pauseFlowPollers();
     waitProcessingEvents(100);
+    setPointRetries.flowsSending(flows.n2, flows.o2);
     setPressure(flows.n2, flow::kN2Id);
     setPressure(flows.o2, flow::kO2Id);
     waitProcessingEvents(100);
@@ -41,6 +42,7 @@ void TempSensor::runSetGas(const gasmix::Flows& flows)
     // measured after the change. The gas buttons send too, not only the run.
     runController.setPointsSent(flows, readingClock.elapsed());
     flowsLastSent = flows;
+    setPointRetries.flowsSent();
     resumeFlowPollers();
 }
 
@@ -145,12 +147,14 @@ void TempSensor::runFlowInitialisation()
 void TempSensor::updateCurN2(float setPoint, float massFlow)
 {
     ui.curPN2_->setText(gasmix::flowText(massFlow));
+    setPointRetries.flowReading(setpoint::Controller::N2, setPoint);
     runController.flowReading(run::FlowController::N2, setPoint, massFlow, readingClock.elapsed());
 }
 
 void TempSensor::updateCurO2(float setPoint, float massFlow)
 {
     ui.curPO2_->setText(gasmix::flowText(massFlow));
+    setPointRetries.flowReading(setpoint::Controller::O2, setPoint);
     runController.flowReading(run::FlowController::O2, setPoint, massFlow, readingClock.elapsed());
     // Computed from the displayed values, as the operator sees them.
     const double o2 = ui.curPO2_->text().toDouble();

@@ -50,12 +50,18 @@ void TempSensor::setTemperature()
     });
 }
 
-void TempSensor::runSetTemperature()
+void TempSensor::runSetTemperature(std::optional<double> celsius, bool retry)
 {
     commands.pausePoller(tempWorker);
     waitProcessingEvents(100);
-    boxcommands::setTemperature(commands, boxAddress, modbus::encodeTenths(ui.setT->value()),
-                                [this](float echoed) { currentT = echoed; });
+    const double value = celsius ? *celsius : ui.setT->value();
+    setPointRetries.temperatureSending(value);
+    const std::optional<float> echo = boxcommands::setTemperature(
+        commands, boxAddress, modbus::encodeTenths(value), [this, retry](float echoed) {
+            if (!retry)
+                currentT = echoed;
+        });
+    setPointRetries.temperatureSent(echo);
     commands.resumePoller(tempWorker);
     waitProcessingEvents(100);
 }

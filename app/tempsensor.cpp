@@ -54,6 +54,10 @@ run::RunController::FlowChecks runFlowChecks()
     return {flow::reportsSetPoint, flow::flowSettled, flow::kN2Id, flow::kO2Id};
 }
 
+// A lost set point's line stays until its next retry is under way.
+constexpr int kSetPointNoticeMs = 3000;
+constexpr int kSetPointWarningMs = 10000;
+
 QString defaultPresetPath()
 {
 #ifdef Q_OS_WIN
@@ -74,6 +78,18 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), runController(run
         if (exitAfterCommands)
             carryOutRunCommands();
     });
+    setPointRetries.setObjectName(QStringLiteral("setPointRetries"));
+    setPointRetries.setSenders([this](double celsius) { runSetTemperature(celsius, true); },
+                               [this](float n2, float o2) {
+                                   runSetGas(gasmix::Flows{n2, o2});
+                               });
+    connect(&setPointRetries, &SetPointRetries::notice, this,
+            [this](const QString& text, bool warning) {
+                if (warning)
+                    showWarningStatus(text, kSetPointWarningMs);
+                else
+                    statusBar()->showMessage(text, kSetPointNoticeMs);
+            });
     pulseWidthText = QStringLiteral("010");
     pulseAnswerCount = 0;
     connectionOk = true;

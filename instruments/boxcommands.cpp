@@ -72,22 +72,25 @@ void initialiseFlows(CommandRunner& runner, const QString& host)
     closeSocket(n2Socket);
 }
 
-void setTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
-                    const std::function<void(float)>& echoed)
+std::optional<float> setTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
+                                    const std::function<void(float)>& echoed)
 {
     const QPointer<QTcpSocket> socket = openSocket(runner, host, boxlink::kTemperaturePort);
     auto echo = std::make_shared<modbus::AnswerAssembler>(modbus::AnswerAssembler::Kind::WriteEcho);
-    QObject::connect(socket, &QIODevice::readyRead, socket, [s = socket.data(), echo, echoed] {
-        for (const QByteArray& answer : echo->feed(s->readAll())) {
-            // Only the echo of the set point itself carries a temperature.
-            if (modbus::replyRegisterValue(answer, 2) != modbus::kSetPointRegister)
-                continue;
-            if (echoed)
-                echoed(modbus::decodeTenths(modbus::replyRegisterValue(answer, 4)));
-            s->close();
-            return;
-        }
-    });
+    auto echoedValue = std::make_shared<std::optional<float>>();
+    QObject::connect(
+        socket, &QIODevice::readyRead, socket, [s = socket.data(), echo, echoed, echoedValue] {
+            for (const QByteArray& answer : echo->feed(s->readAll())) {
+                // Only the echo of the set point itself carries a temperature.
+                if (modbus::replyRegisterValue(answer, 2) != modbus::kSetPointRegister)
+                    continue;
+                *echoedValue = modbus::decodeTenths(modbus::replyRegisterValue(answer, 4));
+                if (echoed)
+                    echoed(**echoedValue);
+                s->close();
+                return;
+            }
+        });
     boxlink::sendFrame(socket, modbus::writeRegisterFrame(modbus::kSetPointRegister, tenths),
                        boxlink::kTemperatureSetPoint.connectMs,
                        boxlink::kTemperatureSetPoint.writeMs);
@@ -102,6 +105,7 @@ void setTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
     boxlink::processEventsFor(boxlink::kSetPointSecondWaitMs);
     // The port must be free again before the poller comes back.
     closeSocket(socket);
+    return *echoedValue;
 }
 
 void setFlow(CommandRunner& runner, const QString& host, float slpm, uchar id)

@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <optional>
 
 class CommandRunner;
 
@@ -25,8 +26,10 @@ void initialiseFlows(CommandRunner& runner, const QString& host);
 // A new temperature set point, then (350 ms later) the run frame, unless the
 // set point's echo has been handled by then: the echo closes the connection.
 // `echoed` is told the temperature the echo carries as soon as it comes.
-void setTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
-                    const std::function<void(float)>& echoed);
+// Returns that temperature, none when no complete echo came by the end of the
+// command's waits (the set point may then never have arrived).
+std::optional<float> setTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
+                                    const std::function<void(float)>& echoed);
 
 // One flow controller's set point; a reply is not waited for.
 void setFlow(CommandRunner& runner, const QString& host, float slpm, uchar id);
