@@ -74,6 +74,7 @@ void TempSensor::readTemperatureData() {}
 void TempSensor::updateTemp(float t)
 {
     setControlsEnabled(true);
+    setPointRetries.hold(false); // the box answers again
     ui.curT->setText(QString::number(double(t), 'f', 1));
     currentT = t;
     lastTemperatureReading = t;

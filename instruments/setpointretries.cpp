@@ -62,6 +62,14 @@ void SetPointRetries::flowReading(Controller which, float reportedSetPointSlpm)
     schedule();
 }
 
+void SetPointRetries::hold(bool on)
+{
+    if (on == m_held)
+        return;
+    m_held = on;
+    schedule();
+}
+
 void SetPointRetries::closing(int temperatureRetries)
 {
     m_closing = true;
@@ -73,7 +81,7 @@ void SetPointRetries::closing(int temperatureRetries)
 
 bool SetPointRetries::closeRetryPending() const
 {
-    if (!m_closing)
+    if (!m_closing || m_held)
         return false;
     return m_temperatureQueued ||
            (keeper(Controller::Temperature).state() == SetPointKeeper::State::Lost &&
@@ -82,12 +90,12 @@ bool SetPointRetries::closeRetryPending() const
 
 bool SetPointRetries::temperatureMayRetry() const
 {
-    return !m_closing || m_closeRetriesLeft > 0;
+    return !m_held && (!m_closing || m_closeRetriesLeft > 0);
 }
 
 bool SetPointRetries::flowsDue(qint64 nowMs) const
 {
-    return !m_closing &&
+    return !m_held && !m_closing &&
            (keeper(Controller::N2).retryDue(nowMs) || keeper(Controller::O2).retryDue(nowMs));
 }
 
@@ -106,7 +114,7 @@ void SetPointRetries::schedule()
     };
     if (!m_temperatureQueued && temperatureMayRetry())
         consider(keeper(Controller::Temperature).retryAtMs());
-    if (!m_flowsQueued && !m_closing) {
+    if (!m_flowsQueued && !m_closing && !m_held) {
         consider(keeper(Controller::N2).retryAtMs());
         consider(keeper(Controller::O2).retryAtMs());
     }

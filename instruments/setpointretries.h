@@ -40,6 +40,11 @@ public:
     // From the flow pollers' data lines.
     void flowReading(setpoint::Controller which, float reportedSetPointSlpm);
 
+    // While the box cannot be reached (the temperature poller lost it) no
+    // retry goes out: each would only fail again. Lost set points keep their
+    // place and go out once it is back.
+    void hold(bool on);
+
     // The window closes: flows are no longer judged (that takes readings), and
     // a lost temperature set point goes out at most `temperatureRetries` more
     // times, so the close still ends soon.
@@ -78,6 +83,7 @@ private:
     QTimer m_timer;
     bool m_temperatureQueued = false;
     bool m_flowsQueued = false;
+    bool m_held = false;
     bool m_closing = false;
     int m_closeRetriesLeft = 0;
 };

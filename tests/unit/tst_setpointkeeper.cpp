@@ -106,6 +106,7 @@ private slots:
     void retriesGoOutAsCommandsUntilConfirmed();
     void replacedRetryIsNotSent();
     void closeBoundsTheRetries();
+    void heldWhileTheBoxIsGone();
 };
 
 void SetPointKeeperTest::lostAndSentAgain_data()
@@ -372,6 +373,34 @@ void SetPointKeeperTest::closeBoundsTheRetries()
     QTest::qWait(100);
     QCOMPARE(temperatureSends, 2);
     QCOMPARE(gasSends, 0);
+}
+
+void SetPointKeeperTest::heldWhileTheBoxIsGone()
+{
+    CommandRunner runner;
+    SetPointRetries retries(runner, nullptr, fastTiming());
+    QList<bool> echoes{false, true};
+    int sends = 0;
+    retries.setSenders(
+        [&](double celsius) {
+            ++sends;
+            retries.temperatureSending(celsius);
+            retries.temperatureSent(echoes.takeFirst() ? std::optional<float>(float(celsius))
+                                                       : std::nullopt);
+        },
+        {});
+    retries.hold(true);
+    retries.temperatureSending(40.0);
+    retries.temperatureSent(std::nullopt);
+    QTest::qWait(100);
+    QCOMPARE(sends, 0);
+    // A close while the box is gone does not wait for it either.
+    retries.closing(2);
+    QVERIFY(!retries.closeRetryPending());
+    retries.hold(false);
+    QVERIFY(retries.closeRetryPending());
+    QTRY_COMPARE_WITH_TIMEOUT(sends, 2, 2000);
+    QVERIFY(!retries.closeRetryPending());
 }
 
 QTEST_MAIN(SetPointKeeperTest)
