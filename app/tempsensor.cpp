@@ -54,7 +54,8 @@ run::RunController::FlowChecks runFlowChecks()
     return {flow::reportsSetPoint, flow::flowSettled, flow::kN2Id, flow::kO2Id};
 }
 
-// A lost set point's line stays until its next retry is under way.
+// Status-bar time of a lost set point's line; the warning stays until the next
+// slow retry.
 constexpr int kSetPointNoticeMs = 3000;
 constexpr int kSetPointWarningMs = 10000;
 
