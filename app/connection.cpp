@@ -43,21 +43,16 @@ void TempSensor::setIPAddress()
 
             ui.actioninitTempCtrl->setEnabled(true);
         } else {
-            for (BoxPoller* poller :
-                 {static_cast<BoxPoller*>(tempWorker), static_cast<BoxPoller*>(n2Worker),
-                  static_cast<BoxPoller*>(o2Worker)})
-                if (poller)
-                    poller->pausePolling();
-            for (BoxPoller* poller :
-                 {static_cast<BoxPoller*>(tempWorker), static_cast<BoxPoller*>(n2Worker),
-                  static_cast<BoxPoller*>(o2Worker)})
+            // Counted pauses: a command under way keeps its pollers paused
+            // until it is done, even when the address changes meanwhile.
+            const QList<BoxPoller*> pollers{tempWorker, n2Worker, o2Worker};
+            for (BoxPoller* poller : pollers)
+                commands.pausePoller(poller);
+            for (BoxPoller* poller : pollers)
                 if (poller)
                     poller->setHostAddress(boxAddress);
-            for (BoxPoller* poller :
-                 {static_cast<BoxPoller*>(tempWorker), static_cast<BoxPoller*>(n2Worker),
-                  static_cast<BoxPoller*>(o2Worker)})
-                if (poller)
-                    poller->resumePolling();
+            for (BoxPoller* poller : pollers)
+                commands.resumePoller(poller);
         }
         waitProcessingEvents(200);
         if (connectionOk)

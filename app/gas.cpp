@@ -15,8 +15,7 @@
 
 gasmix::Flows TempSensor::flowsAsShown() const
 {
-    return gasmix::flowsForPressure(ui.setPValue->value(), pressureUnitFactor,
-                                    ui.gasButton->isChecked());
+    return gasmix::flowsForPressure(ui.setPValue->value(), pressureUnitFactor, model.gasOff());
 }
 
 void TempSensor::setGas()
@@ -31,19 +30,14 @@ void TempSensor::setGas()
 
 void TempSensor::runSetGas(const gasmix::Flows& flows)
 {
-    pauseFlowPollers();
-    waitProcessingEvents(100);
-    setPointRetries.flowsSending(flows.n2, flows.o2);
-    setPressure(flows.n2, flow::kN2Id);
-    setPressure(flows.o2, flow::kO2Id);
-    waitProcessingEvents(100);
-    // Every reading made before the pollers were paused has been handled by
-    // now (the waits above process the queue), so what arrives later was
-    // measured after the change. The gas buttons send too, not only the run.
-    runController.setPointsSent(flows, readingClock.elapsed());
-    flowsLastSent = flows;
-    setPointRetries.flowsSent();
-    resumeFlowPollers();
+    // The gas buttons send too, not only the run.
+    boxcommands::sendGas(
+        commands, boxAddress, flows.n2, flows.o2, n2Worker, o2Worker,
+        [&] {
+            runController.setPointsSent(flows, readingClock.elapsed());
+            flowsLastSent = flows;
+        },
+        &setPointRetries);
 }
 
 void TempSensor::setPressure(float slpm, uchar id)
@@ -110,6 +104,7 @@ void TempSensor::turnGas(bool off)
 
 void TempSensor::showGasState(bool off)
 {
+    model.setGasOff(off);
     if (!(closing ? walkingAtClose : runController.walking()))
         ui.setN2Button->setEnabled(!off);
     if (off) {
@@ -148,6 +143,7 @@ void TempSensor::updateCurN2(float setPoint, float massFlow)
 {
     ui.curPN2_->setText(gasmix::flowText(massFlow));
     setPointRetries.flowReading(setpoint::Controller::N2, setPoint);
+    model.n2Shown(ui.curPN2_->text());
     runController.flowReading(run::FlowController::N2, setPoint, massFlow, readingClock.elapsed());
 }
 
@@ -156,11 +152,8 @@ void TempSensor::updateCurO2(float setPoint, float massFlow)
     ui.curPO2_->setText(gasmix::flowText(massFlow));
     setPointRetries.flowReading(setpoint::Controller::O2, setPoint);
     runController.flowReading(run::FlowController::O2, setPoint, massFlow, readingClock.elapsed());
-    // Computed from the displayed values, as the operator sees them.
-    const double o2 = ui.curPO2_->text().toDouble();
-    const double n2 = ui.curPN2_->text().toDouble();
-    airPressureBar = gasmix::equivalentAirPressure(n2, o2);
-    ui.curP->setText(gasmix::pressureText(airPressureBar, pressureUnitFactor));
+    model.o2Shown(ui.curPO2_->text());
+    ui.curP->setText(gasmix::pressureText(model.airPressureBar(), pressureUnitFactor));
     const bool valid = ui.curP->text() != QLatin1String("n/a");
 
     const int pIndex = runController.pressureIndex();

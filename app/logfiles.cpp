@@ -22,6 +22,8 @@ QString logDialogStartFolder()
 
 void TempSensor::setLogFile(bool on)
 {
+    // Every change of the box comes here, the operator's and the window's own.
+    model.setLogging(on);
     if (on)
         chooseLogFile();
     else
@@ -53,12 +55,9 @@ void TempSensor::chooseLogFile()
         }
     }
 
-    logFileName = names.log;
-    rawLogFileName = names.rawLog;
-    ui.logNameEdit->setText(logFileName);
-    const records::LogStatus status =
-        records::createLogFiles(names, records::layoutFromFilter(logFilter),
-                                ui.colorSelectcheckBox->isChecked(), pressureUnitFactor);
+    runLog.setFiles(names);
+    ui.logNameEdit->setText(names.log);
+    const records::LogStatus status = runLog.create(logFormat());
     if (status != records::LogStatus::Ok) {
         showWarningStatus(records::logStatusMessage(status), 4000);
         ui.groupBox_4->setChecked(false);
@@ -67,45 +66,30 @@ void TempSensor::chooseLogFile()
 
 void TempSensor::refuseLogFile(const QString& warning)
 {
-    logFileName.clear();
-    rawLogFileName.clear();
+    runLog.setFiles({});
     ui.groupBox_4->setChecked(false);
     ui.logNameEdit->clear();
     if (!warning.isEmpty())
         showWarningStatus(warning, 4000);
 }
 
-bool TempSensor::writeCalibrationRecord()
+records::LogFormat TempSensor::logFormat() const
 {
-    lastRecord.valid = false;
-    if (!ui.groupBox_4->isChecked())
-        return true;
-    records::RecordValues values;
-    values.number = recordCounter + 1;
-    values.pressureBar = airPressureBar;
-    values.temperature = currentT;
-    values.n2Text = ui.curPN2_->text();
-    values.o2Text = ui.curPO2_->text();
-    const records::LogFileNames names{logFileName, rawLogFileName};
-    records::LogEnds before;
-    const records::LogStatus status = records::appendRecord(
-        names, records::layoutFromFilter(logFilter), ui.colorSelectcheckBox->isChecked(),
-        pressureUnitFactor, values, &before);
-    if (status != records::LogStatus::Ok)
-        return false; // neither file holds the record; the counter stays where it was
-    recordCounter = qint16(values.number);
-    lastRecord = WrittenRecord{names, before, recordCounter, true};
-    return true;
+    return {records::layoutFromFilter(logFilter), ui.colorSelectcheckBox->isChecked(),
+            pressureUnitFactor};
 }
 
-bool TempSensor::withdrawLastRecord()
+bool TempSensor::writeCalibrationRecord()
 {
-    if (!lastRecord.valid)
+    if (!model.logging()) {
+        runLog.forgetLast();
         return true;
-    lastRecord.valid = false;
-    if (!records::withdrawRecord(lastRecord.names, lastRecord.before))
-        return false;
-    if (recordCounter == lastRecord.number)
-        recordCounter = qint16(lastRecord.number - 1);
-    return true;
+    }
+    records::RecordValues values;
+    values.pressureBar = model.airPressureBar();
+    values.temperature = model.temperature();
+    values.n2Text = model.n2Text();
+    values.o2Text = model.o2Text();
+    // On failure neither file holds the record and the numbering stays.
+    return runLog.append(logFormat(), values) == records::LogStatus::Ok;
 }

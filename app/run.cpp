@@ -38,7 +38,7 @@ void TempSensor::showRunControls(bool on)
           static_cast<QWidget*>(ui.useP), static_cast<QWidget*>(ui.useT),
           static_cast<QWidget*>(ui.setPValue), static_cast<QWidget*>(ui.setT)})
         w->setEnabled(!on);
-    cameraReady = true;
+    pulseSequence->forgetPendingAnswer();
     for (QWidget* w : {static_cast<QWidget*>(ui.groupBox_4), static_cast<QWidget*>(ui.groupBox_5),
                        static_cast<QWidget*>(ui.rpBox)})
         w->setEnabled(!on);
@@ -47,7 +47,7 @@ void TempSensor::showRunControls(bool on)
 
 void TempSensor::autoStartCalibration(bool on)
 {
-    recordCounter = 0;
+    runLog.restartNumbering();
     showRunControls(on);
 
     if (on) {
@@ -68,8 +68,8 @@ void TempSensor::autoStartCalibration(bool on)
         plan.referencePointOn = ui.rpBox->isChecked();
         plan.referenceT = refT;
         plan.referenceP = refP;
-        plan.writeLog = ui.groupBox_4->isChecked();
-        plan.gasOff = ui.gasButton->isChecked();
+        plan.writeLog = model.logging();
+        plan.gasOff = model.gasOff();
         if (!runController.start(plan)) {
             // The last run is still ending (or the window closing): Start again later.
             {
@@ -100,7 +100,7 @@ void TempSensor::showRunEnded()
         const QSignalBlocker blocker(ui.autoStartButton);
         ui.autoStartButton->setChecked(false);
     }
-    recordCounter = 0;
+    runLog.restartNumbering();
     showRunControls(false);
     ui.groupBox_4->setChecked(false);
     ui.logNameEdit->clear();
@@ -108,13 +108,13 @@ void TempSensor::showRunEnded()
     ui.autoStartButton->setText(tr("Start"));
     ui.curT->setStyleSheet(QString::fromLatin1(kStoppedReadoutStyle));
     ui.curP->setStyleSheet(QString::fromLatin1(kStoppedReadoutStyle));
-    cameraReady = true;
+    pulseSequence->forgetPendingAnswer();
 }
 
 void TempSensor::autoCheck()
 {
     colourReadouts();
-    runController.temperatureReading(lastTemperatureReading, readingClock.elapsed());
+    runController.temperatureReading(model.lastTemperatureReading(), readingClock.elapsed());
     carryOutRunCommands();
 }
 
@@ -203,7 +203,7 @@ run::CommandResult TempSensor::carryOut(const run::Command& command)
         break;
     case run::Command::WriteRecord:
         result.ok = writeCalibrationRecord();
-        result.recordNumber = lastRecord.number;
+        result.recordNumber = runLog.lastNumber();
         break;
     case run::Command::PulseSequence:
         pulseExtraWaitAtZero = command.extraWaitAtZeroPressure;
@@ -212,7 +212,7 @@ run::CommandResult TempSensor::carryOut(const run::Command& command)
         result.pulsesSent = lastSequencePulsesSent;
         break;
     case run::Command::TakeBackRecord:
-        result.ok = withdrawLastRecord();
+        result.ok = runLog.takeBackLast();
         break;
     case run::Command::ShowStatus:
         if (command.warning)

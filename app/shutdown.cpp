@@ -48,7 +48,7 @@ void TempSensor::closeEvent(QCloseEvent* event)
     closing = true;
     walkingAtClose = walking;
     statusBar()->showMessage(shuttingDown, 3000);
-    cameraReady = true;
+    pulseSequence->forgetPendingAnswer();
     setPointRetries.closing();
     runController.close();
     event->accept();

@@ -52,18 +52,15 @@ void TempSensor::setTemperature()
 
 void TempSensor::runSetTemperature(std::optional<double> celsius, bool retry)
 {
-    commands.pausePoller(tempWorker);
-    waitProcessingEvents(100);
     const double value = celsius ? *celsius : ui.setT->value();
-    setPointRetries.temperatureSending(value);
-    const std::optional<float> echo = boxcommands::setTemperature(
-        commands, boxAddress, modbus::encodeTenths(value), [this, retry](float echoed) {
+    // A retry leaves the temperature shown to the readings.
+    boxcommands::sendTemperature(
+        commands, boxAddress, modbus::encodeTenths(value), tempWorker,
+        [this, retry](float echoed) {
             if (!retry)
-                currentT = echoed;
-        });
-    setPointRetries.temperatureSent(echo);
-    commands.resumePoller(tempWorker);
-    waitProcessingEvents(100);
+                model.temperatureEchoed(echoed);
+        },
+        &setPointRetries);
 }
 
 // The command's own socket reads the echo now; the slot keeps its place.
@@ -76,8 +73,7 @@ void TempSensor::updateTemp(float t)
     setControlsEnabled(true);
     setPointRetries.hold(false); // the box answers again
     ui.curT->setText(QString::number(double(t), 'f', 1));
-    currentT = t;
-    lastTemperatureReading = t;
+    model.temperatureRead(t);
     // The bar shows the point the run waits for as soon as it is reached.
     const int tIndex = runController.temperatureIndex();
     const int tSteps = runController.temperaturePoints();

@@ -92,19 +92,19 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), runController(run
                     statusBar()->showMessage(text, kSetPointNoticeMs);
             });
     pulseWidthText = QStringLiteral("010");
-    pulseAnswerCount = 0;
     connectionOk = true;
     boxAddress = tr("192.168.1.251");
     webFormPort = netconfig::webFormPort();
 
     ui.setupUi(this);
+    model.setGasOff(ui.gasButton->isChecked());
+    model.setLogging(ui.groupBox_4->isChecked());
 
     for (QWidget* readout : {static_cast<QWidget*>(ui.curT), static_cast<QWidget*>(ui.curP),
                              static_cast<QWidget*>(ui.logNameEdit),
                              static_cast<QWidget*>(ui.curPN2_), static_cast<QWidget*>(ui.curPO2_)})
         readout->setStyleSheet(QString::fromLatin1(kReadoutRestStyle));
 
-    cameraReady = true;
     pressureSweepOn = temperatureSweepOn = false;
     tStart = tEnd = tDelta = 0;
     pStart = pEnd = pDelta = 0;
@@ -119,8 +119,14 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), runController(run
     n2Worker = nullptr;
     o2Worker = nullptr;
 
-    pulseSocket = new QTcpSocket(this);
-    connect(pulseSocket, SIGNAL(readyRead()), this, SLOT(readPulseFeedbackData()));
+    pulseSequence = new PulseSequence(this);
+    pulseSequence->setReadings(
+        [this] { return std::make_pair(ui.curT->text().toDouble(), ui.curP->text().toDouble()); });
+    connect(pulseSequence, &PulseSequence::message, this, &TempSensor::showPulseMessage);
+    connect(pulseSequence, &PulseSequence::pulseRefused, this, [this] {
+        OperatorDialogs::instance().warning(this, tr("Pulse ERROR"), tr("Pulse did not sent!"),
+                                            QMessageBox::Ok, QMessageBox::NoButton);
+    });
 
     settings = openSettings();
     settings->sync();
@@ -144,8 +150,6 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), runController(run
     connect(linkLabel, SIGNAL(clicked()), this, SLOT(openWebLink()));
     statusBar()->addPermanentWidget(linkLabel, 0);
 
-    connect(&pulseTimer, SIGNAL(timeout()), this, SLOT(TimerHandlerFunction()));
-
     for (QProgressBar* bar : {ui.progressBarT, ui.progressBarP})
         bar->setStyleSheet(bar->property("defaultStyleSheet").toString() +
                            QString::fromLatin1(kProgressChunkStyle));
@@ -160,7 +164,6 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), runController(run
     activityMovie->stop();
 
     ui.actioninitTempCtrl->setEnabled(false);
-    recordCounter = 0;
 
     setControlsEnabled(false);
 
@@ -261,10 +264,7 @@ void TempSensor::waitProcessingEvents(int ms)
     boxlink::processEventsFor(ms);
 }
 
-void TempSensor::TimerHandlerFunction()
-{
-    timerExpired = true;
-}
+void TempSensor::TimerHandlerFunction() {}
 
 void TempSensor::about()
 {

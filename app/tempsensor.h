@@ -1,12 +1,13 @@
 #pragma once
 
+#include "boxmodel.h"
 #include "commandrunner.h"
 #include "flowpollers.h"
 #include "gasmix.h"
-#include "logfiles.h"
 #include "modbusframes.h"
-#include "pulseprotocol.h"
+#include "pulsesequence.h"
 #include "runcontroller.h"
+#include "runlog.h"
 #include "setpointretries.h"
 #include "ui_tempsensor.h"
 #include "workerthread.h"
@@ -58,8 +59,8 @@ public slots:
     void setWaitBeforePulse();
     void setExtraWaitForZeroP();
     void closeEvent(QCloseEvent* event) override;
-    void readTemperatureData(); // kept for the slot table: empty, the poller reads
-    void readPulseFeedbackData();
+    void readTemperatureData();   // kept for the slot table: empty, the poller reads
+    void readPulseFeedbackData(); // kept for the slot table: empty, the sequence reads
     void initTempCtrl();
     void setTemperature();
     void readSetTemperatureData();
@@ -97,7 +98,7 @@ public slots:
     void help();
     void changeIP();
     void connectionDebug(QString text);
-    void TimerHandlerFunction();
+    void TimerHandlerFunction(); // kept for the slot table: empty, nothing calls it
     void setRP(bool unused);
     void savePresets();
     void loadPresets();
@@ -116,7 +117,7 @@ private:
     void runInitialisation();
     void runFlowInitialisation();
     // Sends `celsius`, or the value of setT when none is given. A retry leaves
-    // currentT to the readings.
+    // the temperature shown to the readings.
     void runSetTemperature(std::optional<double> celsius = std::nullopt, bool retry = false);
     void runSetGas(const gasmix::Flows& flows);
     void runPulseSequence();
@@ -138,13 +139,14 @@ private:
     run::CommandResult carryOut(const run::Command& command);
     // Ends early when the run is stopped or the window closes.
     void waitUnlessStopped(int ms, int stopsBefore);
-    // Takes the last record out of both logs again; false when it cannot.
-    bool withdrawLastRecord();
     // False when logging is on and the record could not be written.
     bool writeCalibrationRecord();
+    // The layout, colour choice and unit the logs are written in now.
+    records::LogFormat logFormat() const;
     // No log for this run: "Write Log" unchecked, with a warning when given.
     void refuseLogFile(const QString& warning);
     void showWarningStatus(const QString& text, int ms);
+    void showPulseMessage(const QString& text, int ms, PulseSequence::MessageStyle style);
 
     static const char* const kWarningStatusStyle;
 
@@ -166,35 +168,26 @@ private:
     bool controlsEnabled = false; // the last setControlsEnabled()
 
     // Readings.
-    float currentT = 0.0f;
-    // The poller's last temperature: a set-point echo also moves currentT.
-    float lastTemperatureReading = 0.0f;
-    float airPressureBar = -1.0f; // equivalent air pressure; -1 when both flows are 0
+    // Gas and logging state and the readings the window shows.
+    BoxModel model;
     // The run controller's clock for readings and commands.
     QElapsedTimer readingClock;
 
-    // Sockets: the pulse generator's lives with the window; the command
-    // sockets belong to `commands`, made anew by each command.
-    QTcpSocket* pulseSocket = nullptr;
+    // The command sockets belong to `commands`, made anew by each command;
+    // the pulse generator's to `pulseSequence`.
     QPointer<QTcpSocket> pollSocket;
 
     // Pulses.
+    PulseSequence* pulseSequence = nullptr;
     QString pulseWidthText;
-    QTimer pulseTimer;
-    bool timerExpired = false;
-    qint32 pulseAnswerCount = 0;
-    bool cameraReady = true;
     qint32 pulsesPerPoint = 1;
     qint32 waitBeforePulse = 0;
     qint32 extraWaitForZeroP = 0;
     qint32 delayBetweenPulses = 0;
-    pulse::AnswerCollector pulseAnswer;
     // Commands of the last whole sequence that reached the generator.
     int lastSequencePulsesSent = 0;
     // The run's pulse at 0 bar of a pressure grid waits the extra delay too.
     bool pulseExtraWaitAtZero = false;
-    // Bytes the generator sent back since the last command.
-    qint64 pulseAnswerBytes = 0;
 
     // Sweep plan and run.
     bool pressureSweepOn = false;
@@ -225,19 +218,9 @@ private:
     std::optional<gasmix::Flows> flowsLastSent;
 
     // Records and presets.
-    qint16 recordCounter = 0;
-    QString logFileName;
-    QString rawLogFileName;
+    records::RunLog runLog;
     QString logFilter;
     QString presetPath;
-    // The record written last, to take it back when its images were never taken.
-    struct WrittenRecord
-    {
-        records::LogFileNames names;
-        records::LogEnds before;
-        qint16 number = 0;
-        bool valid = false;
-    } lastRecord;
 
     // Dialogs and status bar.
     FindDialog* findDialog = nullptr;

@@ -4,6 +4,7 @@
 #include "commandrunner.h"
 #include "flowprotocol.h"
 #include "modbusframes.h"
+#include "setpointretries.h"
 
 #include <QList>
 #include <QPair>
@@ -120,6 +121,47 @@ void setFlow(CommandRunner& runner, const QString& host, float slpm, uchar id)
                        boxlink::kFlowSetPoint.writeMs);
     // Done with at once: a reply that comes later is not read.
     delete socket.data();
+}
+
+namespace {
+constexpr int kAroundCommandMs = 100;
+} // namespace
+
+std::optional<float> sendTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
+                                     BoxPoller* temperaturePoller,
+                                     const std::function<void(float)>& echoed,
+                                     SetPointRetries* retries)
+{
+    runner.pausePoller(temperaturePoller);
+    boxlink::processEventsFor(kAroundCommandMs);
+    if (retries)
+        retries->temperatureSending(double(modbus::decodeTenths(tenths)));
+    const std::optional<float> echo = setTemperature(runner, host, tenths, echoed);
+    if (retries)
+        retries->temperatureSent(echo);
+    runner.resumePoller(temperaturePoller);
+    boxlink::processEventsFor(kAroundCommandMs);
+    return echo;
+}
+
+void sendGas(CommandRunner& runner, const QString& host, float n2, float o2, BoxPoller* n2Poller,
+             BoxPoller* o2Poller, const std::function<void()>& sent, SetPointRetries* retries)
+{
+    runner.pausePoller(n2Poller);
+    runner.pausePoller(o2Poller);
+    boxlink::processEventsFor(kAroundCommandMs);
+    if (retries)
+        retries->flowsSending(n2, o2);
+    setFlow(runner, host, n2, flow::kN2Id);
+    setFlow(runner, host, o2, flow::kO2Id);
+    boxlink::processEventsFor(kAroundCommandMs);
+    if (sent)
+        sent();
+    // The data lines from now on tell whether the set points arrived.
+    if (retries)
+        retries->flowsSent();
+    runner.resumePoller(n2Poller);
+    runner.resumePoller(o2Poller);
 }
 
 } // namespace boxcommands

@@ -6,7 +6,9 @@
 #include <functional>
 #include <optional>
 
+class BoxPoller;
 class CommandRunner;
+class SetPointRetries;
 
 // The frames of the temperature and gas commands, each on its port, in its
 // order and with its waits. Each runs as (part of) one command on `runner`,
@@ -33,5 +35,26 @@ std::optional<float> setTemperature(CommandRunner& runner, const QString& host, 
 
 // One flow controller's set point; a reply is not waited for.
 void setFlow(CommandRunner& runner, const QString& host, float slpm, uchar id);
+
+// Whole commands: the pollers of the ports involved are paused around the
+// frames, with 100 ms of events handled on each side so that every reading
+// made before the change has arrived before it is sent.
+
+// With `retries`, each set point is reported to it (what went out, and the
+// echo), so that one its controller did not get is sent again; its retries
+// come back through these same commands.
+
+// setTemperature() with the temperature poller paused.
+std::optional<float> sendTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
+                                     BoxPoller* temperaturePoller,
+                                     const std::function<void(float)>& echoed,
+                                     SetPointRetries* retries = nullptr);
+
+// Both flow set points, N2 first, with both flow pollers paused. `sent` is
+// told before the pollers resume, so every reading after it was made after
+// the change.
+void sendGas(CommandRunner& runner, const QString& host, float n2, float o2, BoxPoller* n2Poller,
+             BoxPoller* o2Poller, const std::function<void()>& sent,
+             SetPointRetries* retries = nullptr);
 
 } // namespace boxcommands

@@ -5,7 +5,6 @@
 #include <QEventLoop>
 #include <QPointer>
 #include <QTcpSocket>
-#include <QThread>
 #include <QTimer>
 
 namespace boxlink {
@@ -24,12 +23,6 @@ void processEventsFor(int ms)
         timer.start(int(qMax<qint64>(deadline.remainingTime(), 0)));
         loop.exec(QEventLoop::AllEvents);
     }
-}
-
-void sleepThenProcessEvents(int ms)
-{
-    QThread::msleep(ulong(qMax(ms, 0)));
-    QCoreApplication::processEvents();
 }
 
 void tick()

@@ -50,11 +50,6 @@ constexpr int kTickMs = 100;
 // instead of spinning. Safe to nest: an inner wait returns at its own deadline.
 void processEventsFor(int ms);
 
-// Blocks the thread for `ms` (no events are handled meanwhile), then runs one
-// event pass. The set-point command relies on exactly this: an echo that came
-// in during the sleep is handled by that single pass.
-void sleepThenProcessEvents(int ms);
-
 // The pulse sequence's 100 ms step: events are processed throughout.
 void tick();
 

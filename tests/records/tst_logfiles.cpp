@@ -1,4 +1,5 @@
 #include "logfiles.h"
+#include "runlog.h"
 
 #include <QtTest>
 
@@ -53,6 +54,7 @@ private slots:
     void appendIsAllOrNothing_data();
     void appendIsAllOrNothing();
     void withdrawTakesBackTheLastRecord();
+    void runLogNumbersAndTakesBack();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -288,6 +290,51 @@ void TestLogFiles::withdrawTakesBackTheLastRecord()
     QCOMPARE(contents(names.log), logNow);
     QCOMPARE(contents(names.rawLog), QByteArray("#\r\n"));
     QVERIFY(!records::withdrawRecord(names, records::LogEnds()));
+}
+
+void TestLogFiles::runLogNumbersAndTakesBack()
+{
+    records::RunLog log;
+    log.setFiles(records::logFileNamesFor(path("run.csv"), "*.csv"));
+    const records::LogFormat format{LogLayout::Csv, false, 1.0};
+    QCOMPARE(log.create(format), LogStatus::Ok);
+    const QByteArray header = contents(log.files().log);
+    QCOMPARE(log.append(format, point(99, 1.0f, 20.0f)), LogStatus::Ok);
+    const QByteArray one = contents(log.files().log);
+    QCOMPARE(log.append(format, point(99, 2.0f, 21.0f)), LogStatus::Ok);
+    QCOMPARE(log.lastNumber(), 2); // numbered by the log, not by the caller
+    QVERIFY(contents(log.files().log).contains("calib_000002"));
+
+    // Taken back once; a second take-back has nothing left to take.
+    QVERIFY(log.takeBackLast());
+    QCOMPARE(log.lastNumber(), 1);
+    QCOMPARE(contents(log.files().log), one);
+    QVERIFY(log.takeBackLast());
+    QCOMPARE(contents(log.files().log), one);
+
+    // A stop ends the run before the record's pulse: the numbering restarts,
+    // the record still leaves the files.
+    QCOMPARE(log.append(format, point(0, 3.0f, 22.0f)), LogStatus::Ok);
+    log.restartNumbering();
+    QVERIFY(log.takeBackLast());
+    QCOMPARE(contents(log.files().log), one);
+    QCOMPARE(log.lastNumber(), 0);
+
+    // A record that went nowhere leaves the last written one alone.
+    QCOMPARE(log.append(format, point(0, 3.0f, 22.0f)), LogStatus::Ok);
+    log.forgetLast();
+    QVERIFY(log.takeBackLast());
+    QVERIFY(contents(log.files().log) != one);
+
+    // A failed append keeps the numbering.
+    QVERIFY(log.create(format) == LogStatus::Ok);
+    QCOMPARE(contents(log.files().log), header);
+    log.restartNumbering();
+    QFile::remove(log.files().rawLog);
+    QVERIFY(QDir().mkdir(log.files().rawLog));
+    QVERIFY(log.append(format, point(0, 1.0f, 20.0f)) != LogStatus::Ok);
+    QCOMPARE(log.lastNumber(), 0);
+    QCOMPARE(contents(log.files().log), header);
 }
 
 QTEST_GUILESS_MAIN(TestLogFiles)

@@ -48,53 +48,17 @@ class RunGridsTest : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void downwardTemperatureOnly();
     void pressureOnlyInKpaWithClsLayout();
     void referencePointEndsTheRun();
     void pointWithoutPulseIsRepeated();
-    void recordWaitsForCurrentFlowReadings();
     void recordWaitsForLostSetPointToTakeEffect();
     void temperatureRunRecordsFlowsOfALostManualSetPoint();
-    void zeroBarPointWaitsForNitrogenToSettle();
 };
 
 void RunGridsTest::initTestCase()
 {
     testenv::isolateSettings();
     registerBarotermResources();
-}
-
-void RunGridsTest::downwardTemperatureOnly()
-{
-    QTemporaryDir dir;
-    BoxFixture f;
-    boxsim::Options options = BoxFixture::fastOptions();
-    options.initialTemperatureC = 24.0;
-    QVERIFY(f.startBox(options));
-    f.makeWindow();
-    QVERIFY(f.connectAndWaitForReading());
-    // Some gas must flow for the pressure readout to be valid.
-    f.window->turnGas(false);
-    Grid grid;
-    grid.useT = true;
-    grid.tFrom = 24;
-    grid.tTo = 22;
-    planGrid(f, grid);
-    const QString logPath = dir.filePath(QStringLiteral("down.csv"));
-    chooseLog(f, logPath);
-    QVERIFY(runToEnd(f, 120000));
-
-    const QStringList lines = logLines(logPath);
-    QCOMPARE(lines.size(), 4);
-    const double expected[] = {24, 23, 22};
-    for (int i = 0; i < 3; ++i)
-        QVERIFY2(std::fabs(lines[i + 1].section(QLatin1Char(','), 1, 1).toDouble() - expected[i]) <
-                     0.1,
-                 qPrintable(lines[i + 1]));
-    QString mismatch = checkRecordsAgainstTruth(f, lines);
-    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
-    // One step beyond the grid, then back to "From:".
-    QCOMPARE(temperatureSetPoints(f), (QList<double>{24, 23, 22, 21, 24}));
 }
 
 void RunGridsTest::pressureOnlyInKpaWithClsLayout()
@@ -247,45 +211,6 @@ void RunGridsTest::pointWithoutPulseIsRepeated()
     QVERIFY(raw[2].startsWith(QStringLiteral("000002,")));
 }
 
-void RunGridsTest::recordWaitsForCurrentFlowReadings()
-{
-    QTemporaryDir dir;
-    BoxFixture f;
-    QVERIFY(f.startBox());
-    TempSensor* w = f.makeWindow();
-    QVERIFY(f.connectAndWaitForReading());
-    // 1 bar by hand: the window reads N2 7.878 slpm.
-    QVERIFY(gasOnAtOneBarByHand(f, w));
-    auto* n2Readout = findIn<QLineEdit>(w, "curPN2_");
-    QVERIFY(BoxFixture::waitUntil([&] { return n2Readout->text() == "7.878"; }, 10000));
-
-    // The N2 controller's answers turn to junk: its readout stays at 7.878
-    // while the run's first point (0 bar) makes the box's N2 flow 10 slpm.
-    boxsim::Faults junk;
-    junk.garbageInstead = true;
-    junk.garbageBefore = "?\r";
-    f.box->setFaults(Device::N2, junk);
-    planZeroBarOnly(f);
-    const QString logPath = dir.filePath(QStringLiteral("fresh.csv"));
-    chooseLog(f, logPath);
-    findIn<QToolButton>(w, "autoStartButton")->setChecked(true);
-    QVERIFY(f.box->waitFor([&] { return f.box->massFlow(boxsim::N2) > 9.99; }, 10000));
-    BoxFixture::waitUntil([] { return false; }, 4000);
-    QCOMPARE(n2Readout->text(), QStringLiteral("7.878"));
-    QCOMPARE(logLines(logPath).size(), 1); // the header only: no record from the old reading
-    QVERIFY(f.box->frames(Device::Pulse).isEmpty());
-
-    f.box->setFaults(Device::N2, boxsim::Faults());
-    QVERIFY(BoxFixture::waitUntil([&] { return !isRunning(f); }, 60000));
-    const QStringList raw = logLines(dir.filePath(QStringLiteral("fresh_SLPM.csv")));
-    QCOMPARE(raw.size(), 2);
-    const QStringList fields = raw[1].split(QLatin1Char(','));
-    QCOMPARE(fields.value(1).toDouble(), 10.0); // N2, slpm
-    QCOMPARE(fields.value(2).toDouble(), 0.0);  // O2
-    const QString mismatch = checkRecordsAgainstTruth(f, logLines(logPath));
-    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
-}
-
 void RunGridsTest::recordWaitsForLostSetPointToTakeEffect()
 {
     QTemporaryDir dir;
@@ -362,31 +287,6 @@ void RunGridsTest::temperatureRunRecordsFlowsOfALostManualSetPoint()
              qPrintable(raw[1]));
     const QString mismatch = checkRecordsAgainstTruth(f, logLines(logPath));
     QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
-}
-
-void RunGridsTest::zeroBarPointWaitsForNitrogenToSettle()
-{
-    QTemporaryDir dir;
-    BoxFixture f;
-    boxsim::Options options = BoxFixture::fastOptions();
-    options.flowResponseS = 50; // 1 s at the time scale: several readings on the way up
-    QVERIFY(f.startBox(options));
-    f.makeWindow();
-    QVERIFY(f.connectAndWaitForReading());
-    // From gas off the O2 flow is 0 at once, so 0 bar is reached with the
-    // first N2 reading above 0, long before N2 is at 10 slpm.
-    planZeroBarOnly(f);
-    const QString logPath = dir.filePath(QStringLiteral("purge.csv"));
-    chooseLog(f, logPath);
-    QVERIFY(runToEnd(f, 60000));
-
-    const QStringList raw = logLines(dir.filePath(QStringLiteral("purge_SLPM.csv")));
-    QCOMPARE(raw.size(), 2);
-    QVERIFY2(std::fabs(raw[1].section(QLatin1Char(','), 1, 1).toDouble() - 10.0) < 0.05,
-             qPrintable(raw[1]));
-    const QList<boxsim::PulseTruth> truth = f.box->pulseTruth();
-    QCOMPARE(truth.size(), 1);
-    QVERIFY(std::fabs(truth[0].n2MassFlow - 10.0) < 0.05);
 }
 
 QTEST_MAIN(RunGridsTest)
