@@ -94,24 +94,39 @@ QList<quint64> BoxFixture::connectionsSince(boxsim::Device device, int fromEvent
 
 bool BoxFixture::portWasExclusive(boxsim::Device device, quint64 command) const
 {
-    // A connection the program closed just before the command connected may
-    // be seen closing a moment later; it must not send anything meanwhile,
-    // and no new connection may open while the command's is open.
-    bool commandOpen = false;
-    for (const boxsim::Event& e : box->events(device)) {
+    // The simulator handles each connection's events as its thread gets to
+    // them, so a close and the next connection's first bytes may be seen in
+    // either order within a few milliseconds. Beyond that, no other
+    // connection may open or send while the command's is open.
+    constexpr qint64 kSeenOutOfOrderMs = 10;
+    const QList<boxsim::Event> events = box->events(device);
+    qint64 openedAt = -1, closedAt = -1;
+    for (const boxsim::Event& e : events) {
+        if (e.connection != command)
+            continue;
+        if (e.kind == boxsim::Event::Connected)
+            openedAt = e.msecs;
+        else if (e.kind == boxsim::Event::Disconnected)
+            closedAt = e.msecs;
+    }
+    if (openedAt < 0)
+        return false;
+    bool seenOpen = false;
+    for (const boxsim::Event& e : events) {
         if (e.connection == command) {
             if (e.kind == boxsim::Event::Connected)
-                commandOpen = true;
+                seenOpen = true;
             else if (e.kind == boxsim::Event::Disconnected)
                 return true;
             continue;
         }
-        if (!commandOpen)
+        // A connection closed before the command's may be seen closing after it.
+        if (!seenOpen || e.kind == boxsim::Event::Disconnected)
             continue;
-        if (e.kind == boxsim::Event::Connected || e.kind == boxsim::Event::Data)
+        if (closedAt < 0 || closedAt - e.msecs > kSeenOutOfOrderMs)
             return false;
     }
-    return commandOpen;
+    return true;
 }
 
 bool BoxFixture::waitUntil(const std::function<bool()>& condition, int timeoutMs)
