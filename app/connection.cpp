@@ -79,6 +79,7 @@ void TempSensor::tempCheckConnection()
         QMessageBox::NoButton);
     setControlsEnabled(false);
     connectionOk = false;
+    setPointRetries.hold(true);
 }
 
 void TempSensor::pauseFlowPollers()
