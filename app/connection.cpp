@@ -81,6 +81,7 @@ void TempSensor::tempCheckConnection()
         QMessageBox::NoButton);
     setControlsEnabled(false);
     connectionOk = false;
+    setPointRetries.hold(true);
 }
 
 void TempSensor::pauseFlowPollers()

@@ -145,7 +145,8 @@ void TempSensor::carryOutRunCommands()
             });
         return;
     }
-    if (exitAfterCommands && !commands.busy()) {
+    // A close waits for a set point of its own that is still to go out again.
+    if (exitAfterCommands && !commands.busy() && !setPointRetries.closeRetryPending()) {
         exitAfterCommands = false;
         stopPollers();
         OperatorDialogs::instance().exitProcess(0);

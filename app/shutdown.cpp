@@ -52,6 +52,7 @@ void TempSensor::closeEvent(QCloseEvent* event)
     walkingAtClose = walking;
     statusBar()->showMessage(shuttingDown, 3000);
     pulseSequence->forgetPendingAnswer();
+    setPointRetries.closing();
     runController.close();
     event->accept();
     exitAfterCommands = true;

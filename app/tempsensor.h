@@ -10,6 +10,7 @@
 #include "runcontroller.h"
 #include "runlog.h"
 #include "runprogress.h"
+#include "setpointretries.h"
 #include "ui_tempsensor.h"
 #include "workerthread.h"
 
@@ -121,7 +122,9 @@ private:
     // `commands`; the run's steps, already running there, call them directly.
     void runInitialisation();
     void runFlowInitialisation();
-    void runSetTemperature();
+    // Sends `celsius`, or the value of setT when none is given. A retry leaves
+    // the temperature shown to the readings.
+    void runSetTemperature(std::optional<double> celsius = std::nullopt, bool retry = false);
     void runSetGas(const gasmix::Flows& flows);
     void runPulseSequence();
     // The flows the set point and gas button stand for now.
@@ -211,6 +214,8 @@ private:
     // The box's command queue: every instrument command and every run step
     // goes through it, one at a time.
     CommandRunner commands;
+    // Set points their controllers did not get go out again through it.
+    SetPointRetries setPointRetries{commands, this};
     // A run step is queued or running there.
     bool runStepPending = false;
     // Stops of a run (the operator's Stop, a close): a command under way
