@@ -73,12 +73,15 @@ void TempSensor::setIPAddress()
 void TempSensor::tempCheckConnection()
 {
     const QString address = tempWorker ? tempWorker->hostAddress() : boxAddress;
+    recordEvent(history::EventKind::ConnectionLost,
+                QStringLiteral("Can't connect to calibration box: %1").arg(address));
     OperatorDialogs::instance().critical(
         nullptr, QStringLiteral("Connection problem"),
         QStringLiteral("Can't connect to calibration box: <b>%1</b>").arg(address), QMessageBox::Ok,
         QMessageBox::NoButton);
     setControlsEnabled(false);
     connectionOk = false;
+    setPointRetries.hold(true);
 }
 
 void TempSensor::pauseFlowPollers()

@@ -31,10 +31,13 @@ void TempSensor::setGas()
 void TempSensor::runSetGas(const gasmix::Flows& flows)
 {
     // The gas buttons send too, not only the run.
-    boxcommands::sendGas(commands, boxAddress, flows.n2, flows.o2, n2Worker, o2Worker, [&] {
-        runController.setPointsSent(flows, readingClock.elapsed());
-        flowsLastSent = flows;
-    });
+    boxcommands::sendGas(
+        commands, boxAddress, flows.n2, flows.o2, n2Worker, o2Worker,
+        [&] {
+            runController.setPointsSent(flows, readingClock.elapsed());
+            flowsLastSent = flows;
+        },
+        &setPointRetries);
 }
 
 void TempSensor::setPressure(float slpm, uchar id)
@@ -139,16 +142,22 @@ void TempSensor::runFlowInitialisation()
 void TempSensor::updateCurN2(float setPoint, float massFlow)
 {
     ui.curPN2_->setText(gasmix::flowText(massFlow));
+    setPointRetries.flowReading(setpoint::Controller::N2, setPoint);
     model.n2Shown(ui.curPN2_->text());
     runController.flowReading(run::FlowController::N2, setPoint, massFlow, readingClock.elapsed());
+    lastN2Reading = massFlow;
+    recordReading();
 }
 
 void TempSensor::updateCurO2(float setPoint, float massFlow)
 {
     ui.curPO2_->setText(gasmix::flowText(massFlow));
+    setPointRetries.flowReading(setpoint::Controller::O2, setPoint);
     runController.flowReading(run::FlowController::O2, setPoint, massFlow, readingClock.elapsed());
     model.o2Shown(ui.curPO2_->text());
     ui.curP->setText(gasmix::pressureText(model.airPressureBar(), pressureUnitFactor));
+    lastO2Reading = massFlow;
+    recordReading();
     const bool valid = ui.curP->text() != QLatin1String("n/a");
 
     const int pIndex = runController.pressureIndex();

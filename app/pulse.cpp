@@ -18,6 +18,7 @@ void TempSensor::showWarningStatus(const QString& text, int ms)
 {
     statusBar()->setStyleSheet(QString::fromLatin1(kWarningStatusStyle));
     statusBar()->showMessage(text, ms);
+    recordEvent(history::EventKind::Warning, text);
 }
 
 void TempSensor::pausePollers()
@@ -71,11 +72,14 @@ void TempSensor::runPulseSequence()
     };
     hooks.pausePollers = [this] { pausePollers(); };
     hooks.resumePollers = [this] { resumePollers(); };
+    hooks.pulsing = [this] { pulseStage = progress::PulseStage::Pulsing; };
     if (journalPulses) {
         hooks.announce = [this] { return runLog.announced(); };
         hooks.pulseSent = [this] { runLog.pulseNoted(); };
     }
+    pulseStage = progress::PulseStage::WaitingBeforePulse;
     lastSequencePulsesSent = pulseSequence->run(boxAddress, pulses, hooks);
+    pulseStage = progress::PulseStage::None;
     if (journalPulses && lastSequencePulsesSent > 0)
         runLog.done();
 }

@@ -6,6 +6,7 @@
 #include "operatordialogs.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QSignalBlocker>
 
@@ -150,6 +151,7 @@ void TempSensor::carryOutRunCommands()
     // only tells the controller. The controller's commands are carried out one
     // per step on the box's queue, each step queueing the next, so an operator's
     // command asked for meanwhile runs between two of them, never inside one.
+    runTracker.observe(runController, QDateTime::currentMSecsSinceEpoch());
     if (runStepPending)
         return;
     if (runController.command()) {
@@ -169,7 +171,8 @@ void TempSensor::carryOutRunCommands()
             });
         return;
     }
-    if (exitAfterCommands && !commands.busy()) {
+    // A close waits for a set point of its own that is still to go out again.
+    if (exitAfterCommands && !commands.busy() && !setPointRetries.closeRetryPending()) {
         exitAfterCommands = false;
         stopPollers();
         OperatorDialogs::instance().exitProcess(0);
@@ -229,6 +232,11 @@ run::CommandResult TempSensor::carryOut(const run::Command& command)
     case run::Command::WriteRecord:
         result.ok = writeCalibrationRecord();
         result.recordNumber = runLog.lastNumber();
+        if (result.ok && runController.plan().writeLog)
+            recordEvent(history::EventKind::Record, tr("Record %1 written @ T:%2 P:%3")
+                                                        .arg(result.recordNumber)
+                                                        .arg(double(model.temperature()), 0, 'f', 1)
+                                                        .arg(ui.curP->text()));
         break;
     case run::Command::PulseSequence:
         pulseExtraWaitAtZero = command.extraWaitAtZeroPressure;
@@ -237,6 +245,11 @@ run::CommandResult TempSensor::carryOut(const run::Command& command)
         journalPulses = false;
         pulseExtraWaitAtZero = false;
         result.pulsesSent = lastSequencePulsesSent;
+        // Without a log the point is recorded in the images alone.
+        if (result.pulsesSent > 0 && !runController.plan().writeLog)
+            recordEvent(history::EventKind::Record, tr("Point @ T:%1 P:%2 pulsed")
+                                                        .arg(double(model.temperature()), 0, 'f', 1)
+                                                        .arg(ui.curP->text()));
         break;
     case run::Command::TakeBackRecord:
         result.ok = runLog.takeBack();

@@ -3,6 +3,7 @@
 
 #include "settingskeys.h"
 
+#include "liveview.h"
 #include "operatordialogs.h"
 
 #include <QCloseEvent>
@@ -23,6 +24,8 @@ void TempSensor::saveSettings()
     // address is stored there.
     if (addressAccepted)
         settings->setValue(QLatin1String(settingskeys::kBoxAddress), boxAddress);
+    if (liveView && liveView->isVisible())
+        liveView->saveGeometryToSettings();
     // The process ends without destructors, so the store is written now.
     settings->sync();
 }
@@ -49,6 +52,7 @@ void TempSensor::closeEvent(QCloseEvent* event)
     walkingAtClose = walking;
     statusBar()->showMessage(shuttingDown, 3000);
     pulseSequence->forgetPendingAnswer();
+    setPointRetries.closing();
     runController.close();
     event->accept();
     exitAfterCommands = true;

@@ -50,11 +50,17 @@ void TempSensor::setTemperature()
     });
 }
 
-void TempSensor::runSetTemperature()
+void TempSensor::runSetTemperature(std::optional<double> celsius, bool retry)
 {
-    boxcommands::sendTemperature(commands, boxAddress, modbus::encodeTenths(ui.setT->value()),
-                                 tempWorker,
-                                 [this](float echoed) { model.temperatureEchoed(echoed); });
+    const double value = celsius ? *celsius : ui.setT->value();
+    // A retry leaves the temperature shown to the readings.
+    boxcommands::sendTemperature(
+        commands, boxAddress, modbus::encodeTenths(value), tempWorker,
+        [this, retry](float echoed) {
+            if (!retry)
+                model.temperatureEchoed(echoed);
+        },
+        &setPointRetries);
 }
 
 // The command's own socket reads the echo now; the slot keeps its place.
@@ -65,8 +71,11 @@ void TempSensor::readTemperatureData() {}
 void TempSensor::updateTemp(float t)
 {
     setControlsEnabled(true);
+    setPointRetries.hold(false); // the box answers again
     ui.curT->setText(QString::number(double(t), 'f', 1));
     model.temperatureRead(t);
+    temperatureRead = true;
+    recordReading();
     // The bar shows the point the run waits for as soon as it is reached.
     const int tIndex = runController.temperatureIndex();
     const int tSteps = runController.temperaturePoints();

@@ -54,6 +54,11 @@ run::RunController::FlowChecks runFlowChecks()
     return {flow::reportsSetPoint, flow::flowSettled, flow::kN2Id, flow::kO2Id};
 }
 
+// Status-bar time of a lost set point's line; the warning stays until the next
+// slow retry.
+constexpr int kSetPointNoticeMs = 3000;
+constexpr int kSetPointWarningMs = 10000;
+
 QString defaultPresetPath()
 {
 #ifdef Q_OS_WIN
@@ -74,6 +79,18 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), runController(run
         if (exitAfterCommands)
             carryOutRunCommands();
     });
+    setPointRetries.setObjectName(QStringLiteral("setPointRetries"));
+    setPointRetries.setSenders([this](double celsius) { runSetTemperature(celsius, true); },
+                               [this](float n2, float o2) {
+                                   runSetGas(gasmix::Flows{n2, o2});
+                               });
+    connect(&setPointRetries, &SetPointRetries::notice, this,
+            [this](const QString& text, bool warning) {
+                if (warning)
+                    showWarningStatus(text, kSetPointWarningMs);
+                else
+                    statusBar()->showMessage(text, kSetPointNoticeMs);
+            });
     pulseWidthText = QStringLiteral("010");
     connectionOk = true;
     boxAddress = tr("192.168.1.251");
@@ -147,6 +164,8 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), runController(run
     activityMovie->stop();
 
     ui.actioninitTempCtrl->setEnabled(false);
+    // Not a slot of the form: the window's slot table stays as it is.
+    connect(ui.actionLive_View, &QAction::triggered, this, [this] { showLiveView(); });
 
     setControlsEnabled(false);
 

@@ -7,7 +7,10 @@
 #include "journaledlog.h"
 #include "modbusframes.h"
 #include "pulsesequence.h"
+#include "readinghistory.h"
 #include "runcontroller.h"
+#include "runprogress.h"
+#include "setpointretries.h"
 #include "ui_tempsensor.h"
 #include "workerthread.h"
 
@@ -22,6 +25,7 @@
 
 class ClickableLabel;
 class FindDialog;
+class LiveView;
 class QCloseEvent;
 class QLabel;
 class QMovie;
@@ -50,6 +54,9 @@ public:
     // BAROTERM_WEBFORM_PORT, for demos); tests set another.
     void setWebFormPort(quint16 port) { webFormPort = port; }
     QString currentBoxAddress() const { return boxAddress; }
+    // The live view's record and window; the view is made when first opened.
+    const history::ReadingHistory& readingHistory() const { return readings; }
+    LiveView* liveViewWindow() const;
 
     // The order of these slots is the window's meta-object table.
 public slots:
@@ -115,7 +122,9 @@ private:
     // `commands`; the run's steps, already running there, call them directly.
     void runInitialisation();
     void runFlowInitialisation();
-    void runSetTemperature();
+    // Sends `celsius`, or the value of setT when none is given. A retry leaves
+    // the temperature shown to the readings.
+    void runSetTemperature(std::optional<double> celsius = std::nullopt, bool retry = false);
     void runSetGas(const gasmix::Flows& flows);
     void runPulseSequence();
     // The flows the set point and gas button stand for now.
@@ -154,6 +163,11 @@ private:
     records::JournalContents journalContents() const;
     void showWarningStatus(const QString& text, int ms);
     void showPulseMessage(const QString& text, int ms, PulseSequence::MessageStyle style);
+    // The live view: the box's state as one sample of the record, events,
+    // and the window opened by "Live View...".
+    void recordReading();
+    void recordEvent(history::EventKind kind, const QString& text);
+    void showLiveView();
 
     static const char* const kWarningStatusStyle;
 
@@ -210,6 +224,8 @@ private:
     // The box's command queue: every instrument command and every run step
     // goes through it, one at a time.
     CommandRunner commands;
+    // Set points their controllers did not get go out again through it.
+    SetPointRetries setPointRetries{commands, this};
     // A run step is queued or running there.
     bool runStepPending = false;
     // Stops of a run (the operator's Stop, a close): a command under way
@@ -238,4 +254,14 @@ private:
     std::unique_ptr<QMovie> activityMovie;
     QLabel* statusLabel1 = nullptr;
     QLabel* statusLabel2 = nullptr;
+
+    // Live view: everything read since the first connection, the run's
+    // progress, the last flow readings and where a pulse sequence is.
+    history::ReadingHistory readings;
+    progress::RunTracker runTracker;
+    float lastN2Reading = history::kUnknown;
+    float lastO2Reading = history::kUnknown;
+    bool temperatureRead = false;
+    progress::PulseStage pulseStage = progress::PulseStage::None;
+    QPointer<LiveView> liveView;
 };

@@ -40,6 +40,7 @@ struct Options
     bool grid = false;
     bool longRun = false;
     int idleSeconds = 60;
+    bool liveView = false;
     double timeScale = 1000;
     QString host = QStringLiteral("127.77.0.1");
     QString boxsim = QStringLiteral(BAROTERM_BOXSIM_PATH);
@@ -83,9 +84,12 @@ Options parseOptions(int& argc, char* argv[])
                                     QStringLiteral("The simulator program (default: the one "
                                                    "built with this benchmark)."),
                                     QStringLiteral("path"), QStringLiteral(BAROTERM_BOXSIM_PATH));
+    const QCommandLineOption liveView(
+        QStringLiteral("live-view"),
+        QStringLiteral("Opens the live view once connected, so its drawing is measured too."));
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Shows the version."));
-    parser.addOptions({help, version, scenario, idleSeconds, timeScale, host, boxsim});
+    parser.addOptions({help, version, scenario, idleSeconds, timeScale, host, boxsim, liveView});
     if (!parser.parse(arguments))
         usageError(parser.errorText());
     if (parser.isSet(help)) {
@@ -122,6 +126,7 @@ Options parseOptions(int& argc, char* argv[])
         address == QHostAddress(QHostAddress::LocalHost))
         usageError(QStringLiteral("--host needs a 127.x.y.z address other than 127.0.0.1"));
     options.boxsim = parser.value(boxsim);
+    options.liveView = parser.isSet(liveView);
     return options;
 }
 
@@ -359,6 +364,10 @@ int main(int argc, char* argv[])
     }
     report.figure(QStringLiteral("connect.first_reading_ms"),
                   double(sinceAddress.nsecsElapsed()) / 1e6, 1);
+    if (options.liveView) {
+        window->findChild<QAction*>(QStringLiteral("actionLive_View"))->trigger();
+        report.comment(QStringLiteral("live view open"));
+    }
     // The connection's own commands (gas off) settle before anything is measured.
     windowdriver::idleFor(2000);
 

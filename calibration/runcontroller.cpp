@@ -95,6 +95,7 @@ bool RunController::start(const Plan& plan)
     m_endReason = EndReason::Stopped;
     m_referenceMode = m_referenceTReached = m_referencePReached = false;
     m_recordInLog = false;
+    m_repeating = false;
     m_waiting = Waiting::Nothing;
     m_gasOff = plan.gasOff;
     m_tIndex = m_pIndex = 0;
@@ -338,6 +339,7 @@ void RunController::beginRecord(Stage afterRecorded)
 void RunController::endRun(EndReason reason)
 {
     m_endReason = reason;
+    m_repeating = false;
     m_running = false;
     m_referenceMode = m_referenceTReached = m_referencePReached = false;
     m_stage = Stage::EndAnnounce;
@@ -518,6 +520,7 @@ void RunController::runStage()
         }
         break;
     case Stage::RecordWritten:
+        m_repeating = !m_lastResult.ok;
         if (m_lastResult.ok)
             m_stage = Stage::RecordPulse;
         else
@@ -532,6 +535,7 @@ void RunController::runStage()
         break;
     }
     case Stage::RecordPulsed:
+        m_repeating = m_lastResult.pulsesSent == 0;
         if (m_lastResult.pulsesSent > 0)
             m_stage = m_afterRecorded;
         else if (m_recordInLog)

@@ -169,6 +169,11 @@ public:
     int temperaturePoints() const { return m_tSteps; }
     int pressureIndex() const { return m_pIndex; }
     int pressurePoints() const { return m_pSteps; }
+    // A point's record or pulses failed and the point is being tried again,
+    // until its pulses go out or the run ends.
+    bool repeatingPoint() const { return m_repeating; }
+    // The plan of the last run started.
+    const Plan& plan() const { return m_plan; }
 
 private:
     enum class Stage;
@@ -229,6 +234,7 @@ private:
     QString m_where;
     bool m_recordInLog = false; // written and none of its pulses out yet
     int m_recordNumber = 0;
+    bool m_repeating = false;
 
     // Readings, kept across runs.
     Reading m_n2, m_o2, m_pressureN2;

@@ -4,6 +4,7 @@
 #include "commandrunner.h"
 #include "flowprotocol.h"
 #include "modbusframes.h"
+#include "setpointretries.h"
 
 #include <QList>
 #include <QPair>
@@ -72,22 +73,25 @@ void initialiseFlows(CommandRunner& runner, const QString& host)
     closeSocket(n2Socket);
 }
 
-void setTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
-                    const std::function<void(float)>& echoed)
+std::optional<float> setTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
+                                    const std::function<void(float)>& echoed)
 {
     const QPointer<QTcpSocket> socket = openSocket(runner, host, boxlink::kTemperaturePort);
     auto echo = std::make_shared<modbus::AnswerAssembler>(modbus::AnswerAssembler::Kind::WriteEcho);
-    QObject::connect(socket, &QIODevice::readyRead, socket, [s = socket.data(), echo, echoed] {
-        for (const QByteArray& answer : echo->feed(s->readAll())) {
-            // Only the echo of the set point itself carries a temperature.
-            if (modbus::replyRegisterValue(answer, 2) != modbus::kSetPointRegister)
-                continue;
-            if (echoed)
-                echoed(modbus::decodeTenths(modbus::replyRegisterValue(answer, 4)));
-            s->close();
-            return;
-        }
-    });
+    auto echoedValue = std::make_shared<std::optional<float>>();
+    QObject::connect(
+        socket, &QIODevice::readyRead, socket, [s = socket.data(), echo, echoed, echoedValue] {
+            for (const QByteArray& answer : echo->feed(s->readAll())) {
+                // Only the echo of the set point itself carries a temperature.
+                if (modbus::replyRegisterValue(answer, 2) != modbus::kSetPointRegister)
+                    continue;
+                *echoedValue = modbus::decodeTenths(modbus::replyRegisterValue(answer, 4));
+                if (echoed)
+                    echoed(**echoedValue);
+                s->close();
+                return;
+            }
+        });
     boxlink::sendFrame(socket, modbus::writeRegisterFrame(modbus::kSetPointRegister, tenths),
                        boxlink::kTemperatureSetPoint.connectMs,
                        boxlink::kTemperatureSetPoint.writeMs);
@@ -102,6 +106,7 @@ void setTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
     boxlink::processEventsFor(boxlink::kSetPointSecondWaitMs);
     // The port must be free again before the poller comes back.
     closeSocket(socket);
+    return *echoedValue;
 }
 
 void setFlow(CommandRunner& runner, const QString& host, float slpm, uchar id)
@@ -122,27 +127,39 @@ namespace {
 constexpr int kAroundCommandMs = 100;
 } // namespace
 
-void sendTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
-                     BoxPoller* temperaturePoller, const std::function<void(float)>& echoed)
+std::optional<float> sendTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
+                                     BoxPoller* temperaturePoller,
+                                     const std::function<void(float)>& echoed,
+                                     SetPointRetries* retries)
 {
     runner.pausePoller(temperaturePoller);
     boxlink::processEventsFor(kAroundCommandMs);
-    setTemperature(runner, host, tenths, echoed);
+    if (retries)
+        retries->temperatureSending(double(modbus::decodeTenths(tenths)));
+    const std::optional<float> echo = setTemperature(runner, host, tenths, echoed);
+    if (retries)
+        retries->temperatureSent(echo);
     runner.resumePoller(temperaturePoller);
     boxlink::processEventsFor(kAroundCommandMs);
+    return echo;
 }
 
 void sendGas(CommandRunner& runner, const QString& host, float n2, float o2, BoxPoller* n2Poller,
-             BoxPoller* o2Poller, const std::function<void()>& sent)
+             BoxPoller* o2Poller, const std::function<void()>& sent, SetPointRetries* retries)
 {
     runner.pausePoller(n2Poller);
     runner.pausePoller(o2Poller);
     boxlink::processEventsFor(kAroundCommandMs);
+    if (retries)
+        retries->flowsSending(n2, o2);
     setFlow(runner, host, n2, flow::kN2Id);
     setFlow(runner, host, o2, flow::kO2Id);
     boxlink::processEventsFor(kAroundCommandMs);
     if (sent)
         sent();
+    // The data lines from now on tell whether the set points arrived.
+    if (retries)
+        retries->flowsSent();
     runner.resumePoller(n2Poller);
     runner.resumePoller(o2Poller);
 }

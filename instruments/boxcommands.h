@@ -4,9 +4,11 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <optional>
 
 class BoxPoller;
 class CommandRunner;
+class SetPointRetries;
 
 // The frames of the temperature and gas commands, each on its port, in its
 // order and with its waits. Each runs as (part of) one command on `runner`,
@@ -26,8 +28,10 @@ void initialiseFlows(CommandRunner& runner, const QString& host);
 // A new temperature set point, then (350 ms later) the run frame, unless the
 // set point's echo has been handled by then: the echo closes the connection.
 // `echoed` is told the temperature the echo carries as soon as it comes.
-void setTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
-                    const std::function<void(float)>& echoed);
+// Returns that temperature, none when no complete echo came by the end of the
+// command's waits (the set point may then never have arrived).
+std::optional<float> setTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
+                                    const std::function<void(float)>& echoed);
 
 // One flow controller's set point; a reply is not waited for.
 void setFlow(CommandRunner& runner, const QString& host, float slpm, uchar id);
@@ -36,14 +40,21 @@ void setFlow(CommandRunner& runner, const QString& host, float slpm, uchar id);
 // frames, with 100 ms of events handled on each side so that every reading
 // made before the change has arrived before it is sent.
 
+// With `retries`, each set point is reported to it (what went out, and the
+// echo), so that one its controller did not get is sent again; its retries
+// come back through these same commands.
+
 // setTemperature() with the temperature poller paused.
-void sendTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
-                     BoxPoller* temperaturePoller, const std::function<void(float)>& echoed);
+std::optional<float> sendTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
+                                     BoxPoller* temperaturePoller,
+                                     const std::function<void(float)>& echoed,
+                                     SetPointRetries* retries = nullptr);
 
 // Both flow set points, N2 first, with both flow pollers paused. `sent` is
 // told before the pollers resume, so every reading after it was made after
 // the change.
 void sendGas(CommandRunner& runner, const QString& host, float n2, float o2, BoxPoller* n2Poller,
-             BoxPoller* o2Poller, const std::function<void()>& sent);
+             BoxPoller* o2Poller, const std::function<void()>& sent,
+             SetPointRetries* retries = nullptr);
 
 } // namespace boxcommands

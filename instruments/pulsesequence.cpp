@@ -57,6 +57,8 @@ int PulseSequence::run(const QString& host, const Settings& settings, const Hook
             settings.waitBeforeS * 1000,
             [](double s) { return tr("Delay before pulse %1 s").arg(s, 0, 'f', 1); }, stopped);
 
+    if (hooks.pulsing)
+        hooks.pulsing();
     const QByteArray command = pulse::command(settings.cameraFeedback, settings.widthText);
     const int widthMs = settings.widthText.toInt();
     int sent = 0;

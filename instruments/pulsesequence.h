@@ -47,6 +47,8 @@ public:
         std::function<bool()> stopped;
         std::function<void()> pausePollers;
         std::function<void()> resumePollers;
+        // The wait before the pulses is over and the first one goes out.
+        std::function<void()> pulsing;
         // Immediately before the first pulse command is written (after the
         // wait before the pulse); false: it could not be noted, so no pulse
         // goes out and the sequence ends.

@@ -16,6 +16,7 @@ constexpr char kLastTMin[] = "LAST_T_MIN";
 constexpr char kLastTMax[] = "LAST_T_MAX";
 constexpr char kLastTDelta[] = "LAST_T_DELTA";
 constexpr char kLastPresetPath[] = "LAST_PRESET_PATH";
+constexpr char kLiveViewGeometry[] = "LIVE_VIEW_GEOMETRY";
 
 } // namespace settingskeys
 

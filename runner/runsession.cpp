@@ -46,6 +46,16 @@ RunSession::RunSession(const Setup& setup, Sink standardOutput, Sink standardErr
     });
     m_watch.setInterval(kWatchMs);
     connect(&m_watch, &QTimer::timeout, this, &RunSession::watchReadings);
+    m_retries.setSenders([this](double celsius) { sendTemperature(celsius, true); },
+                         [this](float n2, float o2) {
+                             sendGas(gasmix::Flows{n2, o2});
+                         });
+    connect(&m_retries, &SetPointRetries::notice, this, [this](const QString& text, bool warning) {
+        if (warning)
+            warn(text);
+        else
+            say(text);
+    });
     connect(&m_commands, &CommandRunner::idle, this, [this] {
         if (m_runStarted)
             carryOutCommands();
@@ -109,6 +119,7 @@ void RunSession::onTemperature(float celsius)
 {
     m_model.temperatureRead(celsius);
     m_sinceReading.restart();
+    m_retries.hold(false); // the box answers
     if (m_ended)
         return;
     if (!m_runStarted) {
@@ -123,12 +134,14 @@ void RunSession::onTemperature(float celsius)
 void RunSession::onN2(float setPoint, float massFlow)
 {
     m_model.n2Shown(gasmix::flowText(massFlow));
+    m_retries.flowReading(setpoint::Controller::N2, setPoint);
     m_controller.flowReading(run::FlowController::N2, setPoint, massFlow, now());
 }
 
 void RunSession::onO2(float setPoint, float massFlow)
 {
     m_model.o2Shown(gasmix::flowText(massFlow));
+    m_retries.flowReading(setpoint::Controller::O2, setPoint);
     m_controller.flowReading(run::FlowController::O2, setPoint, massFlow, now());
 }
 
@@ -265,8 +278,14 @@ void RunSession::carryOutCommands()
     const run::Phase phase = m_controller.phase();
     if (!m_controller.runActive() && (phase == run::Phase::Done || phase == run::Phase::Stopped ||
                                       phase == run::Phase::Closed || phase == run::Phase::Idle)) {
-        // Otherwise the command under way ends first; the queue's idle() comes back here.
-        if (!m_commands.busy())
+        // The process ends: a lost set point gets only a bounded few more tries.
+        if (!m_retriesClosing) {
+            m_retriesClosing = true;
+            m_retries.closing();
+        }
+        // Otherwise the command under way (or a last retry) ends first; the
+        // queue's idle() comes back here.
+        if (!m_commands.busy() && !m_retries.closeRetryPending())
             finish();
     }
 }
@@ -490,15 +509,20 @@ int RunSession::runPulses(bool extraWaitAtZero, int stopsBefore)
 
 void RunSession::sendGas(const gasmix::Flows& flows)
 {
-    boxcommands::sendGas(m_commands, m_setup.options.box, flows.n2, flows.o2, m_n2Poller,
-                         m_o2Poller, [&] { m_controller.setPointsSent(flows, now()); });
+    boxcommands::sendGas(
+        m_commands, m_setup.options.box, flows.n2, flows.o2, m_n2Poller, m_o2Poller,
+        [&] { m_controller.setPointsSent(flows, now()); }, &m_retries);
 }
 
-void RunSession::sendTemperature(double celsius)
+void RunSession::sendTemperature(double celsius, bool retry)
 {
-    boxcommands::sendTemperature(m_commands, m_setup.options.box, modbus::encodeTenths(celsius),
-                                 m_temperaturePoller,
-                                 [this](float echoed) { m_model.temperatureEchoed(echoed); });
+    boxcommands::sendTemperature(
+        m_commands, m_setup.options.box, modbus::encodeTenths(celsius), m_temperaturePoller,
+        [this, retry](float echoed) {
+            if (!retry)
+                m_model.temperatureEchoed(echoed);
+        },
+        &m_retries);
 }
 
 namespace runner {

@@ -8,6 +8,7 @@
 #include "runcontroller.h"
 #include "runreport.h"
 #include "runsetup.h"
+#include "setpointretries.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -75,7 +76,8 @@ private:
     run::CommandResult carryOut(const run::Command& command);
     void waitUnlessStopped(int ms, int stopsBefore);
     void sendGas(const gasmix::Flows& flows);
-    void sendTemperature(double celsius);
+    // A retry's echo leaves what a record holds to the readings.
+    void sendTemperature(double celsius, bool retry = false);
     records::LogFormat logFormat() const;
     bool writeRecord();
     bool takeBackRecord();
@@ -93,6 +95,9 @@ private:
     Sink m_out;
     Sink m_err;
     CommandRunner m_commands;
+    // Lost set points go out again; at the end at most a bounded few more.
+    SetPointRetries m_retries{m_commands};
+    bool m_retriesClosing = false;
     run::RunController m_controller;
     QPointer<WorkerThread> m_temperaturePoller;
     QPointer<workerN2> m_n2Poller;

@@ -2,8 +2,8 @@
 # Installs the Debian 12 packages the build and the tests need, if any is missing.
 set -euo pipefail
 
-packages=(build-essential cmake qtbase5-dev qtbase5-dev-tools libqt5network5 libcurl4-openssl-dev
-          pkg-config "$@")
+packages=(build-essential cmake qtbase5-dev qtbase5-dev-tools libqt5network5 libqt5charts5-dev
+          libcurl4-openssl-dev pkg-config "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -30,7 +30,8 @@ case "$mode" in
     (cd build-asan && ctest -j"$jobs" --output-on-failure --timeout 900)
     ;;
   --qt6)
-    tools/deps.sh qt6-base-dev qt6-base-dev-tools
+    # Debian 12's qt6-charts-dev needs the OpenGL module's CMake files without depending on them.
+    tools/deps.sh qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev
     cmake -S . -B build-qt6 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBAROTERM_QT=6 \
       -DBAROTERM_BUILD_BENCH=OFF >/dev/null
     cmake --build build-qt6 -j"$jobs"

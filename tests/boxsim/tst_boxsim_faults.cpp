@@ -45,6 +45,7 @@ private slots:
     void silentDelayAndDrop();
     void splitAndGarbage();
     void temperatureFaults();
+    void lostSetPoints();
     void randomMixIsSeeded();
     void waitsRunTheCallersEventLoop();
     void faultOptions();
@@ -285,6 +286,47 @@ void TestBoxsimFaults::temperatureFaults()
     QVERIFY(wire::crcMatches(answer));
     QVERIFY(!sim.registers().contains(1002));
     QCOMPARE(sim.temperatureSetPointC(), 22.0);
+}
+
+void TestBoxsimFaults::lostSetPoints()
+{
+    const Options o = options();
+    BoxSimulator sim(o);
+    QVERIFY(sim.start());
+    RawClient t;
+    QVERIFY(t.open(o.host, sim.port(Temperature)));
+    RawClient n2;
+    QVERIFY(n2.open(o.host, sim.port(N2)));
+
+    // One set point each is lost without an answer; other writes and polls are
+    // not, and the next set point arrives.
+    Faults lose;
+    lose.loseSetPoints = 1;
+    sim.setFaults(Temperature, lose);
+    sim.setFaults(N2, lose);
+    const QByteArray setPoint = wire::withCrc(QByteArray::fromHex("010603EA012C"));
+    const QByteArray runFrame = wire::withCrc(QByteArray::fromHex("010603EC0001"));
+    t.send(setPoint);
+    QCOMPARE(t.readFor(150), QByteArray());
+    QCOMPARE(sim.temperatureSetPointC(), 22.0);
+    t.send(runFrame);
+    QCOMPARE(t.readAtLeast(8), runFrame);
+    t.send(setPoint);
+    QCOMPARE(t.readAtLeast(8), setPoint);
+    QCOMPARE(sim.temperatureSetPointC(), 30.0);
+    QCOMPARE(sim.faults(Temperature).loseSetPoints, 0);
+    QCOMPARE(sim.frames(Temperature).size(), 3);
+
+    n2.send("A16000\r");
+    QCOMPARE(n2.readFor(150), QByteArray());
+    QCOMPARE(sim.flowSetPoint(N2), 0.0);
+    n2.send("A16000\r");
+    QVERIFY(n2.readUntil('\r').startsWith("A "));
+    QCOMPARE(sim.flowSetPoint(N2), 5.0);
+
+    std::array<Faults, kDeviceCount> parsed{};
+    QVERIFY(applyFaultOption(QStringLiteral("o2:lose-set-points=3"), parsed, nullptr));
+    QCOMPARE(parsed[O2].loseSetPoints, 3);
 }
 
 void TestBoxsimFaults::randomMixIsSeeded()

@@ -188,6 +188,8 @@ private slots:
     void close();
     void recordAndPulseFailures_data();
     void recordAndPulseFailures();
+    void repeatingPointFlag_data();
+    void repeatingPointFlag();
     void flowReadingsBehindARecord_data();
     void flowReadingsBehindARecord();
 };
@@ -497,6 +499,36 @@ void RunControllerTest::recordAndPulseFailures()
         QCOMPARE(rig.recordCounter, 2);
 }
 
+void RunControllerTest::repeatingPointFlag_data()
+{
+    QTest::addColumn<QList<bool>>("writes");
+    QTest::addColumn<QList<int>>("pulses");
+    QTest::addColumn<QString>("flags"); // at each record written or tried: R repeating, - not
+
+    QTest::newRow("no failure") << QList<bool>{} << QList<int>{} << "- -";
+    QTest::newRow("record not written twice")
+        << QList<bool>{false, false} << QList<int>{} << "- R R -";
+    QTest::newRow("no pulse out, then fine") << QList<bool>{} << QList<int>{0} << "- R -";
+}
+
+void RunControllerTest::repeatingPointFlag()
+{
+    QFETCH(QList<bool>, writes);
+    QFETCH(QList<int>, pulses);
+    Rig rig(false, true);
+    rig.writeResults = writes;
+    rig.pulseResults = pulses;
+    QStringList flags;
+    rig.during = [&](int index) {
+        if (rig.trace[index].startsWith(QLatin1String("Rec")))
+            flags << (rig.rc.repeatingPoint() ? "R" : "-");
+    };
+    rig.start();
+    rig.runToEnd();
+    QTEST(flags.join(' '), "flags");
+    QVERIFY(!rig.rc.repeatingPoint());
+}
+
 void RunControllerTest::flowReadingsBehindARecord_data()
 {
     // N2 set point and flow, O2 set point and flow, and when each arrived,
@@ -505,21 +537,30 @@ void RunControllerTest::flowReadingsBehindARecord_data()
     QTest::addColumn<QVector<double>>("o2");
     QTest::addColumn<qint64>("temperatureAt");
     QTest::addColumn<QString>("first");
+    // The same set points sent again (a retry) after the readings; -1 none.
+    QTest::addColumn<qint64>("resentAt");
 
     const QString stale = "S:Waiting for current flow readings";
     const QString unsettled = "S:Waiting for the flows to settle";
     QTest::newRow("current and settled")
-        << QVector<double>{10, 10, 1500} << QVector<double>{0, 0, 1500} << qint64(1600)
-        << "Rec20/0";
+        << QVector<double>{10, 10, 1500} << QVector<double>{0, 0, 1500} << qint64(1600) << "Rec20/0"
+        << qint64(-1);
     QTest::newRow("N2 read before the gas went on")
-        << QVector<double>{10, 10, 850} << QVector<double>{0, 0, 1500} << qint64(1600) << stale;
+        << QVector<double>{10, 10, 850} << QVector<double>{0, 0, 1500} << qint64(1600) << stale
+        << qint64(-1);
     QTest::newRow("readings over 3 s old")
-        << QVector<double>{10, 10, 1500} << QVector<double>{0, 0, 1500} << qint64(4700) << stale;
+        << QVector<double>{10, 10, 1500} << QVector<double>{0, 0, 1500} << qint64(4700) << stale
+        << qint64(-1);
     QTest::newRow("N2 flow still rising")
-        << QVector<double>{10, 6, 1500} << QVector<double>{0, 0, 1500} << qint64(1600) << unsettled;
+        << QVector<double>{10, 6, 1500} << QVector<double>{0, 0, 1500} << qint64(1600) << unsettled
+        << qint64(-1);
     QTest::newRow("O2 holds an older set point")
         << QVector<double>{10, 10, 1500} << QVector<double>{0.5, 0, 1500} << qint64(1600)
-        << unsettled;
+        << unsettled << qint64(-1);
+    // Sending the same set points again changes no flow: the readings still count.
+    QTest::newRow("same set points sent again")
+        << QVector<double>{10, 10, 1500} << QVector<double>{0, 0, 1500} << qint64(1600) << "Rec20/0"
+        << qint64(1550);
 }
 
 void RunControllerTest::flowReadingsBehindARecord()
@@ -536,6 +577,9 @@ void RunControllerTest::flowReadingsBehindARecord()
     const int before = rig.trace.size();
     rig.rc.flowReading(run::FlowController::N2, float(n2[0]), float(n2[1]), qint64(n2[2]));
     rig.rc.flowReading(run::FlowController::O2, float(o2[0]), float(o2[1]), qint64(o2[2]));
+    QFETCH(qint64, resentAt);
+    if (resentAt >= 0)
+        rig.rc.setPointsSent(rig.flows, resentAt);
     rig.now = temperatureAt;
     rig.rc.temperatureReading(rig.temperature, temperatureAt);
     rig.drain();

@@ -28,15 +28,15 @@ public:
     void start();
     void stop();
 
-    // The set-point command writes once and never retries, so a write the
-    // controller ignores (refused, exception) would leave the run waiting
-    // for good. Faults that lose writes are lifted the moment `setT` moves
-    // and held back until the box has the new set point.
+    // With the guards on, faults that lose writes (refused, exception) are
+    // lifted the moment `setT` moves and held back until the box has the new
+    // set point, so no set point has to be sent again.
     void guardSetPoint(const QDoubleSpinBox* setT);
     // Likewise the reference point's gas is sent once: no refused flow
     // controller connections while `hold` is set.
     void holdFlowWrites(bool hold);
-    // Without the guards above, to show what a lost set point does.
+    // Without the guards above (the soak's default) set points are lost and
+    // sent again.
     void setGuards(bool on) { m_guards = on; }
 
     // Draws and applies the generator's fault for the next pulse command and

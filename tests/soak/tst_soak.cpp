@@ -5,12 +5,13 @@
 // BAROTERM_SOAK_MINUTES=N runs calibration after calibration for N minutes
 // (default: one calibration, about a minute); BAROTERM_SOAK_SEED picks the
 // faults; BAROTERM_SOAK_TRACE=FILE keeps the box's trace of every frame;
-// BAROTERM_SOAK_LOSE_WRITES=1 lets faults swallow the set points that the
-// window sends only once (see FaultSchedule).
+// Faults may swallow any set point, which the window then sends again;
+// BAROTERM_SOAK_LOSE_WRITES=0 spares the set points (see FaultSchedule).
 #include "faultschedule.h"
 #include "resourcesinit.h"
 #include "runharness.h"
 #include "runwatch.h"
+#include "setpointretries.h"
 #include "testenv.h"
 
 #include <QAction>
@@ -235,7 +236,23 @@ void SoakTest::calibrationUnderFaults()
 
     FaultSchedule faults(f.box.get(), baseSeed);
     faults.guardSetPoint(findIn<QDoubleSpinBox>(w, "setT"));
-    faults.setGuards(qEnvironmentVariableIntValue("BAROTERM_SOAK_LOSE_WRITES") == 0);
+    bool loseWritesGiven = false;
+    const int loseWrites =
+        qEnvironmentVariableIntValue("BAROTERM_SOAK_LOSE_WRITES", &loseWritesGiven);
+    faults.setGuards(loseWritesGiven && loseWrites == 0);
+    const auto* retries = w->findChild<SetPointRetries*>(QStringLiteral("setPointRetries"));
+    QVERIFY(retries);
+    // Set points found lost and sent again, per controller.
+    auto retryFigures = [retries] {
+        QStringList figures;
+        for (setpoint::Controller which : {setpoint::Controller::Temperature,
+                                           setpoint::Controller::N2, setpoint::Controller::O2})
+            figures << QStringLiteral("%1 %2 lost, %3 sent again")
+                           .arg(setpoint::SetPointKeeper::controllerName(which))
+                           .arg(retries->keeper(which).losses())
+                           .arg(retries->retriesSent(which));
+        return figures.join(QStringLiteral("; "));
+    };
     faults.start();
 
     QElapsedTimer elapsed;
@@ -293,8 +310,8 @@ void SoakTest::calibrationUnderFaults()
             problems << QStringLiteral("run %1 pulse commands: %2\nlast messages:\n%3")
                             .arg(runs + 1)
                             .arg(watch.pulseLog(), watch.recentMessages());
-        qInfo("run %d: %lld s, %d records so far", runs + 1, runClock.elapsed() / 1000,
-              figures.records);
+        qInfo("run %d: %lld s, %d records so far; set points so far: %s", runs + 1,
+              runClock.elapsed() / 1000, figures.records, qPrintable(retryFigures()));
         ++runs;
         // A wrong record leaves nothing broken behind: the long soak goes on to
         // collect the others.
@@ -312,6 +329,9 @@ void SoakTest::calibrationUnderFaults()
     for (auto it = applied.begin(); it != applied.end(); ++it)
         scheduled << QStringLiteral("%1 %2").arg(it.key()).arg(it.value());
     qInfo("scheduled faults: %s", qPrintable(scheduled.join(QStringLiteral(", "))));
+    qInfo("set points (writes %s): %s",
+          loseWritesGiven && loseWrites == 0 ? "spared" : "may be lost",
+          qPrintable(retryFigures()));
     for (Device device : {Device::Temperature, Device::N2, Device::O2, Device::Pulse}) {
         QMap<QString, int> mix;
         for (const QByteArray& what : f.box->injectedFaults(device))

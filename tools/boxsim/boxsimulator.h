@@ -43,6 +43,9 @@ struct Faults
     bool badCrc = false;           // temperature: answers carry a wrong CRC
     bool exceptionAnswers = false; // temperature: Modbus exception answers (0x84 / 0x86)
     bool pulseFails = false;       // pulse: every command answers "RR1"
+    // Temperature, N2, O2: the next N set-point writes are recorded but neither
+    // carried out nor answered, as if garbled on the serial line; counts down.
+    int loseSetPoints = 0;
 };
 
 struct Options

@@ -110,6 +110,8 @@ bool applyMode(const QString& item, Faults& f, QString* error)
         f.exceptionAnswers = true;
     } else if (mode == QLatin1String("fails") && !hasValue) {
         f.pulseFails = true;
+    } else if (mode == QLatin1String("lose-set-points") && hasValue) {
+        f.loseSetPoints = number();
     } else {
         *error = QStringLiteral("unknown fault mode \"%1\"").arg(item);
         return false;
@@ -171,6 +173,7 @@ QString faultOptionHelp()
         "  bad-crc              temperature: answers carry a wrong CRC\n"
         "  exception            temperature: Modbus exception answers\n"
         "  fails                pulse: every pulse answers RR1\n"
+        "  lose-set-points=N    the next N set points are neither kept nor answered\n"
         "Examples: --fault temperature:split  --fault o2:garbage-instead\n"
         "          --fault pulse:silent  --fault n2:delay=300,drop-after=5\n");
 }

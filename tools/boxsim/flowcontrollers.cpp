@@ -66,6 +66,11 @@ void Engine::flowLine(Connection& c, const QByteArray& line)
                    rest.mid(2).toInt() < wire::gasCount()) {
             f.gas = rest.mid(2).toInt();
             what = "gas " + wire::gasName(f.gas);
+        } else if (wire::isDecimal(rest, true) && rest.size() <= 10 &&
+                   s->faults[c.device].loseSetPoints > 0) {
+            --s->faults[c.device].loseSetPoints;
+            what = "set point " + rest + " lost, no answer";
+            reply = false;
         } else if (wire::isDecimal(rest, true) && rest.size() <= 10) {
             const qint64 counts = std::clamp<qint64>(rest.toLongLong(), 0, 64000);
             f.mass.target = double(counts) * f.fullScale / 64000.0;

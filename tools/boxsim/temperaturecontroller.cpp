@@ -53,8 +53,12 @@ void Engine::temperatureInput(Connection& c)
             } else if (function == 0x06) {
                 what =
                     "write " + QByteArray::number(reg) + " = " + QByteArray::number(qint16(value));
+                int& lose = s->faults[Temperature].loseSetPoints;
                 if (refuse) {
                     exception(0x04);
+                } else if (reg == 1002 && lose > 0) {
+                    --lose;
+                    what += " (lost, no answer)";
                 } else {
                     s->registers[reg] = value;
                     if (reg == 1002)
@@ -67,7 +71,7 @@ void Engine::temperatureInput(Connection& c)
             }
         }
         recordFrame(c, frame, what);
-        if (slave != 0) // broadcasts are carried out, never answered
+        if (slave != 0 && !reply.isEmpty()) // broadcasts are carried out, never answered
             answer(c, reply, s->clockMs());
     }
 }
