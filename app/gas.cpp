@@ -32,7 +32,7 @@ void TempSensor::runSetGas(const gasmix::Flows& flows)
 {
     // The gas buttons send too, not only the run.
     boxcommands::sendGas(
-        commands, boxAddress, flows.n2, flows.o2, n2Worker, o2Worker,
+        commands, boxAddress, flows.n2, flows.o2, n2Worker.data(), o2Worker.data(),
         [&] {
             runController.setPointsSent(flows, readingClock.elapsed());
             flowsLastSent = flows;

@@ -55,7 +55,7 @@ void TempSensor::runSetTemperature(std::optional<double> celsius, bool retry)
     const double value = celsius ? *celsius : ui.setT->value();
     // A retry leaves the temperature shown to the readings.
     boxcommands::sendTemperature(
-        commands, boxAddress, modbus::encodeTenths(value), tempWorker,
+        commands, boxAddress, modbus::encodeTenths(value), tempWorker.data(),
         [this, retry](float echoed) {
             if (!retry)
                 model.temperatureEchoed(echoed);

@@ -1,6 +1,7 @@
 #include "boxcommands.h"
 
 #include "boxlink.h"
+#include "boxpoller.h"
 #include "commandrunner.h"
 #include "flowprotocol.h"
 #include "modbusframes.h"
@@ -128,7 +129,7 @@ constexpr int kAroundCommandMs = 100;
 } // namespace
 
 std::optional<float> sendTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
-                                     BoxPoller* temperaturePoller,
+                                     QPointer<BoxPoller> temperaturePoller,
                                      const std::function<void(float)>& echoed,
                                      SetPointRetries* retries)
 {
@@ -144,8 +145,9 @@ std::optional<float> sendTemperature(CommandRunner& runner, const QString& host,
     return echo;
 }
 
-void sendGas(CommandRunner& runner, const QString& host, float n2, float o2, BoxPoller* n2Poller,
-             BoxPoller* o2Poller, const std::function<void()>& sent, SetPointRetries* retries)
+void sendGas(CommandRunner& runner, const QString& host, float n2, float o2,
+             QPointer<BoxPoller> n2Poller, QPointer<BoxPoller> o2Poller,
+             const std::function<void()>& sent, SetPointRetries* retries)
 {
     runner.pausePoller(n2Poller);
     runner.pausePoller(o2Poller);

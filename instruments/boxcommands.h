@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QtGlobal>
 
@@ -37,8 +38,8 @@ std::optional<float> setTemperature(CommandRunner& runner, const QString& host, 
 void setFlow(CommandRunner& runner, const QString& host, float slpm, uchar id);
 
 // Whole commands: the pollers of the ports involved are paused around the
-// frames, with 100 ms of events handled on each side so that every reading
-// made before the change has arrived before it is sent.
+// frames (a poller that goes away meanwhile is not resumed), with 100 ms of events handled on each
+// side so that every reading made before the change has arrived before it is sent.
 
 // With `retries`, each set point is reported to it (what went out, and the
 // echo), so that one its controller did not get is sent again; its retries
@@ -46,15 +47,15 @@ void setFlow(CommandRunner& runner, const QString& host, float slpm, uchar id);
 
 // setTemperature() with the temperature poller paused.
 std::optional<float> sendTemperature(CommandRunner& runner, const QString& host, quint16 tenths,
-                                     BoxPoller* temperaturePoller,
+                                     QPointer<BoxPoller> temperaturePoller,
                                      const std::function<void(float)>& echoed,
                                      SetPointRetries* retries = nullptr);
 
 // Both flow set points, N2 first, with both flow pollers paused. `sent` is
 // told before the pollers resume, so every reading after it was made after
 // the change.
-void sendGas(CommandRunner& runner, const QString& host, float n2, float o2, BoxPoller* n2Poller,
-             BoxPoller* o2Poller, const std::function<void()>& sent,
-             SetPointRetries* retries = nullptr);
+void sendGas(CommandRunner& runner, const QString& host, float n2, float o2,
+             QPointer<BoxPoller> n2Poller, QPointer<BoxPoller> o2Poller,
+             const std::function<void()>& sent, SetPointRetries* retries = nullptr);
 
 } // namespace boxcommands

@@ -58,6 +58,12 @@ void CommandRunner::pausePoller(BoxPoller* poller)
 {
     if (!poller)
         return;
+    // A poller that goes away takes its count with it: another one made at
+    // the same address must not inherit it.
+    if (!m_pauses.contains(poller))
+        connect(
+            poller, &QObject::destroyed, this, [this, poller] { m_pauses.remove(poller); },
+            Qt::DirectConnection);
     // Paused again even when counted: the poller may have resumed on its own
     // terms, and the command needs the port now.
     ++m_pauses[poller];
@@ -69,8 +75,12 @@ void CommandRunner::resumePoller(BoxPoller* poller)
     if (!poller)
         return;
     auto it = m_pauses.find(poller);
-    if (it != m_pauses.end() && --it.value() > 0)
-        return;
-    m_pauses.remove(poller);
+    if (it != m_pauses.end()) {
+        if (it.value() > 1) {
+            --it.value();
+            return;
+        }
+        it.value() = 0; // kept, so the poller is watched only once
+    }
     poller->resumePolling();
 }

@@ -510,14 +510,14 @@ int RunSession::runPulses(bool extraWaitAtZero, int stopsBefore)
 void RunSession::sendGas(const gasmix::Flows& flows)
 {
     boxcommands::sendGas(
-        m_commands, m_setup.options.box, flows.n2, flows.o2, m_n2Poller, m_o2Poller,
+        m_commands, m_setup.options.box, flows.n2, flows.o2, m_n2Poller.data(), m_o2Poller.data(),
         [&] { m_controller.setPointsSent(flows, now()); }, &m_retries);
 }
 
 void RunSession::sendTemperature(double celsius, bool retry)
 {
     boxcommands::sendTemperature(
-        m_commands, m_setup.options.box, modbus::encodeTenths(celsius), m_temperaturePoller,
+        m_commands, m_setup.options.box, modbus::encodeTenths(celsius), m_temperaturePoller.data(),
         [this, retry](float echoed) {
             if (!retry)
                 m_model.temperatureEchoed(echoed);

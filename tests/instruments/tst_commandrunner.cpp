@@ -113,6 +113,14 @@ private slots:
         runner.resumePoller(&poller);
         QVERIFY(!poller.isPaused());
         runner.resumePoller(nullptr); // no poller yet: nothing to do
+
+        // A poller that goes away while paused (a close) takes its count
+        // with it; one made later is not held by that count.
+        auto* gone = new WorkerThread(testenv::uniqueLoopbackHost());
+        runner.pausePoller(gone);
+        runner.pausePoller(gone);
+        delete gone;
+        QCOMPARE(runner.pauseCount(gone), 0);
     }
 
     // The connection and write waits return at once on a refusal, end at the
