@@ -208,5 +208,16 @@ void TestRunCrash::killedAndResumed()
     qInfo("%d grids, %d kills in %lld s", grids, kills, clock.elapsed() / 1000);
 }
 
-QTEST_GUILESS_MAIN(TestRunCrash)
+int main(int argc, char** argv)
+{
+    // QtTest gives up on a test function after five minutes; the long version
+    // runs for BAROTERM_CRASH_MINUTES, each grid bounded by its own limit.
+    const int minutes = qEnvironmentVariableIntValue("BAROTERM_CRASH_MINUTES");
+    if (minutes > 0)
+        qputenv("QTEST_FUNCTION_TIMEOUT", QByteArray::number((qint64(minutes) + 5) * 60000));
+    QCoreApplication app(argc, argv);
+    TestRunCrash test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_runcrash.moc"
