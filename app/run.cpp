@@ -245,6 +245,7 @@ run::CommandResult TempSensor::carryOut(const run::Command& command)
         journalPulses = false;
         pulseExtraWaitAtZero = false;
         result.pulsesSent = lastSequencePulsesSent;
+        result.pulsesRefused = pulseSequence->refusedPulses();
         // Without a log the point is recorded in the images alone.
         if (result.pulsesSent > 0 && !runController.plan().writeLog)
             recordEvent(history::EventKind::Record, tr("Point @ T:%1 P:%2 pulsed")

@@ -185,8 +185,9 @@ private:
     QPointer<workerN2> n2Worker;
     QPointer<workerO2> o2Worker;
     bool connectionOk = true;
-    bool addressAccepted = false; // boxAddress came from the address dialog
-    bool controlsEnabled = false; // the last setControlsEnabled()
+    bool connectionMessageOpen = false; // "Connection problem" is on screen
+    bool addressAccepted = false;       // boxAddress came from the address dialog
+    bool controlsEnabled = false;       // the last setControlsEnabled()
 
     // Readings.
     // Gas and logging state and the readings the window shows.

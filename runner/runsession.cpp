@@ -46,10 +46,18 @@ RunSession::RunSession(const Setup& setup, Sink standardOutput, Sink standardErr
     });
     m_watch.setInterval(kWatchMs);
     connect(&m_watch, &QTimer::timeout, this, &RunSession::watchReadings);
-    m_retries.setSenders([this](double celsius) { sendTemperature(celsius, true); },
-                         [this](float n2, float o2) {
-                             sendGas(gasmix::Flows{n2, o2});
-                         });
+    // A retry's hold of the temperature poller is no reason for silence.
+    m_retries.setSenders(
+        [this](double celsius) {
+            m_inRetry = true;
+            sendTemperature(celsius, true);
+            m_inRetry = false;
+        },
+        [this](float n2, float o2) {
+            m_inRetry = true;
+            sendGas(gasmix::Flows{n2, o2});
+            m_inRetry = false;
+        });
     connect(&m_retries, &SetPointRetries::notice, this, [this](const QString& text, bool warning) {
         if (warning)
             warn(text);
@@ -91,6 +99,7 @@ void RunSession::start()
     const QString& box = m_setup.options.box;
     m_temperaturePoller = new WorkerThread(box, this);
     connect(m_temperaturePoller, &WorkerThread::valueChangedT, this, &RunSession::onTemperature);
+    connect(m_temperaturePoller, &WorkerThread::connectionLost, this, &RunSession::onBoxLost);
     m_n2Poller = new workerN2(box, this);
     connect(m_n2Poller, &workerN2::valueChangedN2, this, &RunSession::onN2);
     m_o2Poller = new workerO2(box, this);
@@ -99,7 +108,7 @@ void RunSession::start()
          {static_cast<BoxPoller*>(m_temperaturePoller), static_cast<BoxPoller*>(m_n2Poller),
           static_cast<BoxPoller*>(m_o2Poller)})
         poller->start();
-    m_sinceReading.start();
+    m_sinceWatch.start();
     m_watch.start();
 }
 
@@ -118,7 +127,7 @@ void RunSession::stopPollers()
 void RunSession::onTemperature(float celsius)
 {
     m_model.temperatureRead(celsius);
-    m_sinceReading.restart();
+    m_silentMs = 0;
     m_retries.hold(false); // the box answers
     if (m_ended)
         return;
@@ -145,30 +154,36 @@ void RunSession::onO2(float setPoint, float massFlow)
     m_controller.flowReading(run::FlowController::O2, setPoint, massFlow, now());
 }
 
+void RunSession::onBoxLost()
+{
+    // The poller tries again on its own; until readings come back nothing
+    // read before may stand behind a record, and set points wait.
+    m_controller.boxLost(now());
+    m_retries.hold(true);
+    // Before the first reading the end's own line says so.
+    if (m_runStarted && !m_ended)
+        warn(QStringLiteral("Can't connect to calibration box: %1").arg(m_setup.options.box));
+}
+
 void RunSession::watchReadings()
 {
+    const qint64 sinceWatch = m_sinceWatch.restart();
     if (m_ended)
         return;
-    // A poller that could not connect pauses itself; it tries again here
-    // unless a command holds its port.
-    for (BoxPoller* poller :
-         {static_cast<BoxPoller*>(m_temperaturePoller), static_cast<BoxPoller*>(m_n2Poller)})
-        if (poller && poller->isPaused() && m_commands.pauseCount(poller) == 0)
-            poller->resumePolling();
-    // Readings are due only while no command holds the temperature poller.
-    if (m_commands.pauseCount(m_temperaturePoller) > 0) {
-        m_sinceReading.restart();
-        return;
-    }
+    // The silence clock stands still while a command of the run holds the
+    // temperature poller (a pulse sequence may hold it long); a set point sent
+    // again holds it only for itself.
+    if (m_commands.pauseCount(m_temperaturePoller) == 0 || m_inRetry)
+        m_silentMs += sinceWatch;
     if (!m_runStarted) {
-        if (!m_stopping && m_sinceReading.elapsed() >= m_setup.firstReadingMs) {
+        if (!m_stopping && m_silentMs >= m_setup.firstReadingMs) {
             m_ending = runner::Ending::NoFirstReading;
             m_endDetail = QStringLiteral("box %1").arg(m_setup.options.box);
             finish();
         }
         return;
     }
-    if (!m_stopping && m_sinceReading.elapsed() >= m_setup.silenceMs)
+    if (!m_stopping && m_silentMs >= m_setup.silenceMs)
         stopRun(runner::Ending::BoxLost, QStringLiteral("box %1").arg(m_setup.options.box));
 }
 
@@ -344,6 +359,7 @@ run::CommandResult RunSession::carryOut(const run::Command& command)
         break;
     case run::Command::PulseSequence:
         result.pulsesSent = runPulses(command.extraWaitAtZeroPressure, stopsBefore);
+        result.pulsesRefused = m_pulses.refusedPulses();
         break;
     case run::Command::TakeBackRecord:
         result.ok = takeBackRecord();

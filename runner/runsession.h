@@ -69,6 +69,7 @@ private:
     void onTemperature(float celsius);
     void onN2(float setPoint, float massFlow);
     void onO2(float setPoint, float massFlow);
+    void onBoxLost();
     void watchReadings();
     void beginRun();
     void stopRun(runner::Ending ending, const QString& detail);
@@ -102,9 +103,11 @@ private:
     QPointer<WorkerThread> m_temperaturePoller;
     QPointer<workerN2> m_n2Poller;
     QPointer<workerO2> m_o2Poller;
-    QElapsedTimer m_clock;        // the readings' clock
-    QElapsedTimer m_runClock;     // since the run started
-    QElapsedTimer m_sinceReading; // since the last temperature reading
+    QElapsedTimer m_clock;      // the readings' clock
+    QElapsedTimer m_runClock;   // since the run started
+    QElapsedTimer m_sinceWatch; // since the watch last looked
+    qint64 m_silentMs = 0;      // without a temperature reading, not counting holds
+    bool m_inRetry = false;     // a lost set point is being sent again
     QTimer m_watch;
     PulseSequence m_pulses;
 
