@@ -14,7 +14,13 @@
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QtCharts/QChartView>
+#include <QtCharts/QLegendMarker>
 #include <QtTest>
+
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+using QtCharts::QLegendMarker;
+#endif
 
 using boxsim::Device;
 
@@ -35,6 +41,28 @@ QString gridStates(const LiveView* view)
         rows << row;
     }
     return rows.join(' ');
+}
+
+QString headings(const QTableWidget* grid, Qt::Orientation orientation)
+{
+    const int count = orientation == Qt::Horizontal ? grid->columnCount() : grid->rowCount();
+    QStringList out;
+    for (int i = 0; i < count; ++i)
+        out << grid->model()->headerData(i, orientation).toString();
+    return out.join('|');
+}
+
+// The legend entries the charts show, over all of them.
+QStringList chartLegends(const LiveView* view)
+{
+    QStringList names;
+    for (const QChartView* chartView : view->findChildren<QChartView*>()) {
+        for (const QLegendMarker* marker : chartView->chart()->legend()->markers()) {
+            if (marker->isVisible())
+                names << marker->label();
+        }
+    }
+    return names;
 }
 
 } // namespace
@@ -139,6 +167,22 @@ void LiveViewTest::shortRunDrawnAndExported()
     QCOMPARE(view->pointCount(LiveView::WarningMarks), 2);
     QVERIFY(view->pointCount(LiveView::PressureLine) > 0);
     QVERIFY(view->pointCount(LiveView::PressureSetLine) > 0);
+    // The grid is headed with its pressures; the marks' key is given once,
+    // beside the charts rather than in each of them.
+    QCOMPARE(headings(view->progressGrid(), Qt::Horizontal), QStringLiteral("0.00 Bar|2.00 Bar"));
+    QCOMPARE(headings(view->progressGrid(), Qt::Vertical), QStringLiteral("T"));
+    QCOMPARE(chartLegends(view).join(' '), QStringLiteral("T T set P P set N2 O2"));
+    QVERIFY(view->findChild<QWidget*>(QStringLiteral("marksLegend"))->isVisible());
+    // Round value ticks, evenly spaced, on every chart; times on the time axis.
+    for (int chart = 0; chart < 3; ++chart) {
+        const QStringList values = view->tickLabels(chart, Qt::Vertical);
+        QVERIFY2(values.size() >= 2, qPrintable(values.join(' ')));
+        const double step = values[1].toDouble() - values[0].toDouble();
+        for (int i = 1; i < values.size(); ++i)
+            QVERIFY2(qAbs(values[i].toDouble() - values[i - 1].toDouble() - step) < 1e-9,
+                     qPrintable(values.join(' ')));
+        QVERIFY(!view->tickLabels(chart, Qt::Horizontal).isEmpty());
+    }
 
     // The export, answered by the dialog seam.
     const QString csvPath = dir.filePath(QStringLiteral("readings.csv"));
