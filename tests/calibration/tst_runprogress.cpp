@@ -262,10 +262,6 @@ void RunProgressTest::gridHeadings_data()
         << 1 << 0.0 << 200.0 << 100.0 << 100.0 << 150.0 << 100.0 << "kPa"
         << "25.0 °C|Ref 20.0 °C\n150 kPa"
         << "0 kPa|100 kPa|200 kPa";
-    QTest::newRow("planned in bar, shown in psi")
-        << 1 << 0.0 << 1.0 << 0.5 << 1.0 << 1.0 << 14.5038 << "psi"
-        << "25.0 °C|Ref 20.0 °C\n14.50 psi"
-        << "0.00 psi|7.25 psi|14.50 psi";
     QTest::newRow("planned in psi, shown in bar")
         << 1 << 0.0 << 29.0076 << 14.5038 << 14.5038 << 29.0076 << 1.0 << "Bar"
         << "25.0 °C|Ref 20.0 °C\n2.00 Bar"
@@ -273,9 +269,6 @@ void RunProgressTest::gridHeadings_data()
     QTest::newRow("pressure axis off") << 3 << 1.0 << 0.0 << 1.0 << 1.0 << -1.0 << 1.0 << "Bar"
                                        << "25.0 °C|24.0 °C|23.0 °C"
                                        << "P";
-    QTest::newRow("temperature axis off") << 0 << 0.5 << 1.0 << 0.5 << 1.0 << -1.0 << 1.0 << "Bar"
-                                          << "T"
-                                          << "0.50 Bar|1.00 Bar";
 }
 
 void RunProgressTest::gridHeadings()
