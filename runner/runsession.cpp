@@ -196,17 +196,12 @@ void RunSession::beginRun()
         say(QStringLiteral("Initialization completed"));
     }
     m_runClock.start();
-    if (!m_setup.resume) {
+    if (!m_setup.resumed) {
         if (!m_log.begin(runner::journalContents(m_setup)))
             return; // journalFailed() ends the run
     } else {
-        QString error;
-        if (!m_log.resume(*m_setup.resume, m_setup.decision, &error)) {
-            m_ending = runner::Ending::Failed;
-            m_endDetail = error;
-            finish();
-            return;
-        }
+        m_log.resumed(*m_setup.resumed, {m_setup.log.log, m_setup.log.rawLog},
+                      m_setup.decision.nextRecordNumber);
     }
     m_controllerStarted = m_controller.start(m_setup.preset.plan);
     if (!m_controllerStarted) {
@@ -607,9 +602,13 @@ std::optional<QString> prepareResume(const Options& options, RunSession::Setup* 
     setup->log.layout = journal->plan.layout;
     setup->log.log = files.logs.log;
     setup->log.rawLog = files.logs.rawLog;
-    setup->resume = files;
     setup->decision = decision;
     setup->summary = summarise(setup->preset, setup->options, setup->log);
+    records::RunJournal resumed;
+    QString error;
+    if (!records::applyResume(files, decision, resumed, &error))
+        return QStringLiteral("--resume: %1").arg(error);
+    setup->resumed = resumed;
     return std::nullopt;
 }
 

@@ -42,9 +42,9 @@ public:
         // this long during the run (its poller not paused by a command), is lost.
         int firstReadingMs = 10000;
         int silenceMs = 60000;
-        // A resumed run: the logs are repaired and the journal open on them
-        // (resume() done); otherwise a new journal is begun at the start.
-        std::optional<records::ResumeFiles> resume;
+        // A resumed run: the logs are repaired and the journal open on them;
+        // otherwise a new journal is begun at the start.
+        std::optional<records::RunJournal> resumed;
         records::ResumeDecision decision;
     };
     using Sink = std::function<void(const QByteArray&)>;
@@ -142,9 +142,10 @@ bool removeUnusedLogs(const RunSession::Setup& setup);
 // What the journal of a new run starts with.
 records::JournalContents journalContents(const RunSession::Setup& setup);
 
-// --resume: the journal and both logs read and the resume decided; nothing is
-// written until the run starts. On a refusal (or nothing to resume) returns
-// the one line naming it. The box is the journal's unless --box was given.
+// --resume: the journal and both logs read, the resume decided and carried
+// out on the files (the logs repaired, a take-back noted), all before the box
+// is touched. On a refusal (or nothing to resume) returns the one line naming
+// it, and nothing is written. The box is the journal's unless --box was given.
 std::optional<QString> prepareResume(const Options& options, RunSession::Setup* setup);
 
 } // namespace runner
