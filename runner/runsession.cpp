@@ -522,6 +522,23 @@ void RunSession::sendTemperature(double celsius, bool retry)
 
 namespace runner {
 
+namespace {
+
+// Taken before anything is written or truncated; where no lock can be taken
+// at all the log's own errors speak.
+std::optional<QString> lockLog(const QString& log, RunSession::Setup* setup)
+{
+    auto lock = std::make_shared<records::LogLock>();
+    if (lock->acquire(log) == records::LogLock::State::Busy)
+        return QStringLiteral("%1 is being written by another run (process %2)")
+            .arg(log,
+                 lock->holder() ? QString::number(*lock->holder()) : QStringLiteral("unknown"));
+    setup->lock = lock;
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<QString> prepareRun(const Options& options, RunSession::Setup* setup)
 {
     setup->options = options;
@@ -532,6 +549,11 @@ std::optional<QString> prepareRun(const Options& options, RunSession::Setup* set
     if (options.cameraFeedback)
         setup->preset.cameraFeedback = *options.cameraFeedback;
     if (std::optional<QString> error = applyReference(options.reference, setup->preset))
+        return error;
+    LogChoice named;
+    if (std::optional<QString> error = checkLog(options.log, true, &named))
+        return error;
+    if (std::optional<QString> error = lockLog(named.log, setup))
         return error;
     if (std::optional<QString> error = checkLog(options.log, options.overwrite, &setup->log))
         return error;
@@ -577,6 +599,8 @@ std::optional<QString> prepareResume(const Options& options, RunSession::Setup* 
 {
     setup->options = options;
     const records::ResumeFiles files = records::resumeFilesFor(options.resume);
+    if (std::optional<QString> error = lockLog(files.logs.log, setup))
+        return error;
     if (!QFile::exists(files.journal))
         return QStringLiteral("--resume: \"%1\" has no run journal: nothing to resume")
             .arg(options.resume);

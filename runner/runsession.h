@@ -4,6 +4,7 @@
 #include "commandrunner.h"
 #include "gasmix.h"
 #include "journaledlog.h"
+#include "loglock.h"
 #include "pulsesequence.h"
 #include "runcontroller.h"
 #include "runreport.h"
@@ -46,6 +47,9 @@ public:
         // otherwise a new journal is begun at the start.
         std::optional<records::RunJournal> resumed;
         records::ResumeDecision decision;
+        // The log taken for this process from the checks on: no other run
+        // may write it meanwhile.
+        std::shared_ptr<records::LogLock> lock;
     };
     using Sink = std::function<void(const QByteArray&)>;
 

@@ -60,7 +60,8 @@ CommandLine parseCommandLine(const QStringList& arguments)
     parser.setApplicationDescription(QStringLiteral(
         "Runs one calibration of the calibration box without a window: the sweep of a preset "
         "saved by baroterm, its records written to a calibration log and a raw gas log.\n"
-        "Exit status: 0 the run completed; 2 bad usage or input (nothing was sent to the box); "
+        "Exit status: 0 the run completed; 2 bad usage or input, or a log another run is writing "
+        "(nothing was sent to the box); "
         "3 no temperature reading within 10 s of start (the empty logs are removed); 4 no "
         "temperature reading for 60 s during the run; 130 stopped by SIGINT; 143 stopped by "
         "SIGTERM; 1 the run stopped itself (a record without images could not be taken back)."));

@@ -1,6 +1,7 @@
 // baroterm-run as a process of its own against baroterm-boxsim: exit statuses,
 // and SIGINT or SIGTERM in the middle of a run.
 #include "journaledlog.h"
+#include "loglock.h"
 #include "testenv.h"
 
 #include <QFile>
@@ -187,6 +188,12 @@ void TestRunProcess::badUsage_data()
         << QStringList{"--resume", "DIR/nopulses.csv"} << "pulsesPerPoint = 0";
     QTest::newRow("journal's grid edited")
         << QStringList{"--resume", "DIR/edited.csv"} << "plan was changed";
+    // The log another run is writing (this test holds its lock).
+    const QString busy = "DIR/busy.csv is being written by another run (process PID)";
+    QTest::newRow("log being written") << base + QStringList{"--log", "DIR/busy.csv"} << busy;
+    QTest::newRow("log being written, --overwrite")
+        << base + QStringList{"--log", "DIR/busy.csv", "--overwrite"} << busy;
+    QTest::newRow("log being written, --resume") << QStringList{"--resume", "DIR/busy.csv"} << busy;
 }
 
 void TestRunProcess::badUsage()
@@ -199,12 +206,15 @@ void TestRunProcess::badUsage()
     write("old.csv", "kept");
     write("torn.csv", "P[Bar],T[C],Isens,Lsens,Iref,Lref\r\n");
     write("torn.csv.run", "{\"format\": 1, \"plan\": ");
+    const QString busy = write("busy.csv", "kept");
+    records::LogLock otherRun;
+    QCOMPARE(otherRun.acquire(busy), records::LogLock::State::Held);
     QVERIFY(interruptedRun(dir.filePath("nopulses.csv"), host, 0, 1, -1));
     QVERIFY(interruptedRun(dir.filePath("edited.csv"), host, 1, 1, -1));
     // Another grid with as many points.
     write("edited.csv.run", read("edited.csv.run").replace("\"to\":2", "\"to\":2.5"));
-    const QStringList kept = {"nopulses.csv", "nopulses.csv.run", "edited.csv", "edited.csv.run",
-                              "edited_SLPM.csv"};
+    const QStringList kept = {"busy.csv",   "nopulses.csv",   "nopulses.csv.run",
+                              "edited.csv", "edited.csv.run", "edited_SLPM.csv"};
     QMap<QString, QByteArray> before;
     for (const QString& name : kept)
         before[name] = read(name);
@@ -352,6 +362,7 @@ void TestRunProcess::resumeBetweenPulses()
                  err.contains("calib_000002_p.tif, calib_000002_r.tif"),
              qPrintable(err));
     QVERIFY(!QFile::exists(records::journalPathFor(log)));
+    QVERIFY(!QFile::exists(records::lockPathFor(log)));
     const QList<QByteArray> lines = read("between.csv").trimmed().split('\n');
     QCOMPARE(lines.size(), 3);
     QCOMPARE(lines[1], firstRecord);

@@ -1,6 +1,7 @@
 // A log file picked in the window with the journal of an interrupted run
 // beside it: the offer to resume it taken, declined, or refused.
 #include "journaledlog.h"
+#include "loglock.h"
 #include "resourcesinit.h"
 #include "runharness.h"
 #include "testenv.h"
@@ -9,6 +10,7 @@
 #include <QCloseEvent>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -85,6 +87,7 @@ private slots:
     void resumedBetweenPulses();
     void refusedLeavesTheFiles_data();
     void refusedLeavesTheFiles();
+    void logOfAnotherRun();
     void stopRemovesCloseKeeps();
 };
 
@@ -227,6 +230,40 @@ void RunResumeTest::refusedLeavesTheFiles()
     for (const boxsim::Frame& frame : f.box->frames(Device::Temperature).mid(framesBefore))
         QVERIFY2(!frame.bytes.toHex().startsWith("0106"), frame.bytes.toHex().constData());
     QCOMPARE(f.box->frames(Device::Pulse).size(), pulsesBefore);
+}
+
+// A log another run is writing: nothing of it is touched and "Write Log"
+// is unchecked with a red warning, as for a cancelled file dialog.
+void RunResumeTest::logOfAnotherRun()
+{
+    QTemporaryDir dir;
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    const QString log = dir.filePath(QStringLiteral("taken.csv"));
+    QVERIFY(interruptedRun(log, f.host));
+    const QByteArray logBytes = fileContents(log);
+    const QByteArray journal = fileContents(records::journalPathFor(log));
+    records::LogLock otherRun;
+    QCOMPARE(otherRun.acquire(log), records::LogLock::State::Held);
+
+    chooseLog(f, log);
+    QCOMPARE(f.dialogs.count(QStringLiteral("question")), 0);
+    QCOMPARE(w->statusBar()->currentMessage(),
+             QStringLiteral("Warning: %1 is being written by another run.").arg(log));
+    QVERIFY(w->statusBar()->styleSheet().contains(QStringLiteral("rgb(255,0,0)")));
+    QVERIFY(!findIn<QGroupBox>(w, "groupBox_4")->isChecked());
+    QCOMPARE(fileContents(log), logBytes);
+    QCOMPARE(fileContents(records::journalPathFor(log)), journal);
+
+    // Let go: the window takes the log, and holds it while it has it.
+    otherRun.release();
+    pickLog(f, log, QMessageBox::No);
+    QVERIFY(findIn<QGroupBox>(w, "groupBox_4")->isChecked());
+    QCOMPARE(otherRun.acquire(log), records::LogLock::State::Busy);
+    findIn<QGroupBox>(w, "groupBox_4")->setChecked(false);
+    QCOMPARE(otherRun.acquire(log), records::LogLock::State::Held);
 }
 
 void RunResumeTest::stopRemovesCloseKeeps()
