@@ -9,8 +9,6 @@
 #include <QCryptographicHash>
 #include <QFile>
 
-#include <cmath>
-
 namespace records {
 
 namespace {
@@ -169,7 +167,8 @@ ResumeDecision decideResume(const JournalContents& journal, const QByteArray& lo
     const QString& rawName = journal.logs.rawLog;
     const QString problem = planProblem(plan);
     if (!problem.isEmpty())
-        return refusal(tr("its journal holds a plan no run has: %1.").arg(problem));
+        return refusal(
+            tr("the plan in its journal is not one the program makes: %1.").arg(problem));
 
     // The headers say the unit, the layout and the colour the run wrote.
     const QByteArray logHeader = calibrationLogHeader(plan.layout, plan.color, plan.unitFactor);
