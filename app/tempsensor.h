@@ -5,6 +5,7 @@
 #include "flowpollers.h"
 #include "gasmix.h"
 #include "journaledlog.h"
+#include "loglock.h"
 #include "modbusframes.h"
 #include "pulsesequence.h"
 #include "readinghistory.h"
@@ -241,6 +242,8 @@ private:
 
     // Records and presets.
     records::JournaledLog runLog;
+    // Held from the moment a log is picked: no other run may write it meanwhile.
+    records::LogLock logLock;
     // The next Start goes on with the interrupted run these files hold.
     std::optional<records::ResumeDecision> pendingResume;
     // The run's pulse sequence (not a manual pulse) notes its pulses in the journal.

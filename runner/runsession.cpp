@@ -211,17 +211,12 @@ void RunSession::beginRun()
         say(QStringLiteral("Initialization completed"));
     }
     m_runClock.start();
-    if (!m_setup.resume) {
+    if (!m_setup.resumed) {
         if (!m_log.begin(runner::journalContents(m_setup)))
             return; // journalFailed() ends the run
     } else {
-        QString error;
-        if (!m_log.resume(*m_setup.resume, m_setup.decision, &error)) {
-            m_ending = runner::Ending::Failed;
-            m_endDetail = error;
-            finish();
-            return;
-        }
+        m_log.resumed(*m_setup.resumed, {m_setup.log.log, m_setup.log.rawLog},
+                      m_setup.decision.nextRecordNumber);
     }
     m_controllerStarted = m_controller.start(m_setup.preset.plan);
     if (!m_controllerStarted) {
@@ -543,6 +538,23 @@ void RunSession::sendTemperature(double celsius, bool retry)
 
 namespace runner {
 
+namespace {
+
+// Taken before anything is written or truncated; where no lock can be taken
+// at all the log's own errors speak.
+std::optional<QString> lockLog(const QString& log, RunSession::Setup* setup)
+{
+    auto lock = std::make_shared<records::LogLock>();
+    if (lock->acquire(log) == records::LogLock::State::Busy)
+        return QStringLiteral("%1 is being written by another run (process %2)")
+            .arg(log,
+                 lock->holder() ? QString::number(*lock->holder()) : QStringLiteral("unknown"));
+    setup->lock = lock;
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<QString> prepareRun(const Options& options, RunSession::Setup* setup)
 {
     setup->options = options;
@@ -553,6 +565,11 @@ std::optional<QString> prepareRun(const Options& options, RunSession::Setup* set
     if (options.cameraFeedback)
         setup->preset.cameraFeedback = *options.cameraFeedback;
     if (std::optional<QString> error = applyReference(options.reference, setup->preset))
+        return error;
+    LogChoice named;
+    if (std::optional<QString> error = checkLog(options.log, true, &named))
+        return error;
+    if (std::optional<QString> error = lockLog(named.log, setup))
         return error;
     if (std::optional<QString> error = checkLog(options.log, options.overwrite, &setup->log))
         return error;
@@ -598,6 +615,8 @@ std::optional<QString> prepareResume(const Options& options, RunSession::Setup* 
 {
     setup->options = options;
     const records::ResumeFiles files = records::resumeFilesFor(options.resume);
+    if (std::optional<QString> error = lockLog(files.logs.log, setup))
+        return error;
     if (!QFile::exists(files.journal))
         return QStringLiteral("--resume: \"%1\" has no run journal: nothing to resume")
             .arg(options.resume);
@@ -623,9 +642,13 @@ std::optional<QString> prepareResume(const Options& options, RunSession::Setup* 
     setup->log.layout = journal->plan.layout;
     setup->log.log = files.logs.log;
     setup->log.rawLog = files.logs.rawLog;
-    setup->resume = files;
     setup->decision = decision;
     setup->summary = summarise(setup->preset, setup->options, setup->log);
+    records::RunJournal resumed;
+    QString error;
+    if (!records::applyResume(files, decision, resumed, &error))
+        return QStringLiteral("--resume: %1").arg(error);
+    setup->resumed = resumed;
     return std::nullopt;
 }
 
