@@ -314,14 +314,17 @@ run::CommandResult RunSession::carryOut(const run::Command& command)
     const double factor = m_setup.preset.plan.unitFactor;
     run::CommandResult result;
     switch (command.kind) {
-    case run::Command::SetTemperature:
-        m_temperatureSetPoint = runner::spinBoxValue(command.value, kSetTemperatureRange);
+    case run::Command::SetTemperature: {
+        const double celsius = runner::spinBoxValue(command.value, kSetTemperatureRange);
         if (command.ms > 0)
             waitUnlessStopped(command.ms, stopsBefore);
         // After a stop no set point may move.
-        if (m_stopCount == stopsBefore)
-            sendTemperature(m_temperatureSetPoint);
+        if (m_stopCount == stopsBefore) {
+            m_temperatureSetPoint = celsius;
+            sendTemperature(celsius);
+        }
         break;
+    }
     case run::Command::SetPressure:
         m_pressureSetPoint =
             runner::spinBoxValue(command.value, runner::pressureRange(factor, false));
@@ -355,6 +358,11 @@ run::CommandResult RunSession::carryOut(const run::Command& command)
     case run::Command::PulseSequence:
         result.pulsesSent = runPulses(command.extraWaitAtZeroPressure, stopsBefore);
         result.pulsesRefused = m_pulses.refusedPulses();
+        // A point is reported once its images are taken.
+        if (result.pulsesSent > 0 && m_unreportedRecord) {
+            reportPoint(*m_unreportedRecord);
+            m_unreportedRecord.reset();
+        }
         break;
     case run::Command::TakeBackRecord:
         result.ok = takeBackRecord();
@@ -392,7 +400,11 @@ void RunSession::reportPoint(const records::RecordValues& values)
     point.elapsedS = m_runClock.elapsed() / 1000.0;
     point.done = values.number;
     point.total = m_setup.summary.records;
-    point.remainingS = runner::remainingSeconds(point.elapsedS, point.done, point.total);
+    // The pace of this process: a resumed run did its first points elsewhere.
+    const int recordsHeld = m_setup.summary.recordsHeld.value_or(0);
+    point.remainingS = runner::remainingSeconds(point.elapsedS, point.done - recordsHeld,
+                                                point.total - point.done);
+    m_reportedRecords.insert(values.number);
     if (m_setup.options.json) {
         m_out(runner::jsonLine(runner::pointEvent(point)));
         m_err(runner::pointLine(point).toUtf8());
@@ -445,7 +457,7 @@ void RunSession::finish()
     } else {
         m_log.keep();
     }
-    const QString line = runner::endingLine(m_ending, m_endDetail);
+    const QString line = runner::endingLine(m_ending, m_endDetail, m_log.journaling());
     if (!line.isEmpty())
         m_err(line.toUtf8() + '\n');
     if (m_setup.options.json)
@@ -471,7 +483,7 @@ bool RunSession::writeRecord()
         return false;
     }
     values.number = m_log.lastNumber();
-    reportPoint(values);
+    m_unreportedRecord = values;
     return true;
 }
 
@@ -480,9 +492,15 @@ bool RunSession::takeBackRecord()
     const int number = m_log.lastNumber();
     if (!m_log.takeBack())
         return false;
-    if (m_log.lastNumber() != number)
+    m_unreportedRecord.reset();
+    if (m_log.lastNumber() == number)
+        return true;
+    // A stop's take-back is the stop's own doing.
+    if (!m_stopping)
         warn(QStringLiteral("Record %1 taken back: no pulse reached the generator.")
                  .arg(records::formatRecordNumber(number)));
+    if (m_reportedRecords.remove(number) && m_setup.options.json)
+        m_out(runner::jsonLine(runner::takenBackEvent(number)));
     return true;
 }
 
@@ -644,6 +662,7 @@ std::optional<QString> prepareResume(const Options& options, RunSession::Setup* 
     setup->log.rawLog = files.logs.rawLog;
     setup->decision = decision;
     setup->summary = summarise(setup->preset, setup->options, setup->log);
+    setup->summary.recordsHeld = setup->decision.nextRecordNumber - 1;
     records::RunJournal resumed;
     QString error;
     if (!records::applyResume(files, decision, resumed, &error))

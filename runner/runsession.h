@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 
 #include <functional>
@@ -128,10 +129,13 @@ private:
 
     // What the window's readouts would show, and what a record holds.
     BoxModel m_model;
-    double m_temperatureSetPoint = 0; // as the set-point box shows it
-    double m_pressureSetPoint = 0;    // display unit, as the pressure box shows it
+    std::optional<double> m_temperatureSetPoint; // sent, as the set-point box shows it
+    double m_pressureSetPoint = 0;               // display unit, as the pressure box shows it
 
     records::JournaledLog m_log;
+    // The last record written, reported once its pulses went out.
+    std::optional<records::RecordValues> m_unreportedRecord;
+    QSet<int> m_reportedRecords;
 };
 
 namespace runner {

@@ -4,6 +4,7 @@
 #include "ipv4address.h"
 #include "logfiles.h"
 #include "presetfile.h"
+#include "resumeplan.h"
 #include "settingskeys.h"
 #include "sweep.h"
 #include "units.h"
@@ -357,6 +358,19 @@ std::optional<QString> checkLog(const QString& name, bool overwrite, LogChoice* 
     c.log = records::nativePath(name);
     c.rawLog = records::rawLogNameFor(c.log);
     if (!overwrite) {
+        // Replacing an interrupted run throws it away: say how to go on with it.
+        const records::ResumeFiles interrupted = records::resumeFilesFor(c.log);
+        if (QFileInfo::exists(c.log) && QFileInfo::exists(interrupted.journal)) {
+            const records::ResumeDecision decision = records::decideResume(interrupted);
+            const QString where = decision.kind == records::ResumeDecision::Refuse
+                                      ? QString()
+                                      : QStringLiteral(" at point %1 of %2")
+                                            .arg(decision.pointIndex + 1)
+                                            .arg(decision.totalPoints);
+            return QStringLiteral("--log: %1 holds an interrupted run%2; --resume %1 goes on with "
+                                  "it, --overwrite replaces it")
+                .arg(quoted(name), where);
+        }
         for (const QString& file : {c.log, c.rawLog})
             if (QFileInfo::exists(file))
                 return QStringLiteral("--log: %1 exists; give --overwrite to replace it")

@@ -364,6 +364,9 @@ void TestRunSetup::logName_data()
     QTest::newRow("existing") << "old.csv" << false << "give --overwrite" << 0 << "";
     QTest::newRow("existing overwritten") << "old.csv" << true << "" << csv << "old_SLPM.csv";
     QTest::newRow("raw log existing") << "rawonly.csv" << false << "rawonly_SLPM.csv" << 0 << "";
+    // Following "give --overwrite" would throw an interrupted run away.
+    QTest::newRow("interrupted run")
+        << "cut.csv" << false << "holds an interrupted run; --resume" << 0 << "";
 }
 
 void TestRunSetup::logName()
@@ -375,6 +378,8 @@ void TestRunSetup::logName()
     QFETCH(QString, rawLog);
     write("old.csv", "x");
     write("rawonly_SLPM.csv", "x");
+    write("cut.csv", "x");
+    write("cut.csv.run", "{}");
     runner::LogChoice choice;
     const std::optional<QString> refused = runner::checkLog(dir.filePath(name), overwrite, &choice);
     if (!error.isEmpty()) {
