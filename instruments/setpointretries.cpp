@@ -107,7 +107,7 @@ void SetPointRetries::report(Controller which, const std::optional<setpoint::Not
     // At the end no retry follows (flows are not judged, the temperature's
     // last tries are used up): the notice must not promise one.
     const bool retryFollows =
-        !m_closing || (which == Controller::Temperature && m_closeRetriesLeft > 0);
+        !m_closing || (which == Controller::Temperature && m_closeRetriesLeft > 0 && !m_held);
     if (!retryFollows) {
         emit notice(QStringLiteral("Warning: the set point %1 of the %2 controller was not "
                                    "confirmed by the end of the run.")

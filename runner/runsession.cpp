@@ -378,6 +378,12 @@ run::CommandResult RunSession::carryOut(const run::Command& command)
                               .arg(records::formatRecordNumber(m_log.lastNumber()));
         }
         m_stopping = true;
+        // The process ends after the run's last set points: a lost one gets
+        // only a bounded few more tries.
+        if (!m_retriesClosing) {
+            m_retriesClosing = true;
+            m_retries.closing();
+        }
         break;
     }
     result.atMs = now();
@@ -450,6 +456,8 @@ void RunSession::finish()
     // A run through or the operator's stop (SIGINT) leaves nothing to resume,
     // nor does a journal that failed; SIGTERM, a lost box or a record that
     // could not be taken back keep it.
+    // Taken before the journal is kept or removed.
+    const bool resumable = m_log.journaling();
     if (m_ending == runner::Ending::Completed || m_ending == runner::Ending::Interrupted ||
         m_log.failed()) {
         if (!m_log.finish())
@@ -457,7 +465,7 @@ void RunSession::finish()
     } else {
         m_log.keep();
     }
-    const QString line = runner::endingLine(m_ending, m_endDetail, m_log.journaling());
+    const QString line = runner::endingLine(m_ending, m_endDetail, resumable);
     if (!line.isEmpty())
         m_err(line.toUtf8() + '\n');
     if (m_setup.options.json)
