@@ -109,6 +109,8 @@ private:
 WebFormExchange::WebFormExchange(Operator& op, QObject* parent)
     : QObject(parent), m_operator(op), m_worker(std::make_unique<Worker>())
 {
+    // For receivers that queue the signals once more.
+    qRegisterMetaType<NetworkSettings>();
 }
 
 WebFormExchange::~WebFormExchange()

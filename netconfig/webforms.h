@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMetaType>
 #include <QString>
 #include <QtGlobal>
 
@@ -116,3 +117,5 @@ private:
 };
 
 } // namespace netconfig
+
+Q_DECLARE_METATYPE(netconfig::NetworkSettings)
