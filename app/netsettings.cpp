@@ -28,7 +28,8 @@ void TempSensor::changeIP()
         waitProcessingEvents(500);
     readingNetworkSettings = false;
     enableRunLockedActions();
-    if (closing)
+    // A run started meanwhile keeps the box's settings locked.
+    if (closing || ui.autoStartButton->isChecked())
         return;
     findDialog->setModal(true);
     findDialog->show();

@@ -71,7 +71,7 @@ int checkTransferLimit(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_
 }
 
 // Runs the transfer in steps of at most kCancelCheckMs, so that a cancel is
-// seen promptly in every state of the transfer, making the connection included.
+// seen as promptly while the connection is being made as later on.
 CURLcode perform(CURL* handle, const TransferState& state)
 {
     CURLM* multi = curl_multi_init();

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QToolButton>
 #include <QtTest>
 
 namespace {
@@ -36,6 +37,7 @@ private slots:
     void initTestCase() { testenv::isolateSettings(); }
     void silentServer_data();
     void silentServer();
+    void runStartedMeanwhileKeepsTheDialogShut();
 };
 
 void NetSettingsTest::silentServer_data()
@@ -150,6 +152,25 @@ void NetSettingsTest::silentServer()
     if (!closeWindow || !applying)
         QCOMPARE(w->findChild<FindDialog*>()->isVisible(), !applying && !closeWindow);
     QVERIFY(action->isEnabled());
+}
+
+void NetSettingsTest::runStartedMeanwhileKeepsTheDialogShut()
+{
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    w->setWebFormPort(f.box->port(boxsim::Http));
+    QVERIFY(f.connectAndWaitForReading());
+    auto* start = findIn<QToolButton>(w, "autoStartButton");
+    // Within the readings or the 500 ms wait after them.
+    QTimer::singleShot(200, this, [start] { start->setChecked(true); });
+    w->changeIP();
+    QVERIFY(start->isChecked());
+    QVERIFY(!w->findChild<FindDialog*>()->isVisible());
+    QVERIFY(!findIn<QAction>(w, "actionChange_IP_Settings")->isEnabled());
+    start->setChecked(false);
+    QVERIFY(f.waitUntil([&] { return findIn<QAction>(w, "actionChange_IP_Settings")->isEnabled(); },
+                        5000));
 }
 
 QTEST_MAIN(NetSettingsTest)

@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <thread>
 
@@ -37,7 +39,7 @@ public:
     void warn(const QString& text) override
     {
         RecordingOperator::warn(text);
-        offThread |= QThread::currentThread() != qApp->thread();
+        offThread |= QThread::currentThread() != QCoreApplication::instance()->thread();
         QTest::qWait(30);
         if (onEvent)
             onEvent(events.last());
@@ -45,7 +47,7 @@ public:
     void setBusy(bool busy) override
     {
         RecordingOperator::setBusy(busy);
-        offThread |= QThread::currentThread() != qApp->thread();
+        offThread |= QThread::currentThread() != QCoreApplication::instance()->thread();
         if (onEvent)
             onEvent(events.last());
     }
