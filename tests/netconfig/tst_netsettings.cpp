@@ -47,15 +47,19 @@ void NetSettingsTest::silentServer_data()
     QTest::addColumn<bool>("closeWindow");
     QTest::addColumn<QStringList>("warnings");
     QTest::addColumn<int>("requests");
+    QTest::addColumn<bool>("silentFromTheNotice");
     // Each request is cut off by its 5 s transfer limit and warned about once.
-    QTest::newRow("reading") << true << false << false << QStringList({kRetry, kRetry}) << 2;
+    QTest::newRow("reading") << true << false << false << QStringList({kRetry, kRetry}) << 2
+                             << false;
     QTest::newRow("applying") << true << true << false
-                              << QStringList({kRetry, kNotice, kRetry, "Communication error!"})
-                              << 3;
-    // Closed after 1 s: the close goes on, nothing more is sent or shown.
-    // The first opening is still reading in the dialog's constructor.
-    QTest::newRow("first reading, closed") << false << false << true << QStringList() << 1;
-    QTest::newRow("applying, closed") << true << true << true << QStringList() << 1;
+                              << QStringList({kRetry, kNotice, kRetry, "Communication error!"}) << 3
+                              << false;
+    // Closed after 1 s: the close goes on, nothing more is sent or shown. The
+    // first opening is still reading in the dialog's constructor; the applying
+    // exchange waits on the save form, with the wait cursor on.
+    QTest::newRow("first reading, closed") << false << false << true << QStringList() << 1 << false;
+    QTest::newRow("applying, closed")
+        << true << true << true << QStringList({kNotice}) << 2 << true;
 }
 
 void NetSettingsTest::silentServer()
@@ -65,6 +69,7 @@ void NetSettingsTest::silentServer()
     QFETCH(bool, closeWindow);
     QFETCH(QStringList, warnings);
     QFETCH(int, requests);
+    QFETCH(bool, silentFromTheNotice);
     BoxFixture f;
     QVERIFY(f.startBox());
     TempSensor* w = f.makeWindow();
@@ -80,13 +85,22 @@ void NetSettingsTest::silentServer()
             dialog->close();
     }
     f.dialogs.clear();
-    // Each warning is closed as a real box would be, after its own event loop ran.
-    for (int i = 0; i < warnings.size(); ++i)
-        f.dialogs.pushButton(QMessageBox::Ok, 50);
-    boxsim::Faults silent;
-    silent.silent = true;
-    f.box->setFaults(boxsim::Http, silent);
     f.box->clearRecord();
+    auto silence = [&] {
+        boxsim::Faults silent;
+        silent.silent = true;
+        f.box->setFaults(boxsim::Http, silent);
+    };
+    // Each warning is closed as a real box would be, after its own event loop ran.
+    for (int i = 0; i < warnings.size(); ++i) {
+        ScriptedDialogs::Answer ok;
+        ok.processEventsMs = 50;
+        if (silentFromTheNotice)
+            ok.before = silence;
+        f.dialogs.push(ok);
+    }
+    if (!silentFromTheNotice)
+        silence();
 
     // A 20 ms timer: the longest time between two of its events is how long
     // the window went without answering. While the readings run, their

@@ -1,13 +1,10 @@
 #include "ipv4address.h"
-#include "webformexchange.h"
 #include "webforms.h"
 #include "webformstestkit.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QtTest>
-
-#include <functional>
 
 using netconfig::NetworkSettings;
 using netconfig::WebFormClient;
@@ -23,21 +20,6 @@ public:
     void warn(const QString& text) override { events << QStringLiteral("warn:") + text; }
     void setBusy(bool busy) override { events << (busy ? "busy" : "idle"); }
 };
-
-// Runs `onWarn` once a warning is recorded.
-class HookedOperator : public RecordingOperator
-{
-public:
-    std::function<void()> onWarn;
-    void warn(const QString& text) override
-    {
-        RecordingOperator::warn(text);
-        if (onWarn)
-            onWarn();
-    }
-};
-
-const QString kNotice = QStringLiteral("warn:") + QString::fromUtf8(netconfig::kRestartNotice);
 
 const QString kRetry = QStringLiteral("warn:Communication error! Please try againg.");
 
@@ -174,34 +156,6 @@ private slots:
         QCOMPARE(got.ipAddress, before.ipAddress);
         QVERIFY2(took >= 1000 && took < 4500, QByteArray::number(took).constData());
         QCOMPARE(box->httpRequests().size(), 3); // every request reached the box
-    }
-
-    // A cancel while the save form waits on a silent server: the transfer
-    // ends, the wait cursor is taken back and the reboot page never asked for.
-    void cancelledExchangeSendsNothingMore()
-    {
-        auto box = startBox();
-        QVERIFY(box);
-        HookedOperator op;
-        netconfig::WebFormExchange exchange(op);
-        QSignalSpy applied(&exchange, &netconfig::WebFormExchange::applyingFinished);
-        QSignalSpy ended(&exchange, &netconfig::WebFormExchange::ended);
-        op.onWarn = [&] { // the restart notice
-            boxsim::Faults silent;
-            silent.silent = true;
-            box->setFaults(boxsim::Http, silent);
-            QTimer::singleShot(300, &exchange, [&] { exchange.cancel(); });
-        };
-        const WebFormClient client(box->host(), box->port(boxsim::Http));
-        QVERIFY(exchange.startApplying(client, {"10.0.0.2", "255.0.0.0", "10.0.0.1"}));
-        QVERIFY(!exchange.startReading(client, NetworkSettings())); // one at a time
-        QVERIFY(ended.wait(10000));
-        QVERIFY(box->waitFor([&] { return box->openConnections(boxsim::Http) == 0; }, 2000));
-        QTest::qWait(200);
-        QCOMPARE(op.events, QStringList({kNotice, "busy", "idle"}));
-        QCOMPARE(box->httpRequests().size(), 2);
-        QCOMPARE(applied.size(), 0);
-        QCOMPARE(ended.size(), 1);
     }
 };
 
