@@ -5,6 +5,7 @@
 #include "flowpollers.h"
 #include "gasmix.h"
 #include "journaledlog.h"
+#include "loglock.h"
 #include "modbusframes.h"
 #include "pulsesequence.h"
 #include "readinghistory.h"
@@ -187,8 +188,9 @@ private:
     QPointer<workerN2> n2Worker;
     QPointer<workerO2> o2Worker;
     bool connectionOk = true;
-    bool addressAccepted = false; // boxAddress came from the address dialog
-    bool controlsEnabled = false; // the last setControlsEnabled()
+    bool connectionMessageOpen = false; // "Connection problem" is on screen
+    bool addressAccepted = false;       // boxAddress came from the address dialog
+    bool controlsEnabled = false;       // the last setControlsEnabled()
 
     // Readings.
     // Gas and logging state and the readings the window shows.
@@ -242,6 +244,8 @@ private:
 
     // Records and presets.
     records::JournaledLog runLog;
+    // Held from the moment a log is picked: no other run may write it meanwhile.
+    records::LogLock logLock;
     // The next Start goes on with the interrupted run these files hold.
     std::optional<records::ResumeDecision> pendingResume;
     // The run's pulse sequence (not a manual pulse) notes its pulses in the journal.

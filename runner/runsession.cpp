@@ -46,10 +46,18 @@ RunSession::RunSession(const Setup& setup, Sink standardOutput, Sink standardErr
     });
     m_watch.setInterval(kWatchMs);
     connect(&m_watch, &QTimer::timeout, this, &RunSession::watchReadings);
-    m_retries.setSenders([this](double celsius) { sendTemperature(celsius, true); },
-                         [this](float n2, float o2) {
-                             sendGas(gasmix::Flows{n2, o2});
-                         });
+    // A retry's hold of the temperature poller is no reason for silence.
+    m_retries.setSenders(
+        [this](double celsius) {
+            m_inRetry = true;
+            sendTemperature(celsius, true);
+            m_inRetry = false;
+        },
+        [this](float n2, float o2) {
+            m_inRetry = true;
+            sendGas(gasmix::Flows{n2, o2});
+            m_inRetry = false;
+        });
     connect(&m_retries, &SetPointRetries::notice, this, [this](const QString& text, bool warning) {
         if (warning)
             warn(text);
@@ -91,6 +99,7 @@ void RunSession::start()
     const QString& box = m_setup.options.box;
     m_temperaturePoller = new WorkerThread(box, this);
     connect(m_temperaturePoller, &WorkerThread::valueChangedT, this, &RunSession::onTemperature);
+    connect(m_temperaturePoller, &WorkerThread::connectionLost, this, &RunSession::onBoxLost);
     m_n2Poller = new workerN2(box, this);
     connect(m_n2Poller, &workerN2::valueChangedN2, this, &RunSession::onN2);
     m_o2Poller = new workerO2(box, this);
@@ -99,7 +108,7 @@ void RunSession::start()
          {static_cast<BoxPoller*>(m_temperaturePoller), static_cast<BoxPoller*>(m_n2Poller),
           static_cast<BoxPoller*>(m_o2Poller)})
         poller->start();
-    m_sinceReading.start();
+    m_sinceWatch.start();
     m_watch.start();
 }
 
@@ -118,7 +127,7 @@ void RunSession::stopPollers()
 void RunSession::onTemperature(float celsius)
 {
     m_model.temperatureRead(celsius);
-    m_sinceReading.restart();
+    m_silentMs = 0;
     m_retries.hold(false); // the box answers
     if (m_ended)
         return;
@@ -145,30 +154,36 @@ void RunSession::onO2(float setPoint, float massFlow)
     m_controller.flowReading(run::FlowController::O2, setPoint, massFlow, now());
 }
 
+void RunSession::onBoxLost()
+{
+    // The poller tries again on its own; until readings come back nothing
+    // read before may stand behind a record, and set points wait.
+    m_controller.boxLost(now());
+    m_retries.hold(true);
+    // Before the first reading the end's own line says so.
+    if (m_runStarted && !m_ended)
+        warn(QStringLiteral("Can't connect to calibration box: %1").arg(m_setup.options.box));
+}
+
 void RunSession::watchReadings()
 {
+    const qint64 sinceWatch = m_sinceWatch.restart();
     if (m_ended)
         return;
-    // A poller that could not connect pauses itself; it tries again here
-    // unless a command holds its port.
-    for (BoxPoller* poller :
-         {static_cast<BoxPoller*>(m_temperaturePoller), static_cast<BoxPoller*>(m_n2Poller)})
-        if (poller && poller->isPaused() && m_commands.pauseCount(poller) == 0)
-            poller->resumePolling();
-    // Readings are due only while no command holds the temperature poller.
-    if (m_commands.pauseCount(m_temperaturePoller) > 0) {
-        m_sinceReading.restart();
-        return;
-    }
+    // The silence clock stands still while a command of the run holds the
+    // temperature poller (a pulse sequence may hold it long); a set point sent
+    // again holds it only for itself.
+    if (m_commands.pauseCount(m_temperaturePoller) == 0 || m_inRetry)
+        m_silentMs += sinceWatch;
     if (!m_runStarted) {
-        if (!m_stopping && m_sinceReading.elapsed() >= m_setup.firstReadingMs) {
+        if (!m_stopping && m_silentMs >= m_setup.firstReadingMs) {
             m_ending = runner::Ending::NoFirstReading;
             m_endDetail = QStringLiteral("box %1").arg(m_setup.options.box);
             finish();
         }
         return;
     }
-    if (!m_stopping && m_sinceReading.elapsed() >= m_setup.silenceMs)
+    if (!m_stopping && m_silentMs >= m_setup.silenceMs)
         stopRun(runner::Ending::BoxLost, QStringLiteral("box %1").arg(m_setup.options.box));
 }
 
@@ -196,17 +211,12 @@ void RunSession::beginRun()
         say(QStringLiteral("Initialization completed"));
     }
     m_runClock.start();
-    if (!m_setup.resume) {
+    if (!m_setup.resumed) {
         if (!m_log.begin(runner::journalContents(m_setup)))
             return; // journalFailed() ends the run
     } else {
-        QString error;
-        if (!m_log.resume(*m_setup.resume, m_setup.decision, &error)) {
-            m_ending = runner::Ending::Failed;
-            m_endDetail = error;
-            finish();
-            return;
-        }
+        m_log.resumed(*m_setup.resumed, {m_setup.log.log, m_setup.log.rawLog},
+                      m_setup.decision.nextRecordNumber);
     }
     m_controllerStarted = m_controller.start(m_setup.preset.plan);
     if (!m_controllerStarted) {
@@ -344,6 +354,7 @@ run::CommandResult RunSession::carryOut(const run::Command& command)
         break;
     case run::Command::PulseSequence:
         result.pulsesSent = runPulses(command.extraWaitAtZeroPressure, stopsBefore);
+        result.pulsesRefused = m_pulses.refusedPulses();
         break;
     case run::Command::TakeBackRecord:
         result.ok = takeBackRecord();
@@ -527,6 +538,23 @@ void RunSession::sendTemperature(double celsius, bool retry)
 
 namespace runner {
 
+namespace {
+
+// Taken before anything is written or truncated; where no lock can be taken
+// at all the log's own errors speak.
+std::optional<QString> lockLog(const QString& log, RunSession::Setup* setup)
+{
+    auto lock = std::make_shared<records::LogLock>();
+    if (lock->acquire(log) == records::LogLock::State::Busy)
+        return QStringLiteral("%1 is being written by another run (process %2)")
+            .arg(log,
+                 lock->holder() ? QString::number(*lock->holder()) : QStringLiteral("unknown"));
+    setup->lock = lock;
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<QString> prepareRun(const Options& options, RunSession::Setup* setup)
 {
     setup->options = options;
@@ -537,6 +565,11 @@ std::optional<QString> prepareRun(const Options& options, RunSession::Setup* set
     if (options.cameraFeedback)
         setup->preset.cameraFeedback = *options.cameraFeedback;
     if (std::optional<QString> error = applyReference(options.reference, setup->preset))
+        return error;
+    LogChoice named;
+    if (std::optional<QString> error = checkLog(options.log, true, &named))
+        return error;
+    if (std::optional<QString> error = lockLog(named.log, setup))
         return error;
     if (std::optional<QString> error = checkLog(options.log, options.overwrite, &setup->log))
         return error;
@@ -582,6 +615,8 @@ std::optional<QString> prepareResume(const Options& options, RunSession::Setup* 
 {
     setup->options = options;
     const records::ResumeFiles files = records::resumeFilesFor(options.resume);
+    if (std::optional<QString> error = lockLog(files.logs.log, setup))
+        return error;
     if (!QFile::exists(files.journal))
         return QStringLiteral("--resume: \"%1\" has no run journal: nothing to resume")
             .arg(options.resume);
@@ -607,9 +642,13 @@ std::optional<QString> prepareResume(const Options& options, RunSession::Setup* 
     setup->log.layout = journal->plan.layout;
     setup->log.log = files.logs.log;
     setup->log.rawLog = files.logs.rawLog;
-    setup->resume = files;
     setup->decision = decision;
     setup->summary = summarise(setup->preset, setup->options, setup->log);
+    records::RunJournal resumed;
+    QString error;
+    if (!records::applyResume(files, decision, resumed, &error))
+        return QStringLiteral("--resume: %1").arg(error);
+    setup->resumed = resumed;
     return std::nullopt;
 }
 

@@ -1,4 +1,5 @@
 // The checks baroterm-run makes before anything goes to the box.
+#include "resumeplan.h"
 #include "runsetup.h"
 
 #include "units.h"
@@ -243,6 +244,7 @@ void TestRunSetup::preset()
     runner::PresetPlan back;
     runner::Options backOptions;
     records::JournalPlan journal = runner::journalPlanOf(p, options, records::LogLayout::Cls);
+    QVERIFY2(records::planProblem(journal).isEmpty(), qPrintable(records::planProblem(journal)));
     QVERIFY(!runner::presetFromJournal(journal, &back, &backOptions));
     QCOMPARE(back.plan.unitFactor, p.plan.unitFactor);
     QCOMPARE(back.plan.temperatureAxisOn, p.plan.temperatureAxisOn);
