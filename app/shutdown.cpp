@@ -55,6 +55,7 @@ void TempSensor::closeEvent(QCloseEvent* event)
     // controller's closing commands follow it, then the process ends.
     ++stopCount;
     closing = true;
+    cancelNetworkExchange();
     walkingAtClose = walking;
     statusBar()->showMessage(shuttingDown, 3000);
     pulseSequence->forgetPendingAnswer();

@@ -135,6 +135,8 @@ private:
     void showGasStyle(bool off);
     void saveSettings();
     void enableRunLockedActions();
+    // Ends a web-form exchange under way (a close): nothing more is sent.
+    void cancelNetworkExchange();
     // The run's widgets locked (on) or given back, and the run-locked actions.
     void showRunControls(bool on);
     // The end of a run as the operator sees it: Start again, logging closed.
@@ -254,6 +256,8 @@ private:
     // Dialogs and status bar.
     FindDialog* findDialog = nullptr;
     quint16 webFormPort = 80;
+    // changeIP() is reading the box's settings: its action stays off.
+    bool readingNetworkSettings = false;
     ClickableLabel* linkLabel = nullptr;
     std::unique_ptr<QMovie> activityMovie;
     QLabel* statusLabel1 = nullptr;
