@@ -44,6 +44,15 @@ constexpr KindName kKindNames[] = {
     {Kind::Stop, "stop"},
 };
 
+std::optional<Kind> kindOf(std::string_view word)
+{
+    for (const KindName& name : kKindNames) {
+        if (word == name.word)
+            return name.kind;
+    }
+    return std::nullopt;
+}
+
 const char* outcomeWord(PulseOutcome outcome)
 {
     switch (outcome) {
@@ -211,15 +220,6 @@ QString kindWord(Kind kind)
     return QString();
 }
 
-std::optional<Kind> kindFromWord(const QString& word)
-{
-    for (const KindName& name : kKindNames) {
-        if (word == QLatin1String(name.word))
-            return name.kind;
-    }
-    return std::nullopt;
-}
-
 QString identityText(const RunIdentity& identity)
 {
     JournalContents run = identity.run;
@@ -314,11 +314,7 @@ std::optional<ReadingsFile> readingsFileFromBytes(const QByteArray& bytes, QStri
     for (; reader.next(f); ++lineNumber) {
         if (f.size() != 9)
             return fail(lineNumber, tr("it has %1 fields, not 9").arg(f.size()));
-        std::optional<Kind> kind;
-        for (const KindName& name : kKindNames) {
-            if (f[8] == name.word)
-                kind = name.kind;
-        }
+        const std::optional<Kind> kind = kindOf(f[8]);
         if (!kind)
             return fail(lineNumber, tr("\"%1\" is no kind of line").arg(utf8(f[8])));
         // The run's start comes first and gives the unit of the pressures.

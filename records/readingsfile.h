@@ -33,7 +33,6 @@
 namespace records {
 
 QString kindWord(pointstats::Kind kind);
-std::optional<pointstats::Kind> kindFromWord(const QString& word);
 
 // Who ran what: the start line's contents.
 struct RunIdentity

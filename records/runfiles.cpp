@@ -5,7 +5,6 @@
 #include "units.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QFile>
 #include <QRegularExpression>
 
@@ -18,11 +17,6 @@ namespace {
 QString tr(const char* text)
 {
     return QCoreApplication::translate("RunFiles", text);
-}
-
-QByteArray sha256Hex(const QByteArray& bytes)
-{
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
 }
 
 std::optional<QByteArray> readAll(const QString& path, QString* error)
@@ -127,8 +121,9 @@ std::optional<RunFiles> makeRunFiles(const RunFilesInputs& in, QString* error)
     report.readings = *readings;
     report.logName = in.logName;
     report.rawLogName = rawLogNameFor(in.logName);
-    report.logSha256 = sha256Hex(in.log);
-    report.rawLogSha256 = sha256Hex(in.rawLog);
+    const LogState logs = logStateOf(in.log, in.rawLog);
+    report.logSha256 = logs.logSha256;
+    report.rawLogSha256 = logs.rawSha256;
     report.tableName = in.tableName;
     report.table = in.table;
     files.report = reportHtml(report);
