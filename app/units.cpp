@@ -90,6 +90,7 @@ void TempSensor::applyUnitRanges()
     }
     // The sweep follows the new unit even if no spin-box value changed.
     calcStepsP(0.0);
+    tellShownSetPoints();
 }
 
 void TempSensor::setUnits()

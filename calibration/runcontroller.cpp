@@ -83,9 +83,14 @@ RunController::RunController(const FlowChecks& checks)
 {
 }
 
+bool RunController::canStart() const
+{
+    return !m_active && !m_command && m_stage < Stage::CloseAsked;
+}
+
 bool RunController::start(const Plan& plan)
 {
-    if (m_active || m_command || m_stage >= Stage::CloseAsked)
+    if (!canStart())
         return false;
     m_plan = plan;
     m_active = true;

@@ -144,6 +144,8 @@ public:
     // Events.
     // False (and nothing happens) while a run or a command is under way.
     bool start(const Plan& plan);
+    // Whether start() would take a run now.
+    bool canStart() const;
     void temperatureReading(float celsius, qint64 atMs);
     void flowReading(FlowController which, float setPoint, float massFlow, qint64 atMs);
     // Set points sent by anyone but the run (manual gas, the controllers'
