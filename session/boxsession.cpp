@@ -68,6 +68,14 @@ BoxSession::~BoxSession()
     stopPollers();
 }
 
+void BoxSession::speedUp(double scale)
+{
+    if (hasPollers() || scale <= 0)
+        return;
+    m_speedUp = scale;
+    m_controller.setTiming(run::Timing().scaled(scale));
+}
+
 void BoxSession::connectTo(const QString& address)
 {
     m_address = address;
@@ -80,17 +88,20 @@ void BoxSession::connectTo(const QString& address)
         connect(m_temperaturePoller, &WorkerThread::connectionLost, this,
                 &BoxSession::onConnectionLost);
         connect(m_temperaturePoller, &WorkerThread::debugSignal, this, &BoxSession::debugText);
+        m_temperaturePoller->speedUp(m_speedUp);
         m_temperaturePoller->start(QThread::InheritPriority);
 
         m_o2Poller = new workerO2(address, this);
         connect(m_o2Poller, &QThread::finished, m_o2Poller, &QObject::deleteLater);
         connect(m_o2Poller, &workerO2::valueChangedO2, this, &BoxSession::onO2);
+        m_o2Poller->speedUp(m_speedUp);
         m_o2Poller->start(QThread::InheritPriority);
 
         m_n2Poller = new workerN2(address, this);
         connect(m_n2Poller, &QThread::finished, m_n2Poller, &QObject::deleteLater);
         connect(m_n2Poller, &workerN2::debugSignal, this, &BoxSession::debugText);
         connect(m_n2Poller, &workerN2::valueChangedN2, this, &BoxSession::onN2);
+        m_n2Poller->speedUp(m_speedUp);
         m_n2Poller->start(QThread::InheritPriority);
         return;
     }
