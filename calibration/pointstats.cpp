@@ -179,17 +179,22 @@ private:
         ++m_tries;
     }
 
-    // The readings of the last 10 s before the sequence, within this session.
+    // The readings of the last 10 s before the sequence, within this session,
+    // and none from before the point was reached: on a pressure grid the
+    // point before lies only seconds back, and its readings would pass for
+    // this point's scatter.
     void settledWindow(std::size_t pulsesBegin)
     {
-        const qint64 fromMs = m_lines[pulsesBegin].atMs - kSettledWindowMs;
+        const qint64 fromMs = std::max(m_lines[pulsesBegin].atMs - kSettledWindowMs, m_reachedMs);
         std::size_t first = pulsesBegin;
         for (std::size_t j = pulsesBegin; j-- > 0;) {
             const TraceLine& line = m_lines[j];
-            if (line.kind == Kind::Start || (line.kind == Kind::Reading && line.atMs < fromMs))
+            if (line.kind == Kind::Start || line.atMs < fromMs)
                 break;
             first = j;
         }
+        while (first < pulsesBegin && m_lines[first].kind != Kind::Reading)
+            ++first;
         std::array<std::vector<double>, kQuantities> values;
         int readings = 0;
         for (std::size_t j = first; j < pulsesBegin; ++j) {

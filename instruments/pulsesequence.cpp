@@ -117,6 +117,8 @@ int PulseSequence::run(const QString& host, const Settings& settings, const Hook
             }
             boxlink::tick();
         }
+        if (written && hooks.pulseWritten)
+            hooks.pulseWritten(i + 1, m_lastAnswer);
         // A pulse the generator refused took no image.
         if (written && m_lastAnswer == pulse::Status::RR1) {
             ++m_refused;

@@ -131,4 +131,16 @@ std::optional<uncertainty::InstrumentTable> readInstrumentTable(const QString& p
     return table;
 }
 
+uncertainty::InstrumentTable typicalInstrumentTable()
+{
+    // The example is checked by the tests: it always reads.
+    return instrumentTableFromText(typicalInstrumentTableText())
+        .value_or(uncertainty::InstrumentTable());
+}
+
+QString typicalInstrumentTableName()
+{
+    return tr("typical values (built in; replace them with your instruments' certificates)");
+}
+
 } // namespace records

@@ -27,4 +27,11 @@ std::optional<uncertainty::InstrumentTable> instrumentTableFromText(const QByteA
 std::optional<uncertainty::InstrumentTable> readInstrumentTable(const QString& path,
                                                                 QString* error = nullptr);
 
+// The example table installed with the program: typical values a run uses
+// when it is given no table of its own.
+QByteArray typicalInstrumentTableText();
+uncertainty::InstrumentTable typicalInstrumentTable();
+// How a report names the typical table.
+QString typicalInstrumentTableName();
+
 } // namespace records

@@ -42,18 +42,19 @@ bool near(double a, double b, double tolerance)
     return std::isnan(a) ? std::isnan(b) : std::fabs(a - b) <= tolerance;
 }
 
-// One point: readings every 2 s from 0 s; its pulses begin at 15 s, so the
-// window holds the readings at 6, 8, 10, 12 and 14 s (the one at 4 s, 30 °C,
-// lies outside it).
-std::vector<TraceLine> onePoint()
+// One point: readings every 2 s from 0 s, reached at `reachedMs` (-1: never
+// said); its pulses begin at 15 s, so the window holds the readings at 6, 8,
+// 10, 12 and 14 s (the one at 4 s, 30 °C, lies outside it) unless the point
+// was reached later.
+std::vector<TraceLine> onePoint(qint64 reachedMs = 5500)
 {
     const float t[] = {21.0f, 21.5f, 30.0f, 22.0f, 22.1f, 22.2f, 22.1f, 22.0f};
     const float p[] = {0.9f, 0.95f, 0.5f, 1.0f, 1.0f, 1.002f, 1.0f, 0.998f};
     std::vector<TraceLine> lines{happened(0, Kind::Start), happened(500, Kind::SetPoint)};
     for (int i = 0; i < 8; ++i) {
+        if (reachedMs >= 0 && reachedMs < i * 2000 && reachedMs > (i - 1) * 2000)
+            lines.push_back(happened(reachedMs, Kind::Reached));
         lines.push_back(reading(i * 2000, t[i], p[i]));
-        if (i == 3)
-            lines.push_back(happened(6500, Kind::Reached));
     }
     lines.push_back(happened(14500, Kind::Record, 1));
     lines.push_back(happened(15000, Kind::PulsesBegin, 1));
@@ -75,6 +76,8 @@ private slots:
     void channelStats_data();
     void channelStats();
     void settledPoint();
+    void windowBeginsWhenReached_data();
+    void windowBeginsWhenReached();
     void pointsTriedAgain_data();
     void pointsTriedAgain();
 };
@@ -120,7 +123,7 @@ void PointStatsTest::settledPoint()
     QCOMPARE(s.tries, 1);
     QCOMPARE(s.recordedMs, qint64(14500));
     QVERIFY(near(s.setT, 22.0, 1e-6) && near(s.setPBar, 1.0, 1e-6));
-    QVERIFY(near(s.settlingS, 6.0, 1e-9)); // set point at 0.5 s, reached at 6.5 s
+    QVERIFY(near(s.settlingS, 5.0, 1e-9)); // set point at 0.5 s, reached at 5.5 s
     QCOMPARE(s.windowReadings, 5);
     // T 22.0 22.1 22.2 22.1 22.0: mean 22.08; deviations -.08 .02 .12 .02 -.08,
     // squares .028, / 4, root 0.0836660.
@@ -142,6 +145,31 @@ void PointStatsTest::settledPoint()
     // The window's lines run up to the one where the pulses began.
     QCOMPARE(lines[s.windowEnd].kind, Kind::PulsesBegin);
     QCOMPARE(lines[s.windowBegin].atMs, qint64(6000));
+}
+
+void PointStatsTest::windowBeginsWhenReached_data()
+{
+    QTest::addColumn<qint64>("reachedMs");
+    QTest::addColumn<int>("readings");
+    QTest::addColumn<qint64>("firstMs");
+    QTest::addColumn<double>("tMean");
+    QTest::newRow("reached before the last 10 s") << qint64(5500) << 5 << qint64(6000) << 22.08;
+    // T 22.1 22.0 only: the readings while it still settled stay out.
+    QTest::newRow("reached 4.5 s before the pulses")
+        << qint64(10500) << 2 << qint64(12000) << 22.05;
+    QTest::newRow("never said reached: the last 10 s") << qint64(-1) << 5 << qint64(6000) << 22.08;
+}
+
+void PointStatsTest::windowBeginsWhenReached()
+{
+    QFETCH(qint64, reachedMs);
+    const std::vector<TraceLine> lines = onePoint(reachedMs);
+    const std::vector<PointStats> points = computePointStats(lines);
+    QCOMPARE(points.size(), std::size_t(1));
+    QTEST(points[0].windowReadings, "readings");
+    QTEST(lines[points[0].windowBegin].atMs, "firstMs");
+    QFETCH(double, tMean);
+    QVERIFY(near(points[0].window[T].mean, tMean, 1e-5));
 }
 
 void PointStatsTest::pointsTriedAgain_data()

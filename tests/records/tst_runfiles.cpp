@@ -63,8 +63,8 @@ std::vector<TraceLine> twoPoints()
     std::vector<TraceLine> lines{happened(500, Kind::SetPoint)};
     for (int i = 0; i < 8; ++i) {
         lines.push_back(reading(i * 2000, t[i], 22, p[i]));
-        if (i == 3)
-            lines.push_back(happened(6500, Kind::Reached));
+        if (i == 2)
+            lines.push_back(happened(5500, Kind::Reached));
     }
     lines.push_back(happened(14500, Kind::Record, 1));
     lines.push_back(happened(15000, Kind::PulsesBegin, 1));
@@ -75,8 +75,8 @@ std::vector<TraceLine> twoPoints()
     lines.push_back(happened(16000, Kind::PulsesEnd, 1));
     lines.push_back(happened(16100, Kind::SetPoint));
     lines.push_back(reading(16500, 22.3f, 23, 1.01f, 7.9f, 2.1f));
+    lines.push_back(happened(37500, Kind::Reached));
     lines.push_back(reading(38000, 23.0f, 23, 1.0f));
-    lines.push_back(happened(38500, Kind::Reached));
     lines.push_back(happened(39000, Kind::Record, 2));
     lines.push_back(happened(40000, Kind::PulsesBegin, 2));
     lines.push_back(happened(41000, Kind::PulsesEnd, 2));
@@ -240,12 +240,12 @@ void RunFilesTest::pointsFileBytes()
                         "T_after_C,T_drift_C,P_after_bar,P_drift_bar,N2_after_slpm,N2_drift_slpm,"
                         "O2_after_slpm,O2_drift_slpm,pulses_sent,pulses_answered,warnings,"
                         "U_T_C,U_T_source,U_P_bar,U_P_source\r\n"
-                        "1,1,22.000,1.00000,22.100,1.00120,6.0,5,"
+                        "1,1,22.000,1.00000,22.100,1.00120,5.0,5,"
                         "22.080,0.084,22.000,22.200,1.00000,0.00141,0.99800,1.00200,"
                         "7.8780,0.0000,7.8780,7.8780,2.1220,0.0000,2.1220,2.1220,"
                         "22.300,0.220,1.01000,0.01000,7.9000,0.0220,2.1000,-0.0220,"
                         "1,1,1,0.286,sensor,0.02005,O2_accuracy\r\n"
-                        "2,1,23.000,1.00000,23.000,n/a,22.4,1,"
+                        "2,1,23.000,1.00000,23.000,n/a,21.4,1,"
                         "23.000,n/a,23.000,23.000,1.00000,n/a,1.00000,1.00000,"
                         "7.8780,n/a,7.8780,7.8780,2.1220,n/a,2.1220,2.1220,"
                         "n/a,n/a,n/a,n/a,n/a,n/a,n/a,n/a,"

@@ -44,6 +44,11 @@ void UncertaintyTest::exampleTableReads()
     QCOMPARE(table->o2.ofFullScale, 0.002);
     QCOMPARE(table->n2.resolution, 0.01);
     QCOMPARE(table->o2.resolution, 0.005);
+    // A run given no table uses the example's values, from the example itself.
+    QFile example(QStringLiteral(EXAMPLE_INSTRUMENT_TABLE));
+    QVERIFY(example.open(QIODevice::ReadOnly));
+    QCOMPARE(records::typicalInstrumentTableText(), example.readAll());
+    QCOMPARE(records::typicalInstrumentTable().o2.resolution, 0.005);
 
     QVERIFY(!records::readInstrumentTable(QStringLiteral("/nonexistent/instruments.ini"), &error));
     QVERIFY2(error.contains(QLatin1String("can't read /nonexistent/instruments.ini")),
