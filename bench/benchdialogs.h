@@ -54,6 +54,7 @@ public:
                             QFileDialog::Options options) override;
     void setOverrideCursor(const QCursor& cursor) override;
     void restoreOverrideCursor() override;
+    bool openUrl(const QUrl& url) override;
     void exitProcess(int status) override;
 
 private:

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDesktopServices>
 
 #include <cstdio>
 #include <cstdlib>
@@ -97,6 +98,11 @@ QString ToolkitDialogs::getOpenFileName(QWidget* parent, const QString& caption,
 void ToolkitDialogs::setOverrideCursor(const QCursor& cursor)
 {
     QApplication::setOverrideCursor(cursor);
+}
+
+bool ToolkitDialogs::openUrl(const QUrl& url)
+{
+    return QDesktopServices::openUrl(url);
 }
 
 void ToolkitDialogs::restoreOverrideCursor()

@@ -87,6 +87,8 @@ public:
                             QFileDialog::Options options) override;
     void setOverrideCursor(const QCursor& cursor) override;
     void restoreOverrideCursor() override;
+    // Recorded as a question of kind "url" (label: the address); always taken.
+    bool openUrl(const QUrl& url) override;
     void exitProcess(int status) override;
 
 private:
