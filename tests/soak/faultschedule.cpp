@@ -16,7 +16,7 @@ const QStringList kControllerDeck = {
     "split", "garbage-before", "garbage-instead", "drop-after", "single-connection"};
 const QStringList kTemperatureOnly = {"bad-crc", "exception"};
 // "fails": the generator refuses the pulse ("RR1"); "fails-twice": this one
-// and the next, so that a point of two pulses loses both.
+// and the next of the same point, so that a point of two pulses loses both.
 const QStringList kPulseDeck = {"clean",    "clean",          "clean",           "silent",
                                 "refuse",   "fails",          "fails-twice",     "delay",
                                 "split",    "garbage-before", "garbage-instead", "drop-at-request",
@@ -26,8 +26,8 @@ const QStringList kPulseDeck = {"clean",    "clean",          "clean",          
 // a few times a calibration.
 constexpr int kOutageMinMs = 1000;
 constexpr int kOutageMaxMs = 5000;
-constexpr int kOutageGapMinMs = 15000;
-constexpr int kOutageGapMaxMs = 45000;
+constexpr int kOutageGapMinMs = 20000;
+constexpr int kOutageGapMaxMs = 50000;
 constexpr int kRestartRetryMs = 200;
 // An operator reads "Connection problem" this long before pressing Ok.
 constexpr int kReadingMinMs = 500;
@@ -280,7 +280,7 @@ void FaultSchedule::nextPhase(Device device)
     m_phaseTimers[size_t(device)].start(400 + int(m_rngs[size_t(device)]() % 1600));
 }
 
-QString FaultSchedule::armPulse(bool cameraFeedback)
+QString FaultSchedule::armPulse(bool cameraFeedback, bool lastOfPoint)
 {
     QString kind;
     if (m_refusalsOwed > 0) {
@@ -288,7 +288,9 @@ QString FaultSchedule::armPulse(bool cameraFeedback)
         kind = QStringLiteral("fails");
     } else {
         kind = draw(Device::Pulse);
-        if (kind == "fails-twice")
+        if (kind == "fails-twice" && lastOfPoint)
+            kind = QStringLiteral("fails");
+        else if (kind == "fails-twice")
             m_refusalsOwed = 1;
     }
     // Without the camera hand-shake the generator never waits for the camera.

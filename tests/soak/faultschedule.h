@@ -33,7 +33,7 @@ public:
     void start();
     void stop();
 
-    // The box goes away (every port refuses) for 1 to 5 s, 15 to 45 s after
+    // The box goes away (every port refuses) for 1 to 5 s, 20 to 50 s after
     // it came back. On by default.
     void setOutages(bool on) { m_outagesOn = on; }
     // The simulator's random mix starts over with its seed when the box comes
@@ -67,7 +67,7 @@ public:
 
     // Draws and applies the generator's fault for the next pulse command and
     // returns its name ("clean", "refuse", "silent", ...).
-    QString armPulse(bool cameraFeedback);
+    QString armPulse(bool cameraFeedback, bool lastOfPoint);
 
     // Only a refused connection (or the box away) keeps a pulse command from
     // reaching the box.

@@ -117,7 +117,8 @@ void RunWatch::message(const QString& text)
             a.index += before.sequence == a.sequence ? 1 : 0;
         a.truthBefore = int(m_f.box->pulseTruth().size());
         a.armedAtMs = m_faults.nowMs();
-        a.fault = m_faults.armPulse(m_setup.pulseCommand.startsWith('$'));
+        a.fault = m_faults.armPulse(m_setup.pulseCommand.startsWith('$'),
+                                    a.index + 1 >= m_setup.pulsesPerPoint);
         m_attempts << a;
     } else if (text == QLatin1String("OK") || text == QLatin1String("Camera answer received") ||
                text.startsWith(QLatin1String("Warning: Camera did not answer"))) {
@@ -276,14 +277,15 @@ QStringList RunWatch::check(RunFigures* figures) const
         const Sequence& s = m_sequences[k];
         int commands = 0;
         bool answered = false;
-        bool refused = false;
+        int refusals = 0;
         for (const Attempt& a : m_attempts) {
             if (a.sequence != k)
                 continue;
             ++commands;
             answered = answered || (a.answered && !a.refused);
-            refused = refused || a.refused;
+            refusals += a.refused ? 1 : 0;
         }
+        const bool refused = refusals > 0;
         if (commands != m_setup.pulsesPerPoint)
             problems << QStringLiteral("sequence %1 sent %2 pulse commands, not %3")
                             .arg(k + 1)
@@ -320,6 +322,8 @@ QStringList RunWatch::check(RunFigures* figures) const
                             .arg(k + 1)
                             .arg(kept.size() + 1);
         kept << k;
+        if (figures)
+            figures->refusalsInKeptPoints += refusals;
     }
 
     // One record per kept sequence, in both logs.

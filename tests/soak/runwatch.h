@@ -34,12 +34,13 @@ struct RunFigures
     int records = 0;
     int pulseCommands = 0;
     int pulsesDelivered = 0;
-    int pulsesLost = 0;        // never reached the box
-    int pulsesLostAway = 0;    // of those, while the box was away
-    int generatorRefusals = 0; // answered "RR1"
-    int pointsRepeated = 0;    // withdrawn because no pulse of theirs went out
-    int pointsRefused = 0;     // of those, with a pulse the generator refused
-    int strayPulses = 0;       // reached the box, but on a connection dropped before the answer
+    int pulsesLost = 0;           // never reached the box
+    int pulsesLostAway = 0;       // of those, while the box was away
+    int generatorRefusals = 0;    // answered "RR1"
+    int refusalsInKeptPoints = 0; // of those, beside a pulse of their point that went out
+    int pointsRepeated = 0;       // withdrawn because no pulse of theirs went out
+    int pointsRefused = 0;        // of those, with a pulse the generator refused
+    int strayPulses = 0;          // reached the box, but on a connection dropped before the answer
 };
 
 // The window shows "Delay before pulse ... sec" right after a point's record

@@ -343,11 +343,12 @@ void SoakTest::calibrationUnderFaults()
     // The figures of the soak.
     qInfo("soak: seed %u, %d run(s) in %lld s, %d records checked, %d pulse commands "
           "(%d reached the box, %d lost, %d of them while the box was away; %d refused by the "
-          "generator), %d points repeated (%d with refused pulses; %d stray pulses)",
+          "generator, %d of them in points kept), %d points repeated (%d with refused pulses; "
+          "%d stray pulses)",
           baseSeed, runs, elapsed.elapsed() / 1000, figures.records, figures.pulseCommands,
           figures.pulsesDelivered, figures.pulsesLost, figures.pulsesLostAway,
-          figures.generatorRefusals, figures.pointsRepeated, figures.pointsRefused,
-          figures.strayPulses);
+          figures.generatorRefusals, figures.refusalsInKeptPoints, figures.pointsRepeated,
+          figures.pointsRefused, figures.strayPulses);
     qInfo("outages: the box away %d times for %.1f s in all, %d noticed by the temperature "
           "poller, %d \"Connection problem\" answered",
           outages.injected, outages.awayMs / 1000.0, outages.noticed, outages.questions);
