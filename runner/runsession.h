@@ -55,6 +55,8 @@ public:
     bool hasEnded() const { return m_ended; }
     int exitStatus() const { return runner::exitStatus(m_ending); }
     const BoxSession& box() const { return m_box; }
+    // The run as this command line plans it, for the session.
+    BoxSession::RunSetup runSetup() const;
 
 signals:
     void finished(int exitStatus);
@@ -65,7 +67,6 @@ private:
     void watchReadings();
     void beginRun();
     void stopRun(runner::Ending ending, const QString& detail);
-    BoxSession::RunSetup runSetup() const;
     void reportPoint(const records::RecordValues& values);
     void warn(const QString& text);
     void journalFailed(const QString& text);

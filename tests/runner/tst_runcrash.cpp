@@ -209,7 +209,7 @@ void TestRunCrash::runGrid(const QString& name, const Grid& grid, QRandomGenerat
 void TestRunCrash::killedAndResumed()
 {
     const quint32 seed = qEnvironmentVariableIsSet("BAROTERM_CRASH_SEED")
-                             ? quint32(qEnvironmentVariableIntValue("BAROTERM_CRASH_SEED"))
+                             ? qEnvironmentVariable("BAROTERM_CRASH_SEED").toUInt()
                              : QRandomGenerator::global()->generate();
     qInfo("BAROTERM_CRASH_SEED=%u", seed);
     QRandomGenerator random(seed);
