@@ -39,6 +39,8 @@ public:
         // The log taken for this process from the checks on: no other run
         // may write it meanwhile.
         std::shared_ptr<records::LogLock> lock;
+        // Tests only: the session's rests and polls this many times shorter.
+        double speedUp = 1.0;
     };
     using Sink = std::function<void(const QByteArray&)>;
 

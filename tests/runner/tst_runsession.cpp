@@ -79,6 +79,7 @@ private:
             qFatal("refused: %s", qPrintable(line.text));
         if (const std::optional<QString> error = runner::prepareRun(line.options, &setup))
             qFatal("refused: %s", qPrintable(*error));
+        setup.speedUp = 4;
         return setup;
     }
     int m_logs = 0;

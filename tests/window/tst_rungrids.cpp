@@ -58,6 +58,7 @@ private slots:
 void RunGridsTest::initTestCase()
 {
     testenv::isolateSettings();
+    BoxFixture::defaultSessionSpeedUp = 4;
     registerBarotermResources();
 }
 
