@@ -131,9 +131,10 @@ void TestRunCrash::runGrid(const QString& name, const Grid& grid, QRandomGenerat
         } else {
             QVERIFY(waitFor(ended, 120000));
             status = run.exitCode();
-            QVERIFY2(status == 0, run.readAllStandardError().constData());
         }
+        // Read once: what a resume said of its images counts also in its last try.
         const QByteArray err = run.readAllStandardError();
+        QVERIFY2(status == -1 || run.exitStatus() == QProcess::NormalExit, err.constData());
         if (err.contains("were under way"))
             ++reported;
         // Only a resume may refuse; a kill before the journal leaves nothing to resume.
