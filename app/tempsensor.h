@@ -48,6 +48,9 @@ public:
     const history::ReadingHistory& readingHistory() const { return session->history(); }
     LiveView* liveViewWindow() const;
 
+    // The run as planned in the widgets.
+    BoxSession::RunSetup runSetup() const;
+
     // The order of these slots is the window's meta-object table.
 public slots:
     void openWebLink();
@@ -119,8 +122,6 @@ private:
     void showRunControls(bool on);
     // The end of a run as the operator sees it: Start again, logging closed.
     void showRunEnded();
-    // The run as planned in the widgets.
-    BoxSession::RunSetup runSetup() const;
     // The layout, colour choice and unit the logs are written in now.
     records::LogFormat logFormat() const;
     // No log for this run: "Write Log" unchecked, with a warning when given.

@@ -42,6 +42,8 @@ public:
         // The uncertainties of the points file and the report come from it.
         uncertainty::InstrumentTable instruments;
         QString instrumentsName;
+        // Tests only: the session's rests and polls this many times shorter.
+        double speedUp = 1.0;
     };
     using Sink = std::function<void(const QByteArray&)>;
 
@@ -58,6 +60,8 @@ public:
     bool hasEnded() const { return m_ended; }
     int exitStatus() const { return runner::exitStatus(m_ending); }
     const BoxSession& box() const { return m_box; }
+    // The run as this command line plans it, for the session.
+    BoxSession::RunSetup runSetup() const;
 
 signals:
     void finished(int exitStatus);
@@ -68,7 +72,6 @@ private:
     void watchReadings();
     void beginRun();
     void stopRun(runner::Ending ending, const QString& detail);
-    BoxSession::RunSetup runSetup() const;
     void reportPoint(const records::RecordValues& values);
     void warn(const QString& text);
     void journalFailed(const QString& text);
