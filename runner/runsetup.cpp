@@ -4,6 +4,7 @@
 #include "instrumenttable.h"
 #include "ipv4address.h"
 #include "logfiles.h"
+#include "loglock.h"
 #include "presetfile.h"
 #include "resumeplan.h"
 #include "runfiles.h"
@@ -441,8 +442,14 @@ std::optional<QString> remakeReport(const Options& options)
     QString name;
     if (std::optional<QString> error = instrumentTable(options, &table, &name))
         return error;
+    // A run still writing the files would be read half way.
+    const QString log = records::nativePath(options.report);
+    records::LogLock lock;
+    if (lock.acquire(log) == records::LogLock::State::Busy)
+        return QStringLiteral("--report: %1 is being written by another run (process %2)")
+            .arg(log, lock.holder() ? QString::number(*lock.holder()) : QStringLiteral("unknown"));
     QString why;
-    if (!records::writeRunFiles(records::nativePath(options.report), table, name, &why))
+    if (!records::writeRunFiles(log, table, name, &why))
         return QStringLiteral("--report: %1").arg(why);
     return std::nullopt;
 }

@@ -1,4 +1,5 @@
 // The checks baroterm-run makes before anything goes to the box.
+#include "loglock.h"
 #include "resumeplan.h"
 #include "runsetup.h"
 
@@ -39,6 +40,7 @@ private slots:
     void logName();
     void instrumentTable_data();
     void instrumentTable();
+    void reportWaitsForTheRun();
 };
 
 static const QStringList kRequired = {"--box", "127.20.0.1", "--preset",
@@ -427,6 +429,21 @@ void TestRunSetup::instrumentTable()
     options.instruments.clear();
     QVERIFY(!runner::instrumentTable(options, &table, &name));
     QCOMPARE(table.o2.fullScale, 10.0);
+}
+
+// --report reads what a run writes: not while another run writes it.
+void TestRunSetup::reportWaitsForTheRun()
+{
+    runner::Options options;
+    options.report = dir.filePath("busy.csv");
+    records::LogLock run;
+    QCOMPARE(run.acquire(options.report), records::LogLock::State::Held);
+    const std::optional<QString> refused = runner::remakeReport(options);
+    QVERIFY(refused);
+    QVERIFY2(refused->contains("is being written by another run"), qPrintable(*refused));
+    run.release();
+    // Free again: now the missing log is what it names.
+    QVERIFY(runner::remakeReport(options)->contains("can't read"));
 }
 
 QTEST_GUILESS_MAIN(TestRunSetup)
