@@ -211,11 +211,13 @@ private:
             m_open->window[q] = channelStats(values[q]);
     }
 
+    // None once the set points have moved on (the run's end sends its own at
+    // once): such a reading says nothing of the exposure.
     void firstReadingAfter(std::size_t pulsesEnd)
     {
         for (std::size_t j = pulsesEnd + 1; j < m_lines.size(); ++j) {
             const TraceLine& line = m_lines[j];
-            if (line.kind == Kind::Start)
+            if (line.kind == Kind::Start || line.kind == Kind::SetPoint)
                 return;
             if (line.kind != Kind::Reading)
                 continue;

@@ -62,8 +62,8 @@ std::vector<TraceLine> onePoint(qint64 reachedMs = 5500)
     lines.push_back(happened(15200, Kind::Pulse, 1, PulseOutcome::Answered));
     lines.push_back(warning(15300, QStringLiteral("slow camera")));
     lines.push_back(happened(16000, Kind::PulsesEnd, 1));
-    lines.push_back(happened(16100, Kind::SetPoint)); // the next point's: not this one's
     lines.push_back(reading(16500, 22.3f, 1.01f, 7.9f, 2.1f));
+    lines.push_back(happened(16600, Kind::SetPoint)); // the next point's: not this one's
     return lines;
 }
 
@@ -145,6 +145,12 @@ void PointStatsTest::settledPoint()
     // The window's lines run up to the one where the pulses began.
     QCOMPARE(lines[s.windowEnd].kind, Kind::PulsesBegin);
     QCOMPARE(lines[s.windowBegin].atMs, qint64(6000));
+
+    // Set points that moved on before the next reading (the run's end): no
+    // reading describes the exposure any more.
+    std::vector<TraceLine> ended = lines;
+    std::swap(ended[ended.size() - 2], ended.back());
+    QVERIFY(std::isnan(computePointStats(ended)[0].after[T]));
 }
 
 void PointStatsTest::windowBeginsWhenReached_data()

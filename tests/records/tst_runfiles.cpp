@@ -73,8 +73,8 @@ std::vector<TraceLine> twoPoints()
     lines.push_back(
         happened(15300, Kind::Warning, 0, QStringLiteral("Camera <slow>, \"late\" & ok")));
     lines.push_back(happened(16000, Kind::PulsesEnd, 1));
-    lines.push_back(happened(16100, Kind::SetPoint));
     lines.push_back(reading(16500, 22.3f, 23, 1.01f, 7.9f, 2.1f));
+    lines.push_back(happened(16600, Kind::SetPoint));
     lines.push_back(happened(37500, Kind::Reached));
     lines.push_back(reading(38000, 23.0f, 23, 1.0f));
     lines.push_back(happened(39000, Kind::Record, 2));
@@ -245,7 +245,7 @@ void RunFilesTest::pointsFileBytes()
                         "7.8780,0.0000,7.8780,7.8780,2.1220,0.0000,2.1220,2.1220,"
                         "22.300,0.220,1.01000,0.01000,7.9000,0.0220,2.1000,-0.0220,"
                         "1,1,1,0.286,sensor,0.02005,O2_accuracy\r\n"
-                        "2,1,23.000,1.00000,23.000,n/a,21.4,1,"
+                        "2,1,23.000,1.00000,23.000,n/a,20.9,1,"
                         "23.000,n/a,23.000,23.000,1.00000,n/a,1.00000,1.00000,"
                         "7.8780,n/a,7.8780,7.8780,2.1220,n/a,2.1220,2.1220,"
                         "n/a,n/a,n/a,n/a,n/a,n/a,n/a,n/a,"
