@@ -180,18 +180,20 @@ private:
     }
 
     // The readings of the last 10 s before the sequence, within this session,
-    // and none from before the point was reached: on a pressure grid the
+    // from the one that showed the point reached on: on a pressure grid the
     // point before lies only seconds back, and its readings would pass for
     // this point's scatter.
     void settledWindow(std::size_t pulsesBegin)
     {
-        const qint64 fromMs = std::max(m_lines[pulsesBegin].atMs - kSettledWindowMs, m_reachedMs);
+        const qint64 fromMs = m_lines[pulsesBegin].atMs - kSettledWindowMs;
         std::size_t first = pulsesBegin;
         for (std::size_t j = pulsesBegin; j-- > 0;) {
             const TraceLine& line = m_lines[j];
             if (line.kind == Kind::Start || line.atMs < fromMs)
                 break;
             first = j;
+            if (line.kind == Kind::Reading && m_reachedMs >= 0 && line.atMs <= m_reachedMs)
+                break;
         }
         while (first < pulsesBegin && m_lines[first].kind != Kind::Reading)
             ++first;

@@ -16,8 +16,8 @@
 //
 // The pollers are paused while a point's pulses go out, so a point is
 // described by its settled window, the readings of the last 10 s before its
-// pulse sequence began (none from before the point was reached), and by the
-// first reading after the sequence.
+// pulse sequence began (from the one that showed the point reached on), and
+// by the first reading after the sequence.
 namespace pointstats {
 
 // One line of a run's trace, as the session hands it over and as the

@@ -160,9 +160,9 @@ void PointStatsTest::windowBeginsWhenReached_data()
     QTest::addColumn<qint64>("firstMs");
     QTest::addColumn<double>("tMean");
     QTest::newRow("reached before the last 10 s") << qint64(5500) << 5 << qint64(6000) << 22.08;
-    // T 22.1 22.0 only: the readings while it still settled stay out.
-    QTest::newRow("reached 4.5 s before the pulses")
-        << qint64(10500) << 2 << qint64(12000) << 22.05;
+    // T 22.2 22.1 22.0: the reading that showed it reached and those after;
+    // the ones while it still settled stay out.
+    QTest::newRow("reached 4.5 s before the pulses") << qint64(10500) << 3 << qint64(10000) << 22.1;
     QTest::newRow("never said reached: the last 10 s") << qint64(-1) << 5 << qint64(6000) << 22.08;
 }
 
