@@ -15,6 +15,9 @@
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QThread>
+
+#include <memory>
 
 namespace {
 
@@ -86,6 +89,7 @@ BoxSession::BoxSession(QObject* parent) : QObject(parent), m_controller(flowChec
 
 BoxSession::~BoxSession()
 {
+    waitForReport();
     stopPollers();
 }
 
@@ -282,16 +286,41 @@ void BoxSession::finishReadings(const QString& how)
         return;
     traceEvent(pointstats::Kind::Stop, 0, how);
     m_readings.close();
+    // Made on a thread of their own: the files of a long run take a while to
+    // read, and the window must not stand still meanwhile. It touches files
+    // alone, and nothing it does waits on this thread.
     const QString log = m_log.files().log;
-    QString why;
-    if (!records::writeRunFiles(log, m_run.instruments, m_run.instrumentsName, &why)) {
-        warn(QStringLiteral("Warning: the points file and the report could not be written: %1")
-                 .arg(why),
-             kWarningMs);
-        return;
-    }
-    m_lastReport = records::reportPathFor(log);
-    emit reportWritten(m_lastReport);
+    const uncertainty::InstrumentTable table = m_run.instruments;
+    const QString tableName = m_run.instrumentsName;
+    const auto failure = std::make_shared<QString>();
+    QThread* worker = QThread::create([log, table, tableName, failure] {
+        QString why;
+        if (!records::writeRunFiles(log, table, tableName, &why))
+            *failure = why;
+    });
+    worker->setParent(this);
+    m_reportWorker = worker;
+    connect(worker, &QThread::finished, this, [this, worker, log, failure] {
+        if (m_reportWorker == worker)
+            m_reportWorker = nullptr;
+        worker->deleteLater();
+        if (failure->isEmpty()) {
+            m_lastReport = records::reportPathFor(log);
+            emit reportWritten(m_lastReport);
+        } else {
+            warn(QStringLiteral("Warning: the points file and the report could not be written: %1")
+                     .arg(*failure),
+                 kWarningMs);
+        }
+        checkFinished();
+    });
+    worker->start();
+}
+
+void BoxSession::waitForReport()
+{
+    if (m_reportWorker)
+        m_reportWorker->wait();
 }
 
 void BoxSession::recordReading()
@@ -516,6 +545,8 @@ bool BoxSession::startRun(const RunSetup& setup, QString* error)
         error->clear();
     if (!m_controller.canStart())
         return false; // the last run is still ending, or the program closes
+    // The last run's report is made from files this run may write anew.
+    waitForReport();
     m_log.log().restartNumbering();
     const bool logging = setup.plan.writeLog;
     if (logging) {
@@ -623,7 +654,7 @@ void BoxSession::checkFinished()
 {
     // The end waits for a set point of its own that is still to go out again.
     if (!m_programEnding || m_finished || m_commands.busy() || m_retries.closeRetryPending() ||
-        m_controller.command() || m_controller.runActive())
+        m_controller.command() || m_controller.runActive() || m_reportWorker)
         return;
     m_finished = true;
     emit finished();

@@ -21,6 +21,7 @@
 #include <optional>
 
 class BoxPoller;
+class QThread;
 class WorkerThread;
 class workerN2;
 class workerO2;
@@ -195,7 +196,8 @@ signals:
     void recordTakenBack(int number, bool byStop);
     // The journal could not be written: the front-end stops the run.
     void journalFailed(const QString& text);
-    // A logged run's points file and report are written (before runEnded).
+    // A logged run's points file and report are written (after runEnded;
+    // finished() waits for them).
     void reportWritten(const QString& report);
     void runEnded(run::EndReason reason);
     // The close's (or the run's last) commands are done: the program may end.
@@ -235,6 +237,8 @@ private:
     void traceSetPoints(std::optional<double> celsius, std::optional<gasmix::Flows> flows);
     void traceReached();
     void finishReadings(const QString& how);
+    // Until the points file and the report of the last run are written.
+    void waitForReport();
 
     QString m_address;
     QPointer<WorkerThread> m_temperaturePoller;
@@ -278,6 +282,7 @@ private:
     std::optional<double> m_tracedTemperature;
     std::optional<gasmix::Flows> m_tracedFlows;
     QString m_lastReport;
+    QThread* m_reportWorker = nullptr; // writing the last run's points file and report
 
     // For the live view's record.
     bool m_temperatureRead = false;
