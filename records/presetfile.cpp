@@ -4,7 +4,12 @@
 #include "units.h"
 
 #include <QCoreApplication>
-#include <QIODevice>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QSaveFile>
+#include <QVariant>
 
 #include <algorithm>
 #include <cmath>
@@ -27,37 +32,42 @@ const char kUnitsPsi[] = "psi";
 
 // Hand-edited files may hold anything. Reading through 64 bits keeps a huge
 // number from wrapping into a small or negative int before it is clamped.
-int readClampedInt(const QSettings& settings, const QString& key, int maximum)
+int clampedInt(const QVariant& value, int maximum)
 {
     bool ok = false;
-    const qlonglong value = settings.value(key, 0).toLongLong(&ok);
+    const qlonglong number = value.toLongLong(&ok);
     if (!ok)
         return 0;
-    return int(std::clamp<qlonglong>(value, 0, maximum));
+    return int(std::clamp<qlonglong>(number, 0, maximum));
 }
 
 // A NaN or infinity would poison the spin boxes and the sweep arithmetic.
-double readDouble(const QSettings& settings, const QString& key, double fallback)
+double finiteDouble(const QVariant& value)
 {
-    const double value = settings.value(key, fallback).toDouble();
-    return std::isfinite(value) ? value : 0.0;
+    const double number = value.toDouble();
+    return std::isfinite(number) ? number : 0.0;
 }
 
-// The toolkit's INI reader turns values such as "@Variant(...)" back into
-// serialised objects, and a hand-edited or damaged file can make that
-// allocate without bound. Presets only ever hold plain numbers and words, so
-// they are read through a format that keeps every value a plain string.
-bool readPlainIni(QIODevice& device, QSettings::SettingsMap& map)
+// Sections and key=value lines, every value kept as the plain text it is:
+// the toolkit's own INI reader would turn values such as "@Variant(...)" back
+// into serialised objects, and a hand-edited or damaged file can make that
+// allocate without bound. Presets only ever hold plain numbers and words.
+QMap<QString, QString> plainIniKeys(const QByteArray& bytes)
 {
+    QMap<QString, QString> keys;
     QString section;
-    while (!device.atEnd()) {
-        const QString line = QString::fromUtf8(device.readLine()).trimmed();
+    int from = 0;
+    while (from < bytes.size()) {
+        const int newline = bytes.indexOf('\n', from);
+        const int end = newline < 0 ? int(bytes.size()) : newline + 1;
+        const QString line = QString::fromUtf8(bytes.mid(from, end - from)).trimmed();
+        from = end;
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')) ||
             line.startsWith(QLatin1Char('#')))
             continue;
         if (line.startsWith(QLatin1Char('['))) {
-            const int end = line.indexOf(QLatin1Char(']'));
-            section = line.mid(1, end < 0 ? -1 : end - 1).trimmed();
+            const int close = line.indexOf(QLatin1Char(']'));
+            section = line.mid(1, close < 0 ? -1 : close - 1).trimmed();
             if (section.compare(QLatin1String("General"), Qt::CaseInsensitive) == 0)
                 section.clear();
             continue;
@@ -70,21 +80,125 @@ bool readPlainIni(QIODevice& device, QSettings::SettingsMap& map)
         if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) &&
             value.endsWith(QLatin1Char('"')))
             value = value.mid(1, value.size() - 2);
-        map.insert(section.isEmpty() ? key : section + QLatin1Char('/') + key, value);
+        keys.insert(section.isEmpty() ? key : section + QLatin1Char('/') + key, value);
     }
-    return true;
+    return keys;
 }
 
-bool refuseToWrite(QIODevice&, const QSettings::SettingsMap&)
+bool isHexDigit(char16_t c)
 {
-    return false;
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
 }
 
-QSettings::Format plainIniFormat()
+// The letter of a C escape the INI format writes for `c`, or 0.
+char escapeLetter(char16_t c)
 {
-    static const QSettings::Format format =
-        QSettings::registerFormat(QStringLiteral("ini"), readPlainIni, refuseToWrite);
-    return format;
+    switch (c) {
+    case u'\a':
+        return 'a';
+    case u'\b':
+        return 'b';
+    case u'\f':
+        return 'f';
+    case u'\n':
+        return 'n';
+    case u'\r':
+        return 'r';
+    case u'\t':
+        return 't';
+    case u'\v':
+        return 'v';
+    case u'"':
+        return '"';
+    case u'\\':
+        return '\\';
+    default:
+        return 0;
+    }
+}
+
+constexpr bool kEscapeFrom7F = QT_VERSION_MAJOR < 6;
+
+// Qt 6 writes a text's unescaped characters through one UTF-8 encoder,
+// which holds back a surrogate until the next such character: a high and a
+// low one make a character, any other held one becomes the replacement
+// character, and one still held at the end is dropped.
+void appendUtf8(QByteArray& out, char16_t c, char16_t& held)
+{
+    if (held && QChar::isHighSurrogate(held) && QChar::isLowSurrogate(c)) {
+        out += (QString(QChar(held)) + QChar(c)).toUtf8();
+        held = 0;
+        return;
+    }
+    if (held)
+        out += "\xEF\xBF\xBD";
+    held = 0;
+    if (QChar::isSurrogate(c))
+        held = c;
+    else
+        out += QString(QChar(c)).toUtf8();
+}
+
+// A text value as the toolkit's INI format writes it: a leading '@' doubled
+// (or the whole text marked as a string when it holds a zero), control
+// characters escaped, and quotes around a text that holds a list or comment
+// separator or starts or ends with a blank. The toolkit escapes the
+// characters from 0x7F on in Qt 5 and writes them as UTF-8 in Qt 6.
+QByteArray iniValueText(QString text)
+{
+    if (text.contains(QChar(0)))
+        text = QLatin1String("@String(") + text + QLatin1Char(')');
+    else if (text.startsWith(QLatin1Char('@')))
+        text.prepend(QLatin1Char('@'));
+
+    QByteArray out;
+    bool quoted = false;
+    bool afterHexEscape = false; // a hex digit next would extend the escape
+    char16_t heldSurrogate = 0;
+    const auto hexEscape = [&out](char16_t c) { out += "\\x" + QByteArray::number(uint(c), 16); };
+    for (int i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c == u';' || c == u',' || c == u'=')
+            quoted = true;
+        if (afterHexEscape && isHexDigit(c)) {
+            hexEscape(c);
+            continue;
+        }
+        afterHexEscape = false;
+        const char letter = escapeLetter(c);
+        if (c == 0) {
+            out += "\\0";
+            afterHexEscape = true;
+        } else if (letter) {
+            out += '\\';
+            out += letter;
+        } else if (c < 0x20 || (c >= 0x7F && kEscapeFrom7F)) {
+            hexEscape(c);
+            afterHexEscape = true;
+        } else if (kEscapeFrom7F) {
+            out += char(c);
+        } else {
+            appendUtf8(out, c, heldSurrogate);
+        }
+    }
+    if (quoted || out.startsWith(' ') || out.endsWith(' '))
+        out = '"' + out + '"';
+    return out;
+}
+
+QByteArray fileBytes(const QString& path, QSettings::Status* status)
+{
+    *status = QSettings::NoError;
+    // A file that is not there reads as empty, as one that has no bytes.
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QByteArray();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *status = QSettings::AccessError;
+        return QByteArray();
+    }
+    return file.size() == 0 ? QByteArray() : file.readAll();
 }
 
 } // namespace
@@ -131,65 +245,78 @@ std::optional<double> unitFactorForText(const QString& text)
     return std::nullopt;
 }
 
-bool writePreset(const QString& path, const PresetValues& values)
+std::optional<bool> presetBoolFromText(const QString& text)
 {
-    QSettings settings(path, QSettings::IniFormat);
-    // Keys of an earlier preset at this path would otherwise survive, a stale
-    // UNITS among them.
-    settings.clear();
+    if (text == QLatin1String("true") || text == QLatin1String("1"))
+        return true;
+    if (text == QLatin1String("false") || text == QLatin1String("0"))
+        return false;
+    return std::nullopt;
+}
 
-    settings.beginGroup(QLatin1String(kMainGroup));
+QByteArray presetToText(const PresetValues& values)
+{
+    // Groups and keys in the order the toolkit writes them: sorted by name.
+    QMap<QString, QMap<QString, QByteArray>> groups;
+    auto put = [&groups](const char* group, const char* key, const QVariant& value) {
+        groups[QLatin1String(group)][QLatin1String(key)] = iniValueText(value.toString());
+    };
     const QString unitsText =
         values.unitFactor ? unitsTextForFactor(*values.unitFactor) : QString();
     if (!unitsText.isEmpty())
-        settings.setValue(QLatin1String(kUnits), unitsText);
-    settings.setValue(QLatin1String(kWaitBeforePulse), values.waitBeforePulse);
-    settings.setValue(QLatin1String(kWaitExtraBeforeZero), values.extraWaitBeforeZero);
-    settings.setValue(QLatin1String(kWaitCameraFeedback), values.waitCameraFeedback);
-    settings.setValue(QLatin1String(kDelayBetweenPulses), values.delayBetweenPulses);
-    settings.setValue(QLatin1String(kPulseWidth), values.pulseWidth);
-    settings.endGroup();
+        put(kMainGroup, kUnits, unitsText);
+    put(kMainGroup, kWaitBeforePulse, values.waitBeforePulse);
+    put(kMainGroup, kWaitExtraBeforeZero, values.extraWaitBeforeZero);
+    put(kMainGroup, kWaitCameraFeedback, values.waitCameraFeedback);
+    put(kMainGroup, kDelayBetweenPulses, values.delayBetweenPulses);
+    put(kMainGroup, kPulseWidth, values.pulseWidth);
+    put(kManualGroup, kManualT, values.manualT);
+    put(kManualGroup, kManualP, values.manualP);
+    put(kAutoGroup, kAutoPOn, values.autoPOn);
+    put(kAutoGroup, kAutoPFrom, values.autoPFrom);
+    put(kAutoGroup, kAutoPTo, values.autoPTo);
+    put(kAutoGroup, kAutoPDelta, values.autoPDelta);
+    put(kAutoGroup, kAutoTOn, values.autoTOn);
+    put(kAutoGroup, kAutoTFrom, values.autoTFrom);
+    put(kAutoGroup, kAutoTTo, values.autoTTo);
+    put(kAutoGroup, kAutoTDelta, values.autoTDelta);
+    put(kAutoGroup, kAddRefP, values.addRefP);
 
-    settings.beginGroup(QLatin1String(kManualGroup));
-    settings.setValue(QLatin1String(kManualT), values.manualT);
-    settings.setValue(QLatin1String(kManualP), values.manualP);
-    settings.endGroup();
-
-    settings.beginGroup(QLatin1String(kAutoGroup));
-    settings.setValue(QLatin1String(kAutoPOn), values.autoPOn);
-    settings.setValue(QLatin1String(kAutoPFrom), values.autoPFrom);
-    settings.setValue(QLatin1String(kAutoPTo), values.autoPTo);
-    settings.setValue(QLatin1String(kAutoPDelta), values.autoPDelta);
-    settings.setValue(QLatin1String(kAutoTOn), values.autoTOn);
-    settings.setValue(QLatin1String(kAutoTFrom), values.autoTFrom);
-    settings.setValue(QLatin1String(kAutoTTo), values.autoTTo);
-    settings.setValue(QLatin1String(kAutoTDelta), values.autoTDelta);
-    settings.setValue(QLatin1String(kAddRefP), values.addRefP);
-    settings.endGroup();
-
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    QByteArray text;
+    for (auto group = groups.cbegin(); group != groups.cend(); ++group) {
+        if (!text.isEmpty())
+            text += '\n';
+        text += '[' + group.key().toLatin1() + "]\n";
+        for (auto key = group->cbegin(); key != group->cend(); ++key)
+            text += key.key().toLatin1() + '=' + key.value() + '\n';
+    }
+    return text;
 }
 
-PresetReadResult readPreset(const QString& path)
+PresetReadResult presetFromText(const QByteArray& text)
 {
-    const QSettings settings(path, plainIniFormat());
+    const QMap<QString, QString> keys = plainIniKeys(text);
+    // The value of a key as the toolkit's settings would give it.
+    const auto value = [&keys](const char* group, const char* key, const QVariant& fallback) {
+        const auto found = keys.constFind(groupKey(group, key));
+        return found == keys.cend() ? fallback : QVariant(*found);
+    };
+    const auto flag = [&keys](const char* group, const char* key) {
+        return presetBoolFromText(keys.value(groupKey(group, key))).value_or(false);
+    };
     PresetReadResult result;
     PresetValues& v = result.values;
     const PresetValues defaults;
 
-    v.unitFactor = unitFactorForText(settings.value(groupKey(kMainGroup, kUnits)).toString());
-    v.waitBeforePulse =
-        readClampedInt(settings, groupKey(kMainGroup, kWaitBeforePulse), kMaxWaitBeforePulse);
-    v.extraWaitBeforeZero = readClampedInt(settings, groupKey(kMainGroup, kWaitExtraBeforeZero),
-                                           kMaxExtraWaitBeforeZero);
-    v.waitCameraFeedback =
-        settings.value(groupKey(kMainGroup, kWaitCameraFeedback), false).toBool();
+    v.unitFactor = unitFactorForText(value(kMainGroup, kUnits, QVariant()).toString());
+    v.waitBeforePulse = clampedInt(value(kMainGroup, kWaitBeforePulse, 0), kMaxWaitBeforePulse);
+    v.extraWaitBeforeZero =
+        clampedInt(value(kMainGroup, kWaitExtraBeforeZero, 0), kMaxExtraWaitBeforeZero);
+    v.waitCameraFeedback = flag(kMainGroup, kWaitCameraFeedback);
     v.delayBetweenPulses =
-        readClampedInt(settings, groupKey(kMainGroup, kDelayBetweenPulses), kMaxDelayBetweenPulses);
+        clampedInt(value(kMainGroup, kDelayBetweenPulses, 0), kMaxDelayBetweenPulses);
 
-    const QString width =
-        settings.value(groupKey(kMainGroup, kPulseWidth), defaults.pulseWidth).toString();
+    const QString width = value(kMainGroup, kPulseWidth, defaults.pulseWidth).toString();
     if (const std::optional<int> ms = parsePulseWidth(width)) {
         v.pulseWidth = padPulseWidth(*ms);
     } else {
@@ -197,30 +324,66 @@ PresetReadResult readPreset(const QString& path)
         result.rejectedPulseWidth = width;
     }
 
-    v.manualT = readDouble(settings, groupKey(kManualGroup, kManualT), defaults.manualT);
-    v.manualP = readDouble(settings, groupKey(kManualGroup, kManualP), defaults.manualP);
+    v.manualT = finiteDouble(value(kManualGroup, kManualT, defaults.manualT));
+    v.manualP = finiteDouble(value(kManualGroup, kManualP, defaults.manualP));
 
-    v.autoPOn = settings.value(groupKey(kAutoGroup, kAutoPOn), false).toBool();
-    v.autoPFrom = readDouble(settings, groupKey(kAutoGroup, kAutoPFrom), defaults.autoPFrom);
-    v.autoPTo = readDouble(settings, groupKey(kAutoGroup, kAutoPTo), defaults.autoPTo);
-    v.autoPDelta = readDouble(settings, groupKey(kAutoGroup, kAutoPDelta), defaults.autoPDelta);
-    v.autoTOn = settings.value(groupKey(kAutoGroup, kAutoTOn), false).toBool();
-    v.autoTFrom = readDouble(settings, groupKey(kAutoGroup, kAutoTFrom), defaults.autoTFrom);
-    v.autoTTo = readDouble(settings, groupKey(kAutoGroup, kAutoTTo), defaults.autoTTo);
-    v.autoTDelta = readDouble(settings, groupKey(kAutoGroup, kAutoTDelta), defaults.autoTDelta);
-    v.addRefP = settings.value(groupKey(kAutoGroup, kAddRefP), false).toBool();
+    v.autoPOn = flag(kAutoGroup, kAutoPOn);
+    v.autoPFrom = finiteDouble(value(kAutoGroup, kAutoPFrom, defaults.autoPFrom));
+    v.autoPTo = finiteDouble(value(kAutoGroup, kAutoPTo, defaults.autoPTo));
+    v.autoPDelta = finiteDouble(value(kAutoGroup, kAutoPDelta, defaults.autoPDelta));
+    v.autoTOn = flag(kAutoGroup, kAutoTOn);
+    v.autoTFrom = finiteDouble(value(kAutoGroup, kAutoTFrom, defaults.autoTFrom));
+    v.autoTTo = finiteDouble(value(kAutoGroup, kAutoTTo, defaults.autoTTo));
+    v.autoTDelta = finiteDouble(value(kAutoGroup, kAutoTDelta, defaults.autoTDelta));
+    v.addRefP = flag(kAutoGroup, kAddRefP);
+    return result;
+}
 
-    result.status = settings.status();
+QMap<QString, QString> presetKeyTexts(const QByteArray& text)
+{
+    return plainIniKeys(text);
+}
+
+bool writePreset(const QString& path, const PresetValues& values)
+{
+    // As the toolkit's settings write a file: an existing one must be
+    // writable, a new one's folder is made; writers of one file take turns,
+    // and the file is replaced whole or not at all.
+    const QFileInfo info(path);
+    const bool exists = info.exists();
+    if (exists) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadWrite))
+            return false;
+    } else if (!QDir().mkpath(info.absolutePath())) {
+        return false;
+    }
+    QLockFile lock(path + QLatin1String(".lock"));
+    if (!lock.lock())
+        return false;
+    QSaveFile file(path);
+    const QByteArray text = presetToText(values);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
+        return false;
+    if (!exists)
+        QFile::setPermissions(path,
+                              QFile::permissions(path) | QFile::ReadOwner | QFile::WriteOwner);
+    return true;
+}
+
+PresetReadResult readPreset(const QString& path)
+{
+    QSettings::Status status;
+    const QByteArray text = fileBytes(path, &status);
+    PresetReadResult result = presetFromText(text);
+    result.status = status;
     return result;
 }
 
 QMap<QString, QString> readPresetText(const QString& path)
 {
-    const QSettings settings(path, plainIniFormat());
-    QMap<QString, QString> text;
-    for (const QString& key : settings.allKeys())
-        text.insert(key, settings.value(key).toString());
-    return text;
+    QSettings::Status status;
+    return presetKeyTexts(fileBytes(path, &status));
 }
 
 QString rejectedPulseWidthMessage(const QString& rejected, const QString& kept)

@@ -9,6 +9,7 @@
 #include "units.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cmath>
@@ -225,17 +226,29 @@ PresetCheck readPresetPlan(const QString& path)
         check.error = QStringLiteral("--preset: %1 is not a readable file").arg(quoted(path));
         return check;
     }
-    const records::PresetReadResult read = records::readPreset(path);
-    if (read.status != QSettings::NoError) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
         check.error = QStringLiteral("--preset: %1 could not be read").arg(quoted(path));
         return check;
     }
-    const QMap<QString, QString> text = records::readPresetText(path);
+    return presetPlanFromText(file.readAll(), path);
+}
+
+PresetCheck presetPlanFromText(const QByteArray& bytes, const QString& path)
+{
+    PresetCheck check;
+    const records::PresetReadResult read = records::presetFromText(bytes);
+    const QMap<QString, QString> text = records::presetKeyTexts(bytes);
     const records::PresetValues& v = read.values;
     PresetPlan& p = check.preset;
 
-    // Values that the window would silently read as 0 are refused here.
+    // Values that the window would silently read as 0, or pass over, are
+    // refused here.
     QString refused;
+    const QString unitsKey = groupKey(kMainGroup, kUnits);
+    if (text.contains(unitsKey) && !v.unitFactor)
+        refused = QStringLiteral("--preset: %1 = %2 is not \"Bar\", \"Pascal\" or \"psi\"")
+                      .arg(unitsKey, quoted(text.value(unitsKey)));
     auto numberText = [&](const char* group, const char* key, bool whole) {
         const QString name = groupKey(group, key);
         if (!text.contains(name) || !refused.isEmpty())
