@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cmath>
 
 #ifdef Q_OS_UNIX
@@ -125,6 +126,18 @@ public:
     QJsonObject object(const QJsonObject& o, const char* key)
     {
         return take(o, key, QJsonValue::Object).toObject();
+    }
+    // A SHA-256 as the journal writes it: 64 lower-case hex digits.
+    QByteArray sha256(const QJsonObject& o, const char* key)
+    {
+        const QString value = text(o, key);
+        const bool hex = value.size() == 64 && std::all_of(value.begin(), value.end(), [](QChar c) {
+                             return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+                                    (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+                         });
+        if (!hex && m_missing->isEmpty())
+            *m_missing = QLatin1String(key);
+        return value.toLatin1();
     }
 
 private:
@@ -297,8 +310,8 @@ std::optional<JournalContents> journalFromBytes(const QByteArray& bytes, QString
         record.done = r.flag(o, "done");
         record.takenBack = r.flag(o, "takenBack");
         if (o.contains(QLatin1String("logSha256")) || o.contains(QLatin1String("rawSha256"))) {
-            record.after.logSha256 = r.text(o, "logSha256").toLatin1();
-            record.after.rawSha256 = r.text(o, "rawSha256").toLatin1();
+            record.after.logSha256 = r.sha256(o, "logSha256");
+            record.after.rawSha256 = r.sha256(o, "rawSha256");
         }
         contents.records.append(record);
     }
