@@ -10,6 +10,7 @@
 #include <QLockFile>
 #include <QSaveFile>
 #include <QVariant>
+#include <QVector>
 
 #include <algorithm>
 #include <cmath>
@@ -20,10 +21,66 @@ namespace {
 
 using namespace presetkeys;
 
-// "Group/KEY", as a reader outside the group names a key.
-QString groupKey(const char* group, const char* key)
+// Every key of a preset, in the order the toolkit's INI format writes them:
+// groups, then keys within a group, sorted by name.
+enum PresetKey
 {
-    return QString::fromLatin1(group) + QLatin1Char('/') + QLatin1String(key);
+    AddRefP,
+    AutoPDelta,
+    AutoPFrom,
+    AutoPOn,
+    AutoPTo,
+    AutoTDelta,
+    AutoTFrom,
+    AutoTOn,
+    AutoTTo,
+    DelayBetweenPulses,
+    PulseWidth,
+    Units,
+    WaitBeforePulse,
+    WaitCameraFeedback,
+    WaitExtraBeforeZero,
+    ManualP,
+    ManualT,
+    KeyCount
+};
+
+struct KeyName
+{
+    const char* group;
+    const char* key;
+};
+
+constexpr KeyName kKeyNames[KeyCount] = {
+    {kAutoGroup, kAddRefP},
+    {kAutoGroup, kAutoPDelta},
+    {kAutoGroup, kAutoPFrom},
+    {kAutoGroup, kAutoPOn},
+    {kAutoGroup, kAutoPTo},
+    {kAutoGroup, kAutoTDelta},
+    {kAutoGroup, kAutoTFrom},
+    {kAutoGroup, kAutoTOn},
+    {kAutoGroup, kAutoTTo},
+    {kMainGroup, kDelayBetweenPulses},
+    {kMainGroup, kPulseWidth},
+    {kMainGroup, kUnits},
+    {kMainGroup, kWaitBeforePulse},
+    {kMainGroup, kWaitCameraFeedback},
+    {kMainGroup, kWaitExtraBeforeZero},
+    {kManualGroup, kManualP},
+    {kManualGroup, kManualT},
+};
+
+// "Group/KEY", as a reader outside the group names a key; made once.
+const QString& groupKey(PresetKey key)
+{
+    static const QVector<QString> names = [] {
+        QVector<QString> made;
+        for (const KeyName& name : kKeyNames)
+            made << QLatin1String(name.group) + QLatin1Char('/') + QLatin1String(name.key);
+        return made;
+    }();
+    return names.at(key);
 }
 
 const char kUnitsBar[] = "Bar";
@@ -56,31 +113,47 @@ QMap<QString, QString> plainIniKeys(const QByteArray& bytes)
 {
     QMap<QString, QString> keys;
     QString section;
-    int from = 0;
-    while (from < bytes.size()) {
-        const int newline = bytes.indexOf('\n', from);
-        const int end = newline < 0 ? int(bytes.size()) : newline + 1;
-        const QString line = QString::fromUtf8(bytes.mid(from, end - from)).trimmed();
+    // Decoded at once, and cut into lines as the file was always read: each
+    // line on its own, so each loses a byte order mark at its start, and in
+    // Qt 5 ends at a zero byte.
+    const QString text = QString::fromUtf8(bytes.constData(), int(bytes.size()));
+    const QStringView all(text);
+    qsizetype from = 0;
+    while (from < all.size()) {
+        const auto newline = all.indexOf(QLatin1Char('\n'), from);
+        const qsizetype end = newline < 0 ? all.size() : newline + 1;
+        QStringView raw = all.mid(from, end - from);
+        if (from > 0 && raw.startsWith(QChar(QChar::ByteOrderMark)))
+            raw = raw.mid(1);
         from = end;
-        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) ||
-            line.startsWith(QLatin1Char('#')))
+#if QT_VERSION_MAJOR < 6
+        const auto zero = raw.indexOf(QChar(0));
+        if (zero >= 0)
+            raw = raw.left(zero);
+#endif
+        const QStringView line = raw.trimmed();
+        if (line.isEmpty() || line.front() == QLatin1Char(';') || line.front() == QLatin1Char('#'))
             continue;
-        if (line.startsWith(QLatin1Char('['))) {
-            const int close = line.indexOf(QLatin1Char(']'));
-            section = line.mid(1, close < 0 ? -1 : close - 1).trimmed();
+        if (line.front() == QLatin1Char('[')) {
+            const auto close = line.indexOf(QLatin1Char(']'));
+            section = line.mid(1, close < 0 ? -1 : close - 1).trimmed().toString();
             if (section.compare(QLatin1String("General"), Qt::CaseInsensitive) == 0)
                 section.clear();
             continue;
         }
-        const int equals = line.indexOf(QLatin1Char('='));
+        const auto equals = line.indexOf(QLatin1Char('='));
         if (equals <= 0)
             continue;
-        const QString key = line.left(equals).trimmed();
-        QString value = line.mid(equals + 1).trimmed();
+        const QStringView key = line.left(equals).trimmed();
+        QStringView value = line.mid(equals + 1).trimmed();
         if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) &&
             value.endsWith(QLatin1Char('"')))
             value = value.mid(1, value.size() - 2);
-        keys.insert(section.isEmpty() ? key : section + QLatin1Char('/') + key, value);
+        QString name = section;
+        if (!name.isEmpty())
+            name += QLatin1Char('/');
+        name.append(key.data(), int(key.size()));
+        keys.insert(name, value.toString());
     }
     return keys;
 }
@@ -256,67 +329,74 @@ std::optional<bool> presetBoolFromText(const QString& text)
 
 QByteArray presetToText(const PresetValues& values)
 {
-    // Groups and keys in the order the toolkit writes them: sorted by name.
-    QMap<QString, QMap<QString, QByteArray>> groups;
-    auto put = [&groups](const char* group, const char* key, const QVariant& value) {
-        groups[QLatin1String(group)][QLatin1String(key)] = iniValueText(value.toString());
-    };
-    const QString unitsText =
-        values.unitFactor ? unitsTextForFactor(*values.unitFactor) : QString();
-    if (!unitsText.isEmpty())
-        put(kMainGroup, kUnits, unitsText);
-    put(kMainGroup, kWaitBeforePulse, values.waitBeforePulse);
-    put(kMainGroup, kWaitExtraBeforeZero, values.extraWaitBeforeZero);
-    put(kMainGroup, kWaitCameraFeedback, values.waitCameraFeedback);
-    put(kMainGroup, kDelayBetweenPulses, values.delayBetweenPulses);
-    put(kMainGroup, kPulseWidth, values.pulseWidth);
-    put(kManualGroup, kManualT, values.manualT);
-    put(kManualGroup, kManualP, values.manualP);
-    put(kAutoGroup, kAutoPOn, values.autoPOn);
-    put(kAutoGroup, kAutoPFrom, values.autoPFrom);
-    put(kAutoGroup, kAutoPTo, values.autoPTo);
-    put(kAutoGroup, kAutoPDelta, values.autoPDelta);
-    put(kAutoGroup, kAutoTOn, values.autoTOn);
-    put(kAutoGroup, kAutoTFrom, values.autoTFrom);
-    put(kAutoGroup, kAutoTTo, values.autoTTo);
-    put(kAutoGroup, kAutoTDelta, values.autoTDelta);
-    put(kAutoGroup, kAddRefP, values.addRefP);
+    // As the toolkit writes each type: numbers need no escapes.
+    const auto number = [](double value) { return QVariant(value).toString().toLatin1(); };
+    const auto flag = [](bool value) { return QByteArray(value ? "true" : "false"); };
+    QByteArray texts[KeyCount];
+    texts[AddRefP] = flag(values.addRefP);
+    texts[AutoPDelta] = number(values.autoPDelta);
+    texts[AutoPFrom] = number(values.autoPFrom);
+    texts[AutoPOn] = flag(values.autoPOn);
+    texts[AutoPTo] = number(values.autoPTo);
+    texts[AutoTDelta] = number(values.autoTDelta);
+    texts[AutoTFrom] = number(values.autoTFrom);
+    texts[AutoTOn] = flag(values.autoTOn);
+    texts[AutoTTo] = number(values.autoTTo);
+    texts[DelayBetweenPulses] = QByteArray::number(values.delayBetweenPulses);
+    texts[PulseWidth] = iniValueText(values.pulseWidth);
+    texts[Units] =
+        (values.unitFactor ? unitsTextForFactor(*values.unitFactor) : QString()).toLatin1();
+    texts[WaitBeforePulse] = QByteArray::number(values.waitBeforePulse);
+    texts[WaitCameraFeedback] = flag(values.waitCameraFeedback);
+    texts[WaitExtraBeforeZero] = QByteArray::number(values.extraWaitBeforeZero);
+    texts[ManualP] = number(values.manualP);
+    texts[ManualT] = number(values.manualT);
 
     QByteArray text;
-    for (auto group = groups.cbegin(); group != groups.cend(); ++group) {
-        if (!text.isEmpty())
-            text += '\n';
-        text += '[' + group.key().toLatin1() + "]\n";
-        for (auto key = group->cbegin(); key != group->cend(); ++key)
-            text += key.key().toLatin1() + '=' + key.value() + '\n';
+    text.reserve(512);
+    const char* group = nullptr;
+    for (int key = 0; key < KeyCount; ++key) {
+        if (key == Units && texts[key].isEmpty())
+            continue; // a factor that is none of the three units
+        const KeyName& name = kKeyNames[key];
+        if (name.group != group) {
+            if (group)
+                text += '\n';
+            group = name.group;
+            text.append('[').append(group).append("]\n");
+        }
+        text.append(name.key).append('=').append(texts[key]).append('\n');
     }
     return text;
 }
 
 PresetReadResult presetFromText(const QByteArray& text)
 {
-    const QMap<QString, QString> keys = plainIniKeys(text);
+    return presetFromKeys(plainIniKeys(text));
+}
+
+PresetReadResult presetFromKeys(const QMap<QString, QString>& keys)
+{
     // The value of a key as the toolkit's settings would give it.
-    const auto value = [&keys](const char* group, const char* key, const QVariant& fallback) {
-        const auto found = keys.constFind(groupKey(group, key));
+    const auto value = [&keys](PresetKey key, const QVariant& fallback) {
+        const auto found = keys.constFind(groupKey(key));
         return found == keys.cend() ? fallback : QVariant(*found);
     };
-    const auto flag = [&keys](const char* group, const char* key) {
-        return presetBoolFromText(keys.value(groupKey(group, key))).value_or(false);
+    const auto flag = [&keys](PresetKey key) {
+        const auto found = keys.constFind(groupKey(key));
+        return found != keys.cend() && presetBoolFromText(*found).value_or(false);
     };
     PresetReadResult result;
     PresetValues& v = result.values;
     const PresetValues defaults;
 
-    v.unitFactor = unitFactorForText(value(kMainGroup, kUnits, QVariant()).toString());
-    v.waitBeforePulse = clampedInt(value(kMainGroup, kWaitBeforePulse, 0), kMaxWaitBeforePulse);
-    v.extraWaitBeforeZero =
-        clampedInt(value(kMainGroup, kWaitExtraBeforeZero, 0), kMaxExtraWaitBeforeZero);
-    v.waitCameraFeedback = flag(kMainGroup, kWaitCameraFeedback);
-    v.delayBetweenPulses =
-        clampedInt(value(kMainGroup, kDelayBetweenPulses, 0), kMaxDelayBetweenPulses);
+    v.unitFactor = unitFactorForText(value(Units, QVariant()).toString());
+    v.waitBeforePulse = clampedInt(value(WaitBeforePulse, 0), kMaxWaitBeforePulse);
+    v.extraWaitBeforeZero = clampedInt(value(WaitExtraBeforeZero, 0), kMaxExtraWaitBeforeZero);
+    v.waitCameraFeedback = flag(WaitCameraFeedback);
+    v.delayBetweenPulses = clampedInt(value(DelayBetweenPulses, 0), kMaxDelayBetweenPulses);
 
-    const QString width = value(kMainGroup, kPulseWidth, defaults.pulseWidth).toString();
+    const QString width = value(PulseWidth, defaults.pulseWidth).toString();
     if (const std::optional<int> ms = parsePulseWidth(width)) {
         v.pulseWidth = padPulseWidth(*ms);
     } else {
@@ -324,18 +404,18 @@ PresetReadResult presetFromText(const QByteArray& text)
         result.rejectedPulseWidth = width;
     }
 
-    v.manualT = finiteDouble(value(kManualGroup, kManualT, defaults.manualT));
-    v.manualP = finiteDouble(value(kManualGroup, kManualP, defaults.manualP));
+    v.manualT = finiteDouble(value(ManualT, defaults.manualT));
+    v.manualP = finiteDouble(value(ManualP, defaults.manualP));
 
-    v.autoPOn = flag(kAutoGroup, kAutoPOn);
-    v.autoPFrom = finiteDouble(value(kAutoGroup, kAutoPFrom, defaults.autoPFrom));
-    v.autoPTo = finiteDouble(value(kAutoGroup, kAutoPTo, defaults.autoPTo));
-    v.autoPDelta = finiteDouble(value(kAutoGroup, kAutoPDelta, defaults.autoPDelta));
-    v.autoTOn = flag(kAutoGroup, kAutoTOn);
-    v.autoTFrom = finiteDouble(value(kAutoGroup, kAutoTFrom, defaults.autoTFrom));
-    v.autoTTo = finiteDouble(value(kAutoGroup, kAutoTTo, defaults.autoTTo));
-    v.autoTDelta = finiteDouble(value(kAutoGroup, kAutoTDelta, defaults.autoTDelta));
-    v.addRefP = flag(kAutoGroup, kAddRefP);
+    v.autoPOn = flag(AutoPOn);
+    v.autoPFrom = finiteDouble(value(AutoPFrom, defaults.autoPFrom));
+    v.autoPTo = finiteDouble(value(AutoPTo, defaults.autoPTo));
+    v.autoPDelta = finiteDouble(value(AutoPDelta, defaults.autoPDelta));
+    v.autoTOn = flag(AutoTOn);
+    v.autoTFrom = finiteDouble(value(AutoTFrom, defaults.autoTFrom));
+    v.autoTTo = finiteDouble(value(AutoTTo, defaults.autoTTo));
+    v.autoTDelta = finiteDouble(value(AutoTDelta, defaults.autoTDelta));
+    v.addRefP = flag(AddRefP);
     return result;
 }
 

@@ -82,6 +82,8 @@ PresetReadResult presetFromText(const QByteArray& text);
 // presetFromText() reads it: for checks the conversions above would hide (a
 // value that is not a number reads as 0 there).
 QMap<QString, QString> presetKeyTexts(const QByteArray& text);
+// presetFromText() of the bytes these keys were read from.
+PresetReadResult presetFromKeys(const QMap<QString, QString>& keys);
 
 // The file forms of the above. writePreset() replaces the file whole, making
 // its folder if need be; false when it could not be written.

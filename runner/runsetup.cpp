@@ -27,7 +27,11 @@ QString quoted(const QString& text)
 
 QString groupKey(const char* group, const char* key)
 {
-    return QString::fromLatin1(group) + QLatin1Char('/') + QLatin1String(key);
+    const QLatin1String groupName(group);
+    const QLatin1String keyName(key);
+    QString name;
+    name.reserve(groupName.size() + 1 + keyName.size());
+    return name.append(groupName).append(QLatin1Char('/')).append(keyName);
 }
 
 // The window's temperature boxes ("From:", "To:", the manual set point) and
@@ -155,6 +159,9 @@ CommandLine parseCommandLine(const QStringList& arguments)
         o.resume = parser.value(resume);
         if (o.resume.endsWith(QLatin1String(".run")))
             o.resume.chop(4);
+        if (o.resume.isEmpty())
+            return refuse(QStringLiteral("--resume needs the calibration log of the interrupted "
+                                         "run"));
     } else {
         for (const QCommandLineOption& required : {box, preset, log})
             if (!parser.isSet(required))
@@ -237,8 +244,8 @@ PresetCheck readPresetPlan(const QString& path)
 PresetCheck presetPlanFromText(const QByteArray& bytes, const QString& path)
 {
     PresetCheck check;
-    const records::PresetReadResult read = records::presetFromText(bytes);
     const QMap<QString, QString> text = records::presetKeyTexts(bytes);
+    const records::PresetReadResult read = records::presetFromKeys(text);
     const records::PresetValues& v = read.values;
     PresetPlan& p = check.preset;
 

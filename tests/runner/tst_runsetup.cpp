@@ -92,6 +92,10 @@ void TestRunSetup::commandLine_data()
         << QStringList{"--resume", "a.csv.run"} << run << "resume=a.csv";
     QTest::newRow("resume moved box")
         << QStringList{"--resume", "a.csv", "--box", "127.0.0.010"} << run << "box=127.0.0.10";
+    // No log named: it would have gone on as a new run and blamed --preset.
+    QTest::newRow("resume nothing") << QStringList{"--resume", ""} << refuse << "--resume needs";
+    QTest::newRow("resume only the ending")
+        << QStringList{"--resume=.run", "--box", "127.0.0.2"} << refuse << "--resume needs";
     QTest::newRow("resume with preset")
         << QStringList{"--resume", "a.csv", "--preset", "p.ini"} << refuse << "--preset";
     QTest::newRow("resume with pulses")
