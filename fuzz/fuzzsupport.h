@@ -49,6 +49,25 @@ inline QList<QByteArray> reads(const QByteArray& stream, quint8 plan)
     return result;
 }
 
+// The first `count` pieces of `input` cut at each `separator`; missing ones
+// are empty, and further separators stay in the last piece.
+inline QList<QByteArray> pieces(const QByteArray& input, char separator, int count)
+{
+    QList<QByteArray> result;
+    int from = 0;
+    while (result.size() < count - 1) {
+        const int at = int(input.indexOf(separator, from));
+        if (at < 0)
+            break;
+        result.append(input.mid(from, at - from));
+        from = at + 1;
+    }
+    result.append(input.mid(from));
+    while (result.size() < count)
+        result.append(QByteArray());
+    return result;
+}
+
 } // namespace fuzzsupport
 
 #define FUZZ_CHECK(condition)                                                                      \
