@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -151,7 +152,9 @@ JournalAxis axisFromJson(Reader& r, const QJsonObject& o)
     axis.from = r.number(o, "from");
     axis.to = r.number(o, "to");
     axis.step = r.number(o, "step");
-    axis.points = r.integer(o, "points");
+    // No more than the sweep plans on an axis (16 bits): the grid's point
+    // count, their product, stays an int.
+    axis.points = int(r.whole(o, "points", 0, std::numeric_limits<qint16>::max()));
     return axis;
 }
 

@@ -339,6 +339,13 @@ void RunJournalTest::unreadableJournals_data()
     QTest::newRow("size beyond exact doubles") << "\"log\":100,"
                                                << "\"log\":1e300,"
                                                << "\"log\"";
+    // A grid of 40000 x 40000 points would not fit the count of its points.
+    QTest::newRow("more points than a sweep plans") << "\"points\":2,"
+                                                    << "\"points\":40000,"
+                                                    << "\"points\"";
+    QTest::newRow("negative points") << "\"points\":2,"
+                                     << "\"points\":-2,"
+                                     << "\"points\"";
     QTest::newRow("numbers skip") << "\"n\":2"
                                   << "\"n\":3"
                                   << "out of order";
