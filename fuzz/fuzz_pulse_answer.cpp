@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // As the window reads it: collect until complete, decide, start afresh.
     pulse::AnswerCollector collector;
     QByteArray collected;
-    for (const QByteArray& read : fuzzsupport::reads(stream, plan)) {
+    fuzzsupport::forEachRead(stream, plan, [&](const QByteArray& read) {
         collected += read;
         const bool complete = collector.add(read);
         const QString sofar = pulse::answerText(collected);
@@ -56,13 +56,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(complete ==
                    (status != pulse::Status::None || collected.size() >= pulse::kAnswerLength));
         if (!complete)
-            continue;
+            return;
         checkClassification(sofar);
         FUZZ_CHECK(collector.status() == status);
         collector.clear();
         collected.clear();
         FUZZ_CHECK(!collector.isComplete() && collector.text().isEmpty());
-    }
+    });
 
     // A status word arriving in one read is recognised at once.
     for (pulse::Status status : kOrder) {

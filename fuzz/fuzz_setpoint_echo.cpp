@@ -23,10 +23,10 @@ Outcome assemble(const QByteArray& stream, quint8 plan)
 {
     AnswerAssembler assembler(AnswerAssembler::Kind::WriteEcho);
     Outcome outcome;
-    for (const QByteArray& read : fuzzsupport::reads(stream, plan)) {
+    fuzzsupport::forEachRead(stream, plan, [&](const QByteArray& read) {
         outcome.echoes += assembler.feed(read);
         FUZZ_CHECK(assembler.pendingBytes() < modbus::kWriteEchoLength);
-    }
+    });
     outcome.exceptions = assembler.exceptionsDropped();
     outcome.dropped = assembler.bytesDropped();
     outcome.pending = assembler.pendingBytes();

@@ -22,11 +22,11 @@ Outcome assemble(const QByteArray& stream, quint8 plan)
 {
     AnswerAssembler assembler(AnswerAssembler::Kind::ReadInputRegisters);
     Outcome outcome;
-    for (const QByteArray& read : fuzzsupport::reads(stream, plan)) {
+    fuzzsupport::forEachRead(stream, plan, [&](const QByteArray& read) {
         outcome.answers += assembler.feed(read);
         // Bytes that cannot yet be judged are all that is kept.
         FUZZ_CHECK(assembler.pendingBytes() < modbus::kReadAnswerLength);
-    }
+    });
     outcome.exceptions = assembler.exceptionsDropped();
     outcome.dropped = assembler.bytesDropped();
     outcome.pending = assembler.pendingBytes();
