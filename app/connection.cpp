@@ -75,13 +75,22 @@ void TempSensor::tempCheckConnection()
     const QString address = tempWorker ? tempWorker->hostAddress() : boxAddress;
     recordEvent(history::EventKind::ConnectionLost,
                 QStringLiteral("Can't connect to calibration box: %1").arg(address));
+    // Before the message: its event loop may already bring the box back (the
+    // poller tries again on its own), and readings from before the loss must
+    // not stand behind a record.
+    runController.boxLost(readingClock.elapsed());
+    setControlsEnabled(false);
+    connectionOk = false;
+    setPointRetries.hold(true);
+    // One message at a time: a loss while it is open is a loss it reports.
+    if (connectionMessageOpen)
+        return;
+    connectionMessageOpen = true;
     OperatorDialogs::instance().critical(
         nullptr, QStringLiteral("Connection problem"),
         QStringLiteral("Can't connect to calibration box: <b>%1</b>").arg(address), QMessageBox::Ok,
         QMessageBox::NoButton);
-    setControlsEnabled(false);
-    connectionOk = false;
-    setPointRetries.hold(true);
+    connectionMessageOpen = false;
 }
 
 void TempSensor::pauseFlowPollers()

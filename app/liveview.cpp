@@ -4,7 +4,6 @@
 
 #include "operatordialogs.h"
 #include "readingsexport.h"
-#include "sweep.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -13,28 +12,86 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <QtCharts/QCategoryAxis>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
-#include <QtCharts/QDateTimeAxis>
+#include <QtCharts/QLegendMarker>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QScatterSeries>
-#include <QtCharts/QValueAxis>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
 constexpr int kRedrawMs = 500; // at most twice a second
-constexpr qint64 kMinute = 60 * 1000;
 
 const QColor kDoneColour(0x39, 0xdb, 0x26);
 const QColor kCurrentColour(0xed, 0xf9, 0x24);
 const QColor kWaitingColour(Qt::white);
+const QColor kRecordColour(0x20, 0x90, 0x20);
+const QColor kWarningColour(Qt::red);
+constexpr int kMarkSize = 9;
+
+// Pixels a tick label needs: a time label is wider than it is tall.
+constexpr int kPixelsPerTimeTick = 90;
+constexpr int kPixelsPerValueTick = 28;
+
+// Ticks on a category axis: each category ends at a tick and its label sits
+// there. Rebuilt only when the ticks moved.
+void applyScale(QCategoryAxis* axis, const chartscale::Scale& scale)
+{
+    axis->setRange(scale.min, scale.max);
+    const QStringList labels = axis->categoriesLabels();
+    bool same = labels.size() == int(scale.ticks.size());
+    for (int i = 0; same && i < labels.size(); ++i)
+        same = labels[i] == scale.ticks[std::size_t(i)].label &&
+               axis->endValue(labels[i]) == scale.ticks[std::size_t(i)].at;
+    if (!same) {
+        for (const QString& label : labels)
+            axis->remove(label);
+    }
+    if (axis->startValue() != scale.min)
+        axis->setStartValue(scale.min);
+    if (!same) {
+        for (const chartscale::Tick& tick : scale.ticks)
+            axis->append(tick.label, tick.at);
+    }
+}
+
+QCategoryAxis* makeAxis()
+{
+    auto* axis = new QCategoryAxis;
+    axis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    return axis;
+}
+
+// The marks' key, drawn as the charts draw them.
+QLabel* markKey(const QColor& colour, bool square, QWidget* parent)
+{
+    QPixmap pixmap(kMarkSize + 2, kMarkSize + 2);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    const QRectF mark(1, 1, kMarkSize, kMarkSize);
+    if (square)
+        painter.drawRect(mark);
+    else
+        painter.drawEllipse(mark);
+    painter.end();
+    auto* label = new QLabel(parent);
+    label->setPixmap(pixmap);
+    return label;
+}
 
 } // namespace
 
@@ -78,18 +135,38 @@ LiveView::LiveView(const history::ReadingHistory& readings, const run::RunContro
     m_charts[2] = makeChart(tr("Gas flows, slpm"), tr("N2"), tr("O2"));
     for (Chart& chart : m_charts)
         charts->addWidget(chart.view, 1);
+    // The marks are the same on every chart, so their key is given once.
+    m_marksLegend = new QWidget(this);
+    m_marksLegend->setObjectName(QStringLiteral("marksLegend"));
+    m_marksLegend->setToolTip(tr("Marked on the time axis of every chart"));
+    auto* marks = new QHBoxLayout(m_marksLegend);
+    marks->setContentsMargins(8, 0, 8, 0);
+    marks->addStretch(1);
+    marks->addWidget(markKey(kRecordColour, false, m_marksLegend));
+    marks->addWidget(new QLabel(tr("Record"), m_marksLegend));
+    marks->addSpacing(16);
+    marks->addWidget(markKey(kWarningColour, true, m_marksLegend));
+    marks->addWidget(new QLabel(tr("Warning"), m_marksLegend));
+    charts->addWidget(m_marksLegend);
 
     m_grid = new QTableWidget(this);
     m_grid->setObjectName(QStringLiteral("progressGrid"));
     m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_grid->setSelectionMode(QAbstractItemView::NoSelection);
-    m_grid->horizontalHeader()->setDefaultSectionSize(48);
+    // Columns as wide as their pressure headings.
+    m_grid->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_grid->horizontalHeader()->setMinimumSectionSize(40);
     m_grid->verticalHeader()->setDefaultSectionSize(20);
+    // The reference row's heading takes two lines.
+    m_grid->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_grid->setMinimumWidth(220);
+    auto* gridColumn = new QVBoxLayout;
+    gridColumn->addWidget(m_grid);
+    gridColumn->addStretch(1);
 
     auto* middle = new QHBoxLayout;
     middle->addLayout(charts, 4);
-    middle->addWidget(m_grid, 1);
+    middle->addLayout(gridColumn, 1);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
@@ -116,11 +193,8 @@ LiveView::Chart LiveView::makeChart(const QString& title, const QString& first,
     c.chart->legend()->setAlignment(Qt::AlignRight);
     // Redraws come twice a second at most; animations would only cost CPU.
     c.chart->setAnimationOptions(QChart::NoAnimation);
-    c.time = new QDateTimeAxis;
-    c.time->setFormat(QStringLiteral("HH:mm:ss"));
-    c.time->setTickCount(7);
-    c.values = new QValueAxis;
-    c.values->setLabelFormat(QStringLiteral("%.2f"));
+    c.time = makeAxis();
+    c.values = makeAxis();
     c.chart->addAxis(c.time, Qt::AlignBottom);
     c.chart->addAxis(c.values, Qt::AlignLeft);
     const QString names[2] = {first, second};
@@ -138,18 +212,25 @@ LiveView::Chart LiveView::makeChart(const QString& title, const QString& first,
     }
     c.records = new QScatterSeries;
     c.records->setName(tr("Record"));
-    c.records->setMarkerSize(9);
-    c.records->setColor(QColor(0x20, 0x90, 0x20));
+    c.records->setMarkerSize(kMarkSize);
+    c.records->setColor(kRecordColour);
+    c.records->setBorderColor(kRecordColour);
     c.warnings = new QScatterSeries;
     c.warnings->setName(tr("Warning"));
     c.warnings->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
-    c.warnings->setMarkerSize(9);
-    c.warnings->setColor(Qt::red);
+    c.warnings->setMarkerSize(kMarkSize);
+    c.warnings->setColor(kWarningColour);
+    c.warnings->setBorderColor(kWarningColour);
     c.chart->addSeries(c.records);
     c.chart->addSeries(c.warnings);
     for (auto* s : c.chart->series()) {
         s->attachAxis(c.time);
         s->attachAxis(c.values);
+    }
+    // The view's own key below the charts stands for the marks.
+    for (auto* marks : {c.records, c.warnings}) {
+        for (auto* marker : c.chart->legend()->markers(marks))
+            marker->setVisible(false);
     }
     c.view = new QChartView(c.chart, this);
     c.view->setRenderHint(QPainter::Antialiasing, false);
@@ -211,30 +292,33 @@ void LiveView::refresh()
 void LiveView::redraw()
 {
     ++m_redraws;
-    const qint64 now = m_feed.nowMs();
-    qint64 to = std::max(now, m_readings.lastMs());
-    qint64 from = to - 10 * kMinute;
-    if (m_span->currentIndex() == OneHour) {
-        from = to - 60 * kMinute;
-    } else if (m_span->currentIndex() == WholeRun) {
-        from = m_tracker.started() ? m_tracker.startMs() : m_readings.firstMs();
-        if (m_tracker.started() && m_tracker.endMs() >= 0)
-            to = std::max(m_tracker.endMs(), from + kMinute);
-        if (from < 0 || to - from < kMinute)
-            from = to - kMinute;
+    static_assert(int(chartscale::Span::WholeRun) == WholeRun, "the chooser's order");
+    chartscale::WindowInputs in;
+    in.span = chartscale::Span(m_span->currentIndex());
+    in.nowMs = m_feed.nowMs();
+    in.firstReadingMs = m_readings.firstMs();
+    in.lastReadingMs = m_readings.lastMs();
+    if (m_tracker.started()) {
+        in.runStartMs = m_tracker.startMs();
+        in.runEndMs = m_tracker.endMs();
     }
+    const chartscale::Window window = chartscale::timeWindow(in);
     const double factor = m_feed.unitFactor();
-    const int buckets = std::max(100, int(m_charts[0].chart->plotArea().width()));
     m_charts[1].chart->setTitle(tr("Pressure, %1").arg(m_feed.unitLabel()));
-    drawChart(m_charts[0], history::Temperature, history::TemperatureSet, 1.0, from, to, buckets);
-    drawChart(m_charts[1], history::Pressure, history::PressureSet, factor, from, to, buckets);
-    drawChart(m_charts[2], history::N2, history::O2, 1.0, from, to, buckets);
+    // Flat readings are shown half a degree, a tenth of a bar or a fifth of
+    // a litre a minute high.
+    drawChart(m_charts[0], history::Temperature, history::TemperatureSet, 1.0, 0.5, window);
+    drawChart(m_charts[1], history::Pressure, history::PressureSet, factor, 0.1 * factor, window);
+    drawChart(m_charts[2], history::N2, history::O2, 1.0, 0.2, window);
     drawProgress();
 }
 
 void LiveView::drawChart(Chart& c, history::Channel first, history::Channel second, double factor,
-                         qint64 fromMs, qint64 toMs, int buckets)
+                         double minSpan, const chartscale::Window& window)
 {
+    const qint64 fromMs = window.fromMs, toMs = window.toMs;
+    const QRectF plot = c.chart->plotArea();
+    const int buckets = std::max(100, int(plot.width()));
     double lo = INFINITY, hi = -INFINITY;
     const history::Channel channels[2] = {first, second};
     for (int i = 0; i < 2; ++i) {
@@ -251,11 +335,11 @@ void LiveView::drawChart(Chart& c, history::Channel first, history::Channel seco
     }
     if (!(lo <= hi)) {
         lo = 0;
-        hi = 1;
+        hi = 0;
     }
-    const double pad = std::max((hi - lo) * 0.08, 0.05);
-    lo -= pad;
-    hi += pad;
+    const chartscale::Scale values = chartscale::valueScale(
+        lo, hi, std::clamp(int(plot.height()) / kPixelsPerValueTick, 3, 8), minSpan);
+    lo = values.min;
     // The marks sit on the time axis, at the foot of the plot.
     QVector<QPointF> records, warnings;
     for (const history::Event& e : m_readings.events()) {
@@ -266,10 +350,11 @@ void LiveView::drawChart(Chart& c, history::Channel first, history::Channel seco
     }
     c.records->replace(records);
     c.warnings->replace(warnings);
-    c.time->setRange(QDateTime::fromMSecsSinceEpoch(fromMs), QDateTime::fromMSecsSinceEpoch(toMs));
-    c.time->setFormat(toMs - fromMs > 6 * 3600 * 1000 ? QStringLiteral("dd.MM HH:mm")
-                                                      : QStringLiteral("HH:mm:ss"));
-    c.values->setRange(lo, hi);
+    const int utcOffsetS = QDateTime::fromMSecsSinceEpoch(toMs).offsetFromUtc();
+    applyScale(c.time, chartscale::timeScale(
+                           fromMs, toMs, std::clamp(int(plot.width()) / kPixelsPerTimeTick, 3, 10),
+                           utcOffsetS));
+    applyScale(c.values, values);
 }
 
 void LiveView::drawProgress()
@@ -307,24 +392,23 @@ void LiveView::drawProgress()
         m_grid->setRowCount(rows);
         m_grid->setColumnCount(grid.pressures);
     }
-    QStringList rowNames, columnNames;
-    for (int r = 0; r < grid.temperatures; ++r)
-        rowNames << (plan.temperatureAxisOn ? QStringLiteral("%1 °C").arg(
-                                                  sweep::temperaturePoint(r, plan.temperature.start,
-                                                                          plan.temperature.delta),
-                                                  0, 'f', 1)
-                                            : tr("T"));
-    if (grid.referencePoint)
-        rowNames << tr("Ref");
-    for (int c = 0; c < grid.pressures; ++c)
-        columnNames << (plan.pressureAxisOn
-                            ? QString::number(sweep::pressurePointDisplay(c, plan.pressure.start,
-                                                                          plan.pressure.delta,
-                                                                          plan.unitFactor),
-                                              'g', 4)
-                            : tr("P"));
-    m_grid->setVerticalHeaderLabels(rowNames);
-    m_grid->setHorizontalHeaderLabels(columnNames);
+    const progress::GridHeadings headings =
+        progress::gridHeadings(plan, m_feed.unitFactor(), m_feed.unitLabel());
+    m_grid->setVerticalHeaderLabels(headings.rows);
+    m_grid->setHorizontalHeaderLabels(headings.columns);
+    // Sized now, so the grid's size hint follows the new headings at once.
+    m_grid->resizeColumnsToContents();
+    m_grid->resizeRowsToContents();
+    // Wide enough for every column up to a point; beyond it the grid scrolls.
+    const int wanted = m_grid->verticalHeader()->sizeHint().width() +
+                       m_grid->horizontalHeader()->length() + 2 * m_grid->frameWidth() + 2;
+    const int width = std::clamp(wanted, 220, 400);
+    m_grid->setMinimumWidth(width);
+    // No taller than its rows: a small grid leaves no empty table below.
+    m_grid->setMaximumHeight(
+        m_grid->horizontalHeader()->sizeHint().height() + m_grid->verticalHeader()->length() +
+        2 * m_grid->frameWidth() +
+        (wanted > width ? m_grid->horizontalScrollBar()->sizeHint().height() : 0));
     const int done = m_tracker.gridPointsDone();
     for (int r = 0; r < rows; ++r) {
         const bool reference = r == grid.temperatures;
@@ -350,9 +434,7 @@ void LiveView::drawProgress()
             item->setText(QString::fromUtf8(marks[int(state)]));
             item->setData(Qt::UserRole, int(state));
             if (reference)
-                item->setToolTip(tr("Reference point %1 °C, %2")
-                                     .arg(plan.referenceT, 0, 'f', 1)
-                                     .arg(plan.referenceP));
+                item->setToolTip(headings.rows.value(r));
         }
     }
 }
@@ -394,6 +476,12 @@ int LiveView::pointCount(SeriesId id) const
         return m_charts[0].warnings->count();
     }
     return 0;
+}
+
+QStringList LiveView::tickLabels(int chart, Qt::Orientation axis) const
+{
+    const Chart& c = m_charts[chart];
+    return (axis == Qt::Horizontal ? c.time : c.values)->categoriesLabels();
 }
 
 QString LiveView::phaseText() const

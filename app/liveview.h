@@ -1,5 +1,6 @@
 #pragma once
 
+#include "chartscale.h"
 #include "readinghistory.h"
 #include "runcontroller.h"
 #include "runprogress.h"
@@ -18,26 +19,23 @@ class QTableWidget;
 // Qt 5 keeps the chart classes in a namespace of their own, Qt 6 does not.
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 namespace QtCharts {
+class QCategoryAxis;
 class QChart;
 class QChartView;
-class QDateTimeAxis;
 class QLineSeries;
 class QScatterSeries;
-class QValueAxis;
 } // namespace QtCharts
+using QtCharts::QCategoryAxis;
 using QtCharts::QChart;
 using QtCharts::QChartView;
-using QtCharts::QDateTimeAxis;
 using QtCharts::QLineSeries;
 using QtCharts::QScatterSeries;
-using QtCharts::QValueAxis;
 #else
+class QCategoryAxis;
 class QChart;
 class QChartView;
-class QDateTimeAxis;
 class QLineSeries;
 class QScatterSeries;
-class QValueAxis;
 #endif
 
 // The "Live View" window: trends of the box's readings, the run's grid and
@@ -90,6 +88,8 @@ public:
     };
     int pointCount(SeriesId id) const;
     QString phaseText() const;
+    // For tests: the tick labels of a chart's time (horizontal) or value axis.
+    QStringList tickLabels(int chart, Qt::Orientation axis) const;
     QTableWidget* progressGrid() const { return m_grid; }
     // Into the window's settings store, also while the view is shown.
     void saveGeometryToSettings();
@@ -104,8 +104,9 @@ private:
     {
         QChart* chart = nullptr;
         QChartView* view = nullptr;
-        QDateTimeAxis* time = nullptr;
-        QValueAxis* values = nullptr;
+        // Category axes: their labels are the round ticks worked out here.
+        QCategoryAxis* time = nullptr;
+        QCategoryAxis* values = nullptr;
         QLineSeries* lines[2] = {nullptr, nullptr};
         QScatterSeries* records = nullptr;
         QScatterSeries* warnings = nullptr;
@@ -114,7 +115,7 @@ private:
     Chart makeChart(const QString& title, const QString& first, const QString& second);
     void redraw();
     void drawChart(Chart& chart, history::Channel first, history::Channel second, double factor,
-                   qint64 fromMs, qint64 toMs, int buckets);
+                   double minSpan, const chartscale::Window& window);
     void drawProgress();
     void exportCsv();
 
@@ -132,6 +133,7 @@ private:
     QLabel* m_eta = nullptr;
     QPushButton* m_export = nullptr;
     QTableWidget* m_grid = nullptr;
+    QWidget* m_marksLegend = nullptr;
     QTimer m_timer;
 
     // What the last redraw showed; a redraw with the same is skipped.

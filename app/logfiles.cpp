@@ -26,10 +26,12 @@ void TempSensor::setLogFile(bool on)
 {
     // Every change of the box comes here, the operator's and the window's own.
     model.setLogging(on);
-    if (on)
+    if (on) {
         chooseLogFile();
-    else
+    } else {
         ui.logNameEdit->clear();
+        logLock.release();
+    }
 }
 
 void TempSensor::chooseLogFile()
@@ -44,6 +46,11 @@ void TempSensor::chooseLogFile()
     }
 
     const records::LogFileNames names = records::logFileNamesFor(chosen, logFilter);
+    // Another run's log: not a byte of it may be touched.
+    if (logLock.acquire(names.log) == records::LogLock::State::Busy) {
+        refuseLogFile(tr("Warning: %1 is being written by another run.").arg(names.log));
+        return;
+    }
     // The dialog asked about replacing the name it showed; a name the layout
     // changed may be another operator's file.
     if (names.log != records::nativePath(chosen) && QFileInfo::exists(names.log)) {

@@ -72,6 +72,14 @@ void TempSensor::autoStartCalibration(bool on)
         plan.writeLog = model.logging();
         plan.gasOff = model.gasOff();
         // Taken now: a Start that fails below is a fresh run next time.
+        const auto notStarted = [this] {
+            {
+                const QSignalBlocker blocker(ui.autoStartButton);
+                ui.autoStartButton->setChecked(false);
+            }
+            showRunControls(false);
+            ui.autoStartButton->setText(tr("Start"));
+        };
         const std::optional<records::ResumeDecision> resume = std::move(pendingResume);
         pendingResume.reset();
         if (resume && plan.writeLog) {
@@ -79,15 +87,19 @@ void TempSensor::autoStartCalibration(bool on)
             // Every point recorded: the run only ends.
             if (resume->kind == records::ResumeDecision::Complete)
                 plan.referencePointOn = false;
+            // The logs are repaired before anything goes to the box; logs that
+            // can't be are given up with nothing sent.
+            QString error;
+            if (!runLog.resume(records::resumeFilesFor(runLog.files().log), *resume, &error)) {
+                notStarted();
+                refuseLogFile(tr("Warning: the interrupted run can't be resumed: %1").arg(error));
+                return;
+            }
         }
         if (!runController.start(plan)) {
             // The last run is still ending (or the window closing): Start again later.
-            {
-                const QSignalBlocker blocker(ui.autoStartButton);
-                ui.autoStartButton->setChecked(false);
-            }
-            showRunControls(false);
-            ui.autoStartButton->setText(tr("Start"));
+            runLog.keep();
+            notStarted();
             return;
         }
         if (plan.writeLog) {
@@ -97,15 +109,8 @@ void TempSensor::autoStartCalibration(bool on)
                     this, [this, text] { journalFailed(text); }, Qt::QueuedConnection);
             };
             runLog.onFailure(failed);
-            QString error;
-            if (!resume) {
+            if (!resume)
                 runLog.begin(journalContents());
-            } else if (!runLog.resume(records::resumeFilesFor(runLog.files().log), *resume,
-                                      &error)) {
-                // Not a record may go to logs that were not repaired.
-                journalFailed(error);
-                return;
-            }
         }
         carryOutRunCommands();
         return;
@@ -245,6 +250,7 @@ run::CommandResult TempSensor::carryOut(const run::Command& command)
         journalPulses = false;
         pulseExtraWaitAtZero = false;
         result.pulsesSent = lastSequencePulsesSent;
+        result.pulsesRefused = pulseSequence->refusedPulses();
         // Without a log the point is recorded in the images alone.
         if (result.pulsesSent > 0 && !runController.plan().writeLog)
             recordEvent(history::EventKind::Record, tr("Point @ T:%1 P:%2 pulsed")

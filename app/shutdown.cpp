@@ -7,6 +7,7 @@
 #include "operatordialogs.h"
 
 #include <QCloseEvent>
+#include <QMenuBar>
 #include <QSettings>
 
 void TempSensor::saveSettings()
@@ -32,6 +33,11 @@ void TempSensor::saveSettings()
 
 void TempSensor::closeEvent(QCloseEvent* event)
 {
+    // Already shutting down: the process ends when the close's commands are done.
+    if (closing) {
+        event->ignore();
+        return;
+    }
     saveSettings();
     const QString shuttingDown = tr("Shutting down, please wait...");
     const bool walking = runController.walking();
@@ -49,13 +55,24 @@ void TempSensor::closeEvent(QCloseEvent* event)
     // controller's closing commands follow it, then the process ends.
     ++stopCount;
     closing = true;
+    cancelNetworkExchange();
     walkingAtClose = walking;
     statusBar()->showMessage(shuttingDown, 3000);
     pulseSequence->forgetPendingAnswer();
     setPointRetries.closing();
     runController.close();
-    event->accept();
     exitAfterCommands = true;
     commands.cancelPending();
     carryOutRunCommands();
+    if (!exitAfterCommands) {
+        event->accept(); // the process has ended
+        return;
+    }
+    // The close came inside a command that is still under way, so the close's
+    // own commands follow it. The window stays until they are done: a hidden
+    // last window makes the application quit, and from then on every nested
+    // event loop returns at once, so no command could connect or wait.
+    event->ignore();
+    centralWidget()->setEnabled(false);
+    menuBar()->setEnabled(false);
 }

@@ -257,6 +257,8 @@ void TempSensor::enableRunLockedActions()
     for (QAction* action :
          {ui.actionSet_Pressure_Unit, ui.actionSet_IP_address, ui.actionChange_IP_Settings})
         action->setEnabled(idle);
+    if (readingNetworkSettings)
+        ui.actionChange_IP_Settings->setEnabled(false);
     for (QAction* action : {ui.actioninitTempCtrl, ui.actionManual_Pulse, ui.actionLoad})
         action->setEnabled(idle && controlsEnabled);
 }

@@ -5,6 +5,7 @@
 #include "flowpollers.h"
 #include "gasmix.h"
 #include "journaledlog.h"
+#include "loglock.h"
 #include "modbusframes.h"
 #include "pulsesequence.h"
 #include "readinghistory.h"
@@ -134,6 +135,8 @@ private:
     void showGasStyle(bool off);
     void saveSettings();
     void enableRunLockedActions();
+    // Ends a web-form exchange under way (a close): nothing more is sent.
+    void cancelNetworkExchange();
     // The run's widgets locked (on) or given back, and the run-locked actions.
     void showRunControls(bool on);
     // The end of a run as the operator sees it: Start again, logging closed.
@@ -185,8 +188,9 @@ private:
     QPointer<workerN2> n2Worker;
     QPointer<workerO2> o2Worker;
     bool connectionOk = true;
-    bool addressAccepted = false; // boxAddress came from the address dialog
-    bool controlsEnabled = false; // the last setControlsEnabled()
+    bool connectionMessageOpen = false; // "Connection problem" is on screen
+    bool addressAccepted = false;       // boxAddress came from the address dialog
+    bool controlsEnabled = false;       // the last setControlsEnabled()
 
     // Readings.
     // Gas and logging state and the readings the window shows.
@@ -240,6 +244,8 @@ private:
 
     // Records and presets.
     records::JournaledLog runLog;
+    // Held from the moment a log is picked: no other run may write it meanwhile.
+    records::LogLock logLock;
     // The next Start goes on with the interrupted run these files hold.
     std::optional<records::ResumeDecision> pendingResume;
     // The run's pulse sequence (not a manual pulse) notes its pulses in the journal.
@@ -250,6 +256,8 @@ private:
     // Dialogs and status bar.
     FindDialog* findDialog = nullptr;
     quint16 webFormPort = 80;
+    // changeIP() is reading the box's settings: its action stays off.
+    bool readingNetworkSettings = false;
     ClickableLabel* linkLabel = nullptr;
     std::unique_ptr<QMovie> activityMovie;
     QLabel* statusLabel1 = nullptr;

@@ -198,6 +198,12 @@ void RunController::setPointsSent(const std::optional<gasmix::Flows>& flows, qin
     noteFlowsSent(flows, atMs);
 }
 
+void RunController::boxLost(qint64 atMs)
+{
+    noteTime(atMs);
+    m_lostAtMs = atMs;
+}
+
 void RunController::commandDone(const CommandResult& result)
 {
     if (!m_command)
@@ -536,6 +542,7 @@ void RunController::runStage()
     }
     case Stage::RecordPulsed:
         m_repeating = m_lastResult.pulsesSent == 0;
+        m_pulsesRefused = m_lastResult.pulsesRefused > 0;
         if (m_lastResult.pulsesSent > 0)
             m_stage = m_afterRecorded;
         else if (m_recordInLog)
@@ -548,8 +555,11 @@ void RunController::runStage()
             m_takeBackFailed = true;
             endRun(EndReason::TakeBackFailed);
         } else {
-            issueStatus(QStringLiteral("Warning: Can't reach the pulse generator %1, point "
-                                       "repeated.")
+            issueStatus((m_pulsesRefused
+                             ? QStringLiteral("Warning: The pulse generator refused the pulses %1, "
+                                              "point repeated.")
+                             : QStringLiteral("Warning: Can't reach the pulse generator %1, point "
+                                              "repeated."))
                             .arg(m_where),
                         true, Stage::None);
         }
@@ -632,7 +642,7 @@ void RunController::runStage()
 bool RunController::flowReadingsCurrent() const
 {
     for (const Reading& reading : {m_pressureN2, m_o2, m_n2}) {
-        if (reading.atMs < 0 || reading.atMs <= m_gasChangedAtMs ||
+        if (reading.atMs < 0 || reading.atMs <= m_gasChangedAtMs || reading.atMs <= m_lostAtMs ||
             m_nowMs - reading.atMs > kFlowReadingMaxAgeMs)
             return false;
     }

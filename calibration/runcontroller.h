@@ -99,10 +99,11 @@ struct Command
 
 struct CommandResult
 {
-    qint64 atMs = 0;      // when the command ended, on the readings' clock
-    bool ok = true;       // WriteRecord: written; TakeBackRecord: taken back
-    int pulsesSent = 0;   // PulseSequence: pulses that reached the generator
-    int recordNumber = 0; // WriteRecord: the number the record got
+    qint64 atMs = 0;       // when the command ended, on the readings' clock
+    bool ok = true;        // WriteRecord: written; TakeBackRecord: taken back
+    int pulsesSent = 0;    // PulseSequence: pulses that reached the generator
+    int pulsesRefused = 0; // PulseSequence: of those reaching it, refused ("RR1")
+    int recordNumber = 0;  // WriteRecord: the number the record got
     // Gas commands: the flows the box was sent, when they differ from the
     // command's (the window sends what its pressure box shows, rounded).
     std::optional<gasmix::Flows> flowsSent;
@@ -148,6 +149,9 @@ public:
     // Set points sent by anyone but the run (manual gas, the controllers'
     // initialisation: nullopt, nothing is known of them any more).
     void setPointsSent(const std::optional<gasmix::Flows>& flows, qint64 atMs);
+    // The box stopped answering: no reading made before now may stand behind
+    // a record. The run waits where it is for fresh readings.
+    void boxLost(qint64 atMs);
     void commandDone(const CommandResult& result);
     // The command under way is reported done as usual: it should end as soon
     // as it can (a pulse sequence or a wait at once, a set point unsent).
@@ -235,6 +239,7 @@ private:
     bool m_recordInLog = false; // written and none of its pulses out yet
     int m_recordNumber = 0;
     bool m_repeating = false;
+    bool m_pulsesRefused = false; // the generator refused every pulse of the point
 
     // Readings, kept across runs.
     Reading m_n2, m_o2, m_pressureN2;
@@ -242,6 +247,7 @@ private:
     float m_airPressureBar = gasmix::kNoPressure;
     std::optional<gasmix::Flows> m_flowsSent;
     qint64 m_gasChangedAtMs = 0;
+    qint64 m_lostAtMs = -1;
 };
 
 } // namespace run

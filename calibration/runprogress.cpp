@@ -1,6 +1,7 @@
 #include "runprogress.h"
 
 #include "sweep.h"
+#include "units.h"
 
 #include <algorithm>
 
@@ -51,6 +52,34 @@ Grid gridOf(const run::Plan& plan)
     grid.pressures = plan.pressureAxisOn ? std::max(plan.pressure.points, 1) : 1;
     grid.referencePoint = plan.referencePointOn;
     return grid;
+}
+
+GridHeadings gridHeadings(const run::Plan& plan, double unitFactor, const QString& unitLabel)
+{
+    const int decimals = units::displayDecimals(units::unitFromFactor(unitFactor));
+    auto pressure = [&](double bar) {
+        return QStringLiteral("%1 %2").arg(bar * unitFactor, 0, 'f', decimals).arg(unitLabel);
+    };
+    auto temperature = [](double celsius) {
+        return QStringLiteral("%1 °C").arg(celsius, 0, 'f', 1);
+    };
+    const Grid grid = gridOf(plan);
+    GridHeadings headings;
+    for (int r = 0; r < grid.temperatures; ++r)
+        headings.rows << (plan.temperatureAxisOn
+                              ? temperature(sweep::temperaturePoint(r, plan.temperature.start,
+                                                                    plan.temperature.delta))
+                              : QStringLiteral("T"));
+    if (grid.referencePoint)
+        headings.rows << QStringLiteral("Ref %1\n%2")
+                             .arg(temperature(plan.referenceT),
+                                  pressure(plan.referenceP / plan.unitFactor));
+    for (int c = 0; c < grid.pressures; ++c)
+        headings.columns << (plan.pressureAxisOn
+                                 ? pressure(sweep::pressurePointDisplay(c, plan.pressure.start,
+                                                                        plan.pressure.delta, 1.0))
+                                 : QStringLiteral("P"));
+    return headings;
 }
 
 int gridPointsDone(const run::Plan& plan, int temperatureIndex, int pressureIndex)

@@ -3,6 +3,7 @@
 #include "runcontroller.h"
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -43,6 +44,17 @@ struct Grid
 };
 
 Grid gridOf(const run::Plan& plan);
+
+// The headings of the grid: each row's temperature ("22.0 °C"), each
+// column's pressure in the display unit ("1.00 Bar"), and for the reference
+// row its point on two lines ("Ref 23.0 °C", "1.00 Bar"). An axis that is off is headed "T"
+// or "P": the run leaves that quantity where it is.
+struct GridHeadings
+{
+    QStringList rows;
+    QStringList columns;
+};
+GridHeadings gridHeadings(const run::Plan& plan, double unitFactor, const QString& unitLabel);
 
 // Grid points done from the controller's indexes while the grid is walked.
 int gridPointsDone(const run::Plan& plan, int temperatureIndex, int pressureIndex);

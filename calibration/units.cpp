@@ -30,6 +30,11 @@ QString unitLabel(PressureUnit unit)
     return QString();
 }
 
+int displayDecimals(PressureUnit unit)
+{
+    return unit == PressureUnit::Kpa ? 0 : 2;
+}
+
 double sanitizedFactor(double storedFactor)
 {
     if (!std::isfinite(storedFactor) || storedFactor <= 0.0)

@@ -25,6 +25,10 @@ PressureUnit unitFromFactor(double factor);
 // "Bar", "kPa", "psi"; empty for an unknown factor.
 QString unitLabel(PressureUnit unit);
 
+// Decimals a pressure shows in the unit, as the pressure inputs have them:
+// 2 for bar and psi, none for kPa (steps of 10).
+int displayDecimals(PressureUnit unit);
+
 // A stored factor that is zero, negative or not a number would turn every
 // pressure into an infinity; such a factor is read as bar.
 double sanitizedFactor(double storedFactor);

@@ -1,9 +1,11 @@
 #include "finddialog.h"
 
 #include "operatordialogs.h"
+#include "webformexchange.h"
 
 #include <QCursor>
 #include <QDialogButtonBox>
+#include <QEventLoop>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -44,7 +46,9 @@ QHBoxLayout* row(QLabel* label, QLineEdit* edit)
 } // namespace
 
 FindDialog::FindDialog(const QString& boxAddress, QWidget* parent, quint16 httpPort)
-    : QDialog(parent), m_webForms(boxAddress, httpPort)
+    : QDialog(parent), m_webForms(boxAddress, httpPort),
+      m_operator(std::make_unique<DialogOperator>()),
+      m_exchange(new netconfig::WebFormExchange(*m_operator, this))
 {
     m_ipLabel = new QLabel(tr("IP:"), this);
     m_maskLabel = new QLabel(tr("Mask:"), this);
@@ -85,15 +89,42 @@ FindDialog::FindDialog(const QString& boxAddress, QWidget* parent, quint16 httpP
     setWindowTitle(tr("Change IP Settings"));
 }
 
+FindDialog::~FindDialog()
+{
+    // Ends the exchange while the operator it reports to is still there.
+    delete m_exchange;
+}
+
 void FindDialog::readNetworkSettings()
 {
-    DialogOperator op;
     const netconfig::NetworkSettings shown{m_ipEdit->text(), m_maskEdit->text(),
                                            m_gatewayEdit->text()};
-    const netconfig::NetworkSettings read = m_webForms.read(op, shown);
-    m_ipEdit->setText(read.ipAddress);
-    m_maskEdit->setText(read.subnetMask);
-    m_gatewayEdit->setText(read.defaultGateway);
+    if (!m_exchange->startReading(m_webForms, shown))
+        return;
+    const QMetaObject::Connection fill =
+        connect(m_exchange, &netconfig::WebFormExchange::readingFinished, this,
+                [this](const netconfig::NetworkSettings& read) {
+                    m_ipEdit->setText(read.ipAddress);
+                    m_maskEdit->setText(read.subnetMask);
+                    m_gatewayEdit->setText(read.defaultGateway);
+                });
+    waitForExchange();
+    disconnect(fill);
+}
+
+void FindDialog::cancelExchange()
+{
+    m_exchange->cancel();
+}
+
+void FindDialog::waitForExchange()
+{
+    // No deadline of its own: every request has its connection and transfer
+    // limits, and a cancel ends the exchange at once.
+    QEventLoop loop;
+    connect(m_exchange, &netconfig::WebFormExchange::ended, &loop, &QEventLoop::quit);
+    if (m_exchange->isRunning())
+        loop.exec();
 }
 
 QString FindDialog::boxAddress() const
@@ -113,10 +144,25 @@ quint16 FindDialog::httpPort() const
 
 void FindDialog::set_network_settings()
 {
-    DialogOperator op;
     const netconfig::NetworkSettings wanted{m_ipEdit->text(), m_maskEdit->text(),
                                             m_gatewayEdit->text()};
+    if (!m_exchange->startApplying(m_webForms, wanted))
+        return;
+    bool applied = false;
+    const QMetaObject::Connection result =
+        connect(m_exchange, &netconfig::WebFormExchange::applyingFinished, this,
+                [&applied](bool done) { applied = done; });
+    m_buttonBox->setEnabled(false);
+    waitForExchange();
+    disconnect(result);
+    m_buttonBox->setEnabled(true);
     // A refused text stays open for the operator to correct.
-    if (m_webForms.apply(op, wanted))
+    if (applied)
         close();
+}
+
+void FindDialog::reject()
+{
+    if (!m_exchange->isRunning())
+        QDialog::reject();
 }

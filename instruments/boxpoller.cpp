@@ -121,6 +121,7 @@ void BoxPoller::Session::connected()
     if (m_step != Step::Connecting)
         return;
     m_connectTimer.stop();
+    m_owner->m_lost = false;
     writePoll();
 }
 
@@ -132,8 +133,8 @@ void BoxPoller::Session::connectErrorOrTimeout()
         return;
     m_connectTimer.stop();
     dropSocket();
-    sleep(m_cycle.sleepMs);
     m_owner->connectFailed();
+    sleep(m_owner->m_lost ? kLostRetryMs : m_cycle.sleepMs);
 }
 
 void BoxPoller::Session::writePoll()
@@ -181,7 +182,7 @@ void BoxPoller::Session::closeLink()
 
 void BoxPoller::Session::wake()
 {
-    if (m_step == Step::Sleeping && m_idleInPause)
+    if (m_step == Step::Sleeping && (m_idleInPause || m_owner->m_lost))
         sleep(0);
 }
 
@@ -319,6 +320,7 @@ void BoxPoller::pollUntilStopped(bool clearPause)
     // A poller started again polls again. Clearing here rather than at the start
     // keeps a pause requested right after start() from being lost.
     m_stop = false;
+    m_lost = false;
     if (clearPause)
         m_paused = false;
     HANDING_OVER_TO(this); // to whoever joins the thread
@@ -350,11 +352,11 @@ QByteArray BoxPoller::readAnswerBytes()
     return m_session ? m_session->socket.readAll() : QByteArray();
 }
 
-void BoxPoller::pauseFromPollerThread()
+bool BoxPoller::beginLoss()
 {
-    m_paused = true;
     if (m_session)
         m_session->closeLink();
+    return !m_lost.exchange(true);
 }
 
 void BoxPoller::deliver(std::function<void()> emitSignals)

@@ -30,7 +30,11 @@ public:
     ~BoxPoller() override;
 
     QString hostAddress() const;
+    // Paused by a command (or the window): no connection until resumed.
     bool isPaused() const { return m_paused.load(); }
+    // The box did not accept the last connection. The poller tries again on
+    // its own every kLostRetryMs (at once when resumed) until it does.
+    bool isLost() const { return m_lost.load(); }
 
     // Sets the pause flag and returns once the connection is closed.
     void pausePolling();
@@ -46,6 +50,9 @@ public:
     // Longest a pause or re-address waits for the poller thread. The thread
     // never blocks, so this only runs out if the process is badly overloaded.
     static constexpr int kRequestWaitMs = 5000;
+    // A device server restarting or a cable replugged is back within a few
+    // seconds; a connection attempt this often costs the box nothing.
+    static constexpr int kLostRetryMs = 2000;
 
 protected:
     BoxPoller(const QString& boxAddress, const Cycle& cycle, QObject* parent);
@@ -65,7 +72,10 @@ protected:
 
     // Poller thread only.
     QByteArray readAnswerBytes();
-    void pauseFromPollerThread();
+    // After a failed connection: the poller is lost until a connection
+    // succeeds. True when this failure begins the loss (the one to report),
+    // false when the box was already away.
+    bool beginLoss();
     // Runs `emitSignals` on this object's thread, unless the address has
     // changed since the connection that produced it.
     void deliver(std::function<void()> emitSignals);
@@ -88,5 +98,6 @@ private:
     std::atomic<bool> m_stop{false};
     bool m_finishHandOverConnected = false; // poller thread only
     std::atomic<bool> m_paused{false};
+    std::atomic<bool> m_lost{false};
     std::atomic<quint64> m_generation{0}; // bumped by every re-address
 };

@@ -52,9 +52,9 @@ void workerN2::readPressureData()
 
 void workerN2::connectFailed()
 {
-    // Paused before the report is queued, so whoever hears it finds the poller paused.
-    pauseFromPollerThread();
-    deliver([this] { emit connectionLost(); });
+    // Lost before the report is queued, so whoever hears it finds the poller lost.
+    if (beginLoss())
+        deliver([this] { emit connectionLost(); });
 }
 
 workerO2::workerO2(QString boxAddress, QObject* parent)

@@ -6,8 +6,8 @@
 #include <QRegularExpression>
 #include <QString>
 
-// Polls the N2 flow controller on port 4001 about every 0.5 s. A failed
-// connection emits connectionLost() and leaves the poller paused.
+// Polls the N2 flow controller on port 4001 about every 0.5 s. A lost box
+// emits connectionLost() once per loss; the poller tries again every 2 s.
 class workerN2 : public BoxPoller
 {
     Q_OBJECT

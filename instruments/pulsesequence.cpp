@@ -62,10 +62,12 @@ int PulseSequence::run(const QString& host, const Settings& settings, const Hook
     const QByteArray command = pulse::command(settings.cameraFeedback, settings.widthText);
     const int widthMs = settings.widthText.toInt();
     int sent = 0;
+    m_refused = 0;
     bool announced = false;
     for (int i = 0; i < settings.pulses && !stopped(); ++i) {
         m_cameraReady = false;
         m_answer.clear();
+        m_lastAnswer = pulse::Status::None;
         if (command.startsWith('#'))
             emit message(tr("Pulse %1 ms sent").arg(widthMs), 2000, MessageStyle::Normal);
         else
@@ -115,7 +117,14 @@ int PulseSequence::run(const QString& host, const Settings& settings, const Hook
             }
             boxlink::tick();
         }
-        if (written) {
+        // A pulse the generator refused took no image.
+        if (written && m_lastAnswer == pulse::Status::RR1) {
+            ++m_refused;
+            emit message(where(tr("Warning: The pulse generator refused pulse %1 of %2 @ T:%3 P:%4")
+                                   .arg(i + 1)
+                                   .arg(settings.pulses)),
+                         4000, MessageStyle::Warning);
+        } else if (written) {
             ++sent;
             if (hooks.pulseSent)
                 hooks.pulseSent();
@@ -151,8 +160,10 @@ void PulseSequence::readAnswer()
     m_answer.clear();
 
     const pulse::Status status = pulse::classify(text);
-    if (status != pulse::Status::None)
+    if (status != pulse::Status::None) {
+        m_lastAnswer = status;
         m_cameraReady = true;
+    }
     switch (status) {
     case pulse::Status::KE1:
         emit message(tr("OK"), 2000, MessageStyle::Keep);

@@ -56,8 +56,11 @@ public:
         // After each pulse command that counts as sent, before the next step.
         std::function<void()> pulseSent;
     };
-    // Runs the sequence and returns the commands that reached the generator.
+    // Runs the sequence and returns the pulses sent: commands that reached
+    // the generator and that it did not refuse ("RR1").
     int run(const QString& host, const Settings& settings, const Hooks& hooks);
+    // Pulses of the last sequence that reached the generator and were refused.
+    int refusedPulses() const { return m_refused; }
     // A run's start or end: no answer is awaited any more.
     void forgetPendingAnswer() { m_cameraReady = true; }
 
@@ -78,5 +81,7 @@ private:
     pulse::AnswerCollector m_answer;
     Readings m_readings;
     bool m_cameraReady = true;
+    pulse::Status m_lastAnswer = pulse::Status::None;
+    int m_refused = 0;
     qint64 m_answerBytes = 0; // bytes the generator sent since the last command
 };

@@ -34,7 +34,8 @@ void SetPointRetries::temperatureSent(std::optional<float> echoed)
     std::optional<double> value;
     if (echoed)
         value = double(*echoed);
-    report(keeperOf(Controller::Temperature).echoResult(value, m_clock.elapsed()));
+    report(Controller::Temperature,
+           keeperOf(Controller::Temperature).echoResult(value, m_clock.elapsed()));
     schedule();
 }
 
@@ -58,7 +59,7 @@ void SetPointRetries::flowReading(Controller which, float reportedSetPointSlpm)
 {
     if (which == Controller::Temperature)
         return;
-    report(keeperOf(which).flowReading(reportedSetPointSlpm, m_clock.elapsed()));
+    report(which, keeperOf(which).flowReading(reportedSetPointSlpm, m_clock.elapsed()));
     schedule();
 }
 
@@ -99,10 +100,23 @@ bool SetPointRetries::flowsDue(qint64 nowMs) const
            (keeper(Controller::N2).retryDue(nowMs) || keeper(Controller::O2).retryDue(nowMs));
 }
 
-void SetPointRetries::report(const std::optional<setpoint::Notice>& found)
+void SetPointRetries::report(Controller which, const std::optional<setpoint::Notice>& found)
 {
-    if (found)
-        emit notice(found->text, found->warning);
+    if (!found)
+        return;
+    // At the end no retry follows (flows are not judged, the temperature's
+    // last tries are used up): the notice must not promise one.
+    const bool retryFollows =
+        !m_closing || (which == Controller::Temperature && m_closeRetriesLeft > 0 && !m_held);
+    if (!retryFollows) {
+        emit notice(QStringLiteral("Warning: the set point %1 of the %2 controller was not "
+                                   "confirmed by the end of the run.")
+                        .arg(SetPointKeeper::valueText(which, keeper(which).value()),
+                             SetPointKeeper::controllerName(which)),
+                    true);
+        return;
+    }
+    emit notice(found->text, found->warning);
 }
 
 void SetPointRetries::schedule()

@@ -68,7 +68,7 @@ private:
     {
         return m_keepers[size_t(which)];
     }
-    void report(const std::optional<setpoint::Notice>& found);
+    void report(setpoint::Controller which, const std::optional<setpoint::Notice>& found);
     void schedule();
     void queueDueRetries();
     bool flowsDue(qint64 nowMs) const;

@@ -54,7 +54,8 @@ void WorkerThread::errorSocket(QAbstractSocket::SocketError)
 
 void WorkerThread::connectFailed()
 {
-    pauseFromPollerThread();
+    if (!beginLoss())
+        return; // tried again, still away: reported already
     deliver([this] {
         emit connectionLost();
         emit debugSignal(QStringLiteral("Stopped"));

@@ -6,9 +6,9 @@
 #include <QAbstractSocket>
 #include <QString>
 
-// Polls the temperature controller on port 4000 about every 0.7 s. A failed
-// connection is reported once (connectionLost(), then debugSignal("Stopped"))
-// and leaves the poller paused until the window resumes it.
+// Polls the temperature controller on port 4000 about every 0.7 s. A lost box
+// is reported once per loss (connectionLost(), then debugSignal("Stopped"));
+// the poller tries again every 2 s and polls as soon as the box accepts.
 class WorkerThread : public BoxPoller
 {
     Q_OBJECT

@@ -42,6 +42,9 @@ struct TransferState
     QByteArray* body = nullptr;
     qint64 limitMs = 0;
     QElapsedTimer sinceRequest; // invalid until connected
+    const std::atomic<bool>* cancelled = nullptr;
+
+    bool isCancelled() const { return cancelled && cancelled->load(); }
 };
 
 size_t appendBody(char* data, size_t size, size_t count, void* user)
@@ -57,11 +60,50 @@ int requestStarting(void* user, char*, char*, int, int)
     return CURL_PREREQFUNC_OK;
 }
 
-// libcurl calls this at least about once a second, also while nothing arrives.
+// libcurl calls this on every step of the transfer, also while nothing
+// arrives; non-zero ends the transfer.
 int checkTransferLimit(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
     const auto* state = static_cast<TransferState*>(user);
+    if (state->isCancelled())
+        return 1;
     return state->sinceRequest.isValid() && state->sinceRequest.elapsed() > state->limitMs ? 1 : 0;
+}
+
+// Runs the transfer in steps of at most kCancelCheckMs, so that a cancel is
+// seen as promptly while the connection is being made as later on.
+CURLcode perform(CURL* handle, const TransferState& state)
+{
+    CURLM* multi = curl_multi_init();
+    if (!multi)
+        return CURLE_OUT_OF_MEMORY;
+    CURLcode result = CURLE_OK;
+    if (curl_multi_add_handle(multi, handle) != CURLM_OK) {
+        curl_multi_cleanup(multi);
+        return CURLE_FAILED_INIT;
+    }
+    int running = 1;
+    while (running) {
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        if (!running)
+            break;
+        if (state.isCancelled()) {
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        curl_multi_poll(multi, nullptr, 0, kCancelCheckMs, nullptr);
+    }
+    int queued = 0;
+    while (const CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == handle)
+            result = message->data.result;
+    }
+    curl_multi_remove_handle(multi, handle);
+    curl_multi_cleanup(multi);
+    return result;
 }
 
 // The value of one input field of the network page.
@@ -172,6 +214,8 @@ WebFormClient::Transfer WebFormClient::get(const QByteArray& pathAndQuery, long 
 {
     ensureCurlInitialised();
     m_response.clear();
+    if (isCancelled())
+        return Transfer::Cancelled;
     CURL* handle = curl_easy_init();
     if (!handle)
         return Transfer::Skipped;
@@ -179,6 +223,7 @@ WebFormClient::Transfer WebFormClient::get(const QByteArray& pathAndQuery, long 
     TransferState state;
     state.body = &m_response;
     state.limitMs = m_transferLimitMs;
+    state.cancelled = m_cancelled;
     const QByteArray url = QByteArrayLiteral("http://") + m_host.toUtf8() + pathAndQuery;
 
     curl_easy_setopt(handle, CURLOPT_URL, url.constData());
@@ -199,8 +244,10 @@ WebFormClient::Transfer WebFormClient::get(const QByteArray& pathAndQuery, long 
     curl_easy_setopt(handle, CURLOPT_PROXY, "");
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
 
-    const CURLcode result = curl_easy_perform(handle);
+    const CURLcode result = perform(handle, state);
     curl_easy_cleanup(handle);
+    if (state.isCancelled())
+        return Transfer::Cancelled;
     return result == CURLE_OK ? Transfer::Done : Transfer::Failed;
 }
 
@@ -228,6 +275,8 @@ bool WebFormClient::apply(Operator& op, const NetworkSettings& wanted)
     if (get(QByteArrayLiteral("/Forms/network_1?") + networkFormQuery(wanted),
             kNetworkFormConnectS) == Transfer::Failed)
         op.warn(failed);
+    if (isCancelled())
+        return false;
     // The new settings only take effect with the save and reboot below, so the
     // operator is told whether or not the form got through.
     op.warn(QString::fromUtf8(kRestartNotice));

@@ -1,13 +1,16 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMetaType>
 #include <QString>
 #include <QtGlobal>
+
+#include <atomic>
 
 // The box's serial device server is configured through its built-in web
 // forms: GET requests whose query strings carry the form fields. This module
 // reads the server's network settings and applies new ones, synchronously on
-// the calling thread.
+// the calling thread (WebFormExchange runs them on a thread of its own).
 namespace netconfig {
 
 constexpr quint16 kHttpPort = 80;
@@ -23,6 +26,8 @@ quint16 webFormPort();
 // How long the server may take to answer once connected; without it a server
 // that accepts and then stays silent would freeze the caller for good.
 constexpr int kTransferLimitMs = 5000;
+// A cancelled transfer ends within about this.
+constexpr int kCancelCheckMs = 20;
 
 // Sent as the device name whenever the general form is submitted (21
 // characters: model code, hyphen, 12 hex digits).
@@ -69,9 +74,10 @@ class WebFormClient
 public:
     enum class Transfer
     {
-        Done,    // libcurl reported success, whatever the HTTP status
-        Failed,  // no connection within the limit, timed out or any other error
-        Skipped, // no libcurl handle could be made
+        Done,      // libcurl reported success, whatever the HTTP status
+        Failed,    // no connection within the limit, timed out or any other error
+        Skipped,   // no libcurl handle could be made
+        Cancelled, // ended, or never started, because the cancel flag was set
     };
 
     explicit WebFormClient(const QString& host = QString(), quint16 port = kHttpPort);
@@ -82,6 +88,10 @@ public:
     void setPort(quint16 port) { m_port = port; }
     int transferLimitMs() const { return m_transferLimitMs; }
     void setTransferLimitMs(int ms) { m_transferLimitMs = ms; }
+    // Once `*cancelled` is set (from any thread), the transfer under way ends
+    // within kCancelCheckMs and read() and apply() send nothing more. Null: never.
+    void setCancelFlag(const std::atomic<bool>* cancelled) { m_cancelled = cancelled; }
+    bool isCancelled() const { return m_cancelled && m_cancelled->load(); }
 
     // One GET of http://<host><pathAndQuery>; the body is kept in response().
     Transfer get(const QByteArray& pathAndQuery, long connectLimitSeconds);
@@ -94,14 +104,18 @@ public:
 
     // Submits the network form, tells the operator the server restarts, then
     // submits the save form and fetches the reboot page. Refuses (false,
-    // nothing sent, operator warned) when a text is not an address.
+    // nothing sent, operator warned) when a text is not an address; false too
+    // when cancelled.
     bool apply(Operator& op, const NetworkSettings& wanted);
 
 private:
     QString m_host;
     quint16 m_port;
     int m_transferLimitMs = kTransferLimitMs;
+    const std::atomic<bool>* m_cancelled = nullptr;
     QByteArray m_response;
 };
 
 } // namespace netconfig
+
+Q_DECLARE_METATYPE(netconfig::NetworkSettings)

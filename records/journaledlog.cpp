@@ -40,12 +40,22 @@ bool JournaledLog::resume(const ResumeFiles& files, const ResumeDecision& decisi
 {
     m_failure.clear();
     m_log.setFiles(files.logs);
-    if (!applyResume(files, decision, m_journal, error))
+    RunJournal journal;
+    if (!applyResume(files, decision, journal, error))
         return false;
+    resumed(journal, files.logs, decision.nextRecordNumber);
+    return true;
+}
+
+void JournaledLog::resumed(const RunJournal& journal, const LogFileNames& logs,
+                           int nextRecordNumber)
+{
+    m_failure.clear();
+    m_log.setFiles(logs);
+    m_journal = journal;
     m_journaling = true;
     m_record = 0;
-    m_log.continueNumbering(decision.nextRecordNumber - 1);
-    return true;
+    m_log.continueNumbering(nextRecordNumber - 1);
 }
 
 LogStatus JournaledLog::append(const LogFormat& format, RecordValues values)

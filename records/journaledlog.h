@@ -36,6 +36,9 @@ public:
     // A resumed run: carries out `decision` (a Resume or Complete) on the
     // files and goes on numbering after the records the logs keep.
     bool resume(const ResumeFiles& files, const ResumeDecision& decision, QString* error);
+    // The same for a decision already carried out: `journal` is open on the
+    // repaired files and the run goes on with record `nextRecordNumber`.
+    void resumed(const RunJournal& journal, const LogFileNames& logs, int nextRecordNumber);
     bool journaling() const { return m_journaling; }
     bool failed() const { return !m_failure.isEmpty(); }
     QString failure() const { return m_failure; }

@@ -1,6 +1,9 @@
 #include "resumeplan.h"
 
+#include "inputranges.h"
 #include "logformat.h"
+#include "presetfile.h"
+#include "sweep.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -83,7 +86,76 @@ std::optional<QVector<qint64>> recordEnds(const QByteArray& bytes, qint64 from, 
     return ends;
 }
 
+QString spinProblem(const char* key, double value, const inputs::SpinRange& range)
+{
+    if (inputs::fitsSpinBox(value, range))
+        return QString();
+    return tr("%1 = %2 is not from %3 to %4 with at most %5 decimals")
+        .arg(QLatin1String(key))
+        .arg(value, 0, 'g', 10)
+        .arg(range.minimum)
+        .arg(range.maximum)
+        .arg(range.decimals);
+}
+
+QString wholeProblem(const char* key, int value, int minimum, int maximum)
+{
+    if (value >= minimum && value <= maximum)
+        return QString();
+    return tr("%1 = %2 is not a whole number from %3 to %4")
+        .arg(QLatin1String(key))
+        .arg(value)
+        .arg(minimum)
+        .arg(maximum);
+}
+
 } // namespace
+
+QString planProblem(const JournalPlan& plan)
+{
+    if (unitsTextForFactor(plan.unitFactor).isEmpty())
+        return tr("unitFactor = %1 is none of bar, kPa and psi").arg(plan.unitFactor, 0, 'g', 17);
+    const std::optional<int> width = parsePulseWidth(plan.pulseWidth);
+    QStringList problems{
+        wholeProblem("pulsesPerPoint", plan.pulsesPerPoint, 1, inputs::kMaxPulsesPerPoint),
+        wholeProblem("delayBetweenPulses", plan.delayBetweenPulsesS, 0, kMaxDelayBetweenPulses),
+        wholeProblem("waitBeforePulse", plan.waitBeforePulseS, 0, kMaxWaitBeforePulse),
+        wholeProblem("extraWaitAtZero", plan.extraWaitAtZeroS, 0, kMaxExtraWaitBeforeZero),
+        !width || padPulseWidth(*width) != plan.pulseWidth
+            ? tr("pulseWidth = \"%1\" is not three digits from 001 to 999").arg(plan.pulseWidth)
+            : QString(),
+    };
+    if (!plan.temperature.on && !plan.pressure.on)
+        problems << tr("neither axis is on");
+    const JournalAxis& t = plan.temperature;
+    if (t.on) {
+        problems << spinProblem("temperature.from", t.from, inputs::kTemperatureRange)
+                 << spinProblem("temperature.to", t.to, inputs::kTemperatureRange)
+                 << spinProblem("temperature.step", t.step, inputs::kTemperatureStepRange);
+    }
+    const JournalAxis& p = plan.pressure;
+    if (p.on) {
+        const inputs::SpinRange range = inputs::pressureRange(plan.unitFactor, false);
+        problems << spinProblem("pressure.from", p.from, range)
+                 << spinProblem("pressure.to", p.to, range)
+                 << spinProblem("pressure.step", p.step,
+                                inputs::pressureRange(plan.unitFactor, true));
+    }
+    if (plan.referencePointOn) {
+        problems << spinProblem("reference.t", plan.referenceT, inputs::kReferenceTemperatureRange)
+                 << spinProblem("reference.p", plan.referenceP,
+                                inputs::referencePressureRange(plan.unitFactor));
+    }
+    problems.removeAll(QString());
+    if (!problems.isEmpty())
+        return problems.first();
+    // The axes as the window plans them from these values.
+    if (t.on && t.points != sweep::planTemperature(t.from, t.to, t.step).points)
+        return tr("temperature.points = %1 is not what its axis gives").arg(t.points);
+    if (p.on && p.points != sweep::planPressure(p.from, p.to, p.step, plan.unitFactor).points)
+        return tr("pressure.points = %1 is not what its axis gives").arg(p.points);
+    return QString();
+}
 
 QString ResumeDecision::question() const
 {
@@ -92,11 +164,11 @@ QString ResumeDecision::question() const
 
 QString ResumeDecision::imagesWarning() const
 {
-    if (action != RepeatAfterAnnounce)
+    if (possibleImages.isEmpty())
         return QString();
     return tr("The pulses of record %1 were under way when the run stopped: the camera may hold "
               "%2 from them. The point is taken again; delete those images.")
-        .arg(lastRecord)
+        .arg(nextRecordNumber)
         .arg(possibleImages.join(QLatin1String(", ")));
 }
 
@@ -115,6 +187,10 @@ ResumeDecision decideResume(const JournalContents& journal, const QByteArray& lo
     const JournalPlan& plan = journal.plan;
     const QString& logName = journal.logs.log;
     const QString& rawName = journal.logs.rawLog;
+    const QString problem = planProblem(plan);
+    if (!problem.isEmpty())
+        return refusal(
+            tr("the plan in its journal is not one the program makes: %1.").arg(problem));
 
     // The headers say the unit, the layout and the colour the run wrote.
     const QByteArray logHeader = calibrationLogHeader(plan.layout, plan.color, plan.unitFactor);
@@ -209,12 +285,14 @@ ResumeDecision decideResume(const JournalContents& journal, const QByteArray& lo
         decision.rawSize = decision.repairedRawSize;
         decision.pointIndex = r;
     } else {
-        // A record is taken back only when none of its pulses went out.
-        const bool announced = fate && !fate->takenBack && fate->announced;
+        // Its pulses may have gone out: announced, and not taken back by the
+        // run itself (which does so only when none went out).
+        const bool underWay = fate && fate->announced && (!fate->takenBack || fate->underWay);
         decision.action =
-            announced ? ResumeDecision::RepeatAfterAnnounce : ResumeDecision::RepeatNotAnnounced;
-        if (announced)
-            decision.possibleImages = imageNames(plan.color, r);
+            underWay ? ResumeDecision::RepeatAfterAnnounce : ResumeDecision::RepeatNotAnnounced;
+        QString why;
+        if (!journalWithTakeBack(journal, r, underWay, &why))
+            return refusal(tr("its journal can't take record %1 back: %2.").arg(r).arg(why));
         // Where the logs ended before R, as the journal noted it then.
         decision.logSize = r > 1 ? logEnds->at(r - 2) : logHeader.size();
         decision.rawSize = r > 1 ? rawEnds->at(r - 2) : rawHeader.size();
@@ -226,6 +304,12 @@ ResumeDecision decideResume(const JournalContents& journal, const QByteArray& lo
         decision.pointIndex = r - 1;
     }
     decision.nextRecordNumber = decision.pointIndex + 1;
+    // The point taken again had a try whose pulses were under way: R itself,
+    // or a try a resume took back before the logs were cut.
+    const JournalRecord* retaken = journal.find(decision.nextRecordNumber);
+    if (retaken && retaken->announced && !retaken->done &&
+        (!retaken->takenBack || retaken->underWay))
+        decision.possibleImages = imageNames(plan.color, decision.nextRecordNumber);
     if (decision.pointIndex >= decision.totalPoints)
         decision.kind = ResumeDecision::Complete;
     return decision;
@@ -261,7 +345,9 @@ bool applyResume(const ResumeFiles& files, const ResumeDecision& decision, RunJo
         return fail(decision.message);
     if (!journal.open(files.journal))
         return fail(journal.errorString());
-    if (decision.takeBack() && !journal.takenBack(decision.lastRecord))
+    if (decision.takeBack() &&
+        !journal.takenBack(decision.lastRecord,
+                           decision.action == ResumeDecision::RepeatAfterAnnounce))
         return fail(journal.errorString());
     QFile log(files.logs.log);
     QFile raw(files.logs.rawLog);

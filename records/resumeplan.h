@@ -46,13 +46,21 @@ struct ResumeDecision
     int pointIndex = 0;
     int totalPoints = 0;
     int nextRecordNumber = 1; // the images go on being numbered from here
+    // The camera may hold these from a try of the point taken again (record
+    // nextRecordNumber) whose pulses were under way.
     QStringList possibleImages;
 
     // "Resume the interrupted run at point K of N?"
     QString question() const;
-    // For standard error or a message box, with RepeatAfterAnnounce.
+    // For standard error or a message box, when `possibleImages` are named.
     QString imagesWarning() const;
 };
+
+// What makes a journal's plan one that no run of this program has: a value
+// none of the window's inputs takes (the same ranges as a preset, --pulses and
+// the reference point), or axes that do not give their points. Empty for a
+// plan that can be run.
+QString planProblem(const JournalPlan& plan);
 
 ResumeDecision decideResume(const JournalContents& journal, const QByteArray& log,
                             const QByteArray& raw);

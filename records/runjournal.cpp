@@ -73,6 +73,8 @@ QJsonObject recordToJson(const JournalRecord& record)
                        {"pulses", record.pulsesNoted},
                        {"done", record.done},
                        {"takenBack", record.takenBack}};
+    if (record.underWay)
+        object.insert("underWay", true);
     if (!record.after.logSha256.isEmpty()) {
         object.insert("logSha256", QString::fromLatin1(record.after.logSha256));
         object.insert("rawSha256", QString::fromLatin1(record.after.rawSha256));
@@ -170,8 +172,11 @@ QString inconsistency(const QVector<JournalRecord>& records)
             return tr("record %1 is out of order").arg(r.number);
         if (r.pulsesNoted < 0 || (r.done && !r.announced) || (r.pulsesNoted > 0 && !r.announced))
             return tr("record %1 has pulses without their announcement").arg(r.number);
-        if (r.takenBack && (!last || r.done || r.pulsesNoted > 0))
+        if (r.takenBack && (!last || r.done || (r.pulsesNoted > 0 && !r.underWay)))
             return tr("record %1 is taken back after its pulses").arg(r.number);
+        if (r.underWay && (!r.takenBack || !r.announced))
+            return tr("record %1 is under way without its announcement and take-back")
+                .arg(r.number);
         if (!r.takenBack && !lastLive && !r.done)
             return tr("record %1 is followed by another before its pulses were done").arg(r.number);
         if (r.after.logSha256.isEmpty() != r.after.rawSha256.isEmpty())
@@ -244,14 +249,46 @@ const JournalRecord* JournalContents::find(int number) const
     return &records[number - 1];
 }
 
+QByteArray planSha256(const JournalPlan& plan)
+{
+    // A text of its own rather than the JSON: the hash must not depend on how
+    // a toolkit version formats numbers. Every member of the plan goes in.
+    QByteArray text;
+    const auto add = [&text](const QByteArray& value) { text += value + '\n'; };
+    const auto number = [&add](double value) { add(QByteArray::number(value, 'g', 17)); };
+    for (const JournalAxis* axis : {&plan.temperature, &plan.pressure}) {
+        add(axis->on ? "on" : "off");
+        number(axis->from);
+        number(axis->to);
+        number(axis->step);
+        number(axis->points);
+    }
+    number(plan.unitFactor);
+    add(plan.layout == LogLayout::Csv ? "csv" : "cls");
+    add(plan.color ? "color" : "mono");
+    for (const int value : {plan.pulsesPerPoint, plan.delayBetweenPulsesS, plan.waitBeforePulseS,
+                            plan.extraWaitAtZeroS})
+        number(value);
+    add(plan.cameraFeedback ? "feedback" : "no feedback");
+    add(plan.pulseWidth.toUtf8());
+    add(plan.referencePointOn ? "reference" : "no reference");
+    number(plan.referenceT);
+    number(plan.referenceP);
+    return sha256Hex(text);
+}
+
 QByteArray journalToBytes(const JournalContents& contents)
 {
     QJsonArray records;
     for (const JournalRecord& record : contents.records)
         records.append(recordToJson(record));
-    const QJsonObject root{{"format", contents.format},         {"box", contents.boxAddress},
-                           {"log", contents.logs.log},          {"rawLog", contents.logs.rawLog},
-                           {"plan", planToJson(contents.plan)}, {"records", records}};
+    const QJsonObject root{{"format", contents.format},
+                           {"box", contents.boxAddress},
+                           {"log", contents.logs.log},
+                           {"rawLog", contents.logs.rawLog},
+                           {"plan", planToJson(contents.plan)},
+                           {"planSha256", QString::fromLatin1(planSha256(contents.plan))},
+                           {"records", records}};
     return QJsonDocument(root).toJson(QJsonDocument::Compact) + '\n';
 }
 
@@ -298,6 +335,8 @@ std::optional<JournalContents> journalFromBytes(const QByteArray& bytes, QString
     p.referencePointOn = r.flag(reference, "on");
     p.referenceT = r.number(reference, "t");
     p.referenceP = r.number(reference, "p");
+    const bool hashKept = root.contains(QLatin1String("planSha256"));
+    const QByteArray hash = hashKept ? r.text(root, "planSha256").toLatin1() : QByteArray();
 
     const QJsonArray records = r.take(root, "records", QJsonValue::Array).toArray();
     for (const QJsonValue& value : records) {
@@ -312,6 +351,8 @@ std::optional<JournalContents> journalFromBytes(const QByteArray& bytes, QString
         record.pulsesNoted = r.integer(o, "pulses");
         record.done = r.flag(o, "done");
         record.takenBack = r.flag(o, "takenBack");
+        if (o.contains(QLatin1String("underWay")))
+            record.underWay = r.flag(o, "underWay");
         if (o.contains(QLatin1String("logSha256")) || o.contains(QLatin1String("rawSha256"))) {
             record.after.logSha256 = r.sha256(o, "logSha256");
             record.after.rawSha256 = r.sha256(o, "rawSha256");
@@ -320,6 +361,8 @@ std::optional<JournalContents> journalFromBytes(const QByteArray& bytes, QString
     }
     if (!missing.isEmpty())
         return fail(tr("\"%1\" is missing or not what it should be").arg(missing));
+    if (hashKept && hash != planSha256(p))
+        return fail(tr("its plan was changed after the run began"));
     const QString wrong = inconsistency(contents.records);
     if (!wrong.isEmpty())
         return fail(wrong);
@@ -498,25 +541,45 @@ bool RunJournal::pulsesDone(int number)
     return commit(next);
 }
 
-bool RunJournal::takenBack(int number)
+std::optional<JournalContents> journalWithTakeBack(const JournalContents& contents, int number,
+                                                   bool underWay, QString* error)
 {
-    const JournalRecord* record = lastEntry(number);
+    const JournalRecord* record =
+        contents.records.isEmpty() || contents.records.last().number != number
+            ? nullptr
+            : &contents.records.last();
     if (record && record->takenBack)
-        return true;
-    const JournalRecord* last = m_contents.lastLive();
+        return contents;
+    const JournalRecord* last = contents.lastLive();
     const int unknown = last ? last->number + 1 : 1;
-    JournalContents next = m_contents;
-    if (record && !record->done && record->pulsesNoted == 0) {
+    JournalContents next = contents;
+    if (record && !record->done && (record->pulsesNoted == 0 || underWay)) {
         next.records.last().takenBack = true;
+        next.records.last().underWay = underWay && record->announced;
     } else if (number == unknown && (!last || last->done)) {
         JournalRecord gone;
         gone.number = number;
         gone.takenBack = true;
         next.records.append(gone);
     } else {
-        return refuse(tr("record %1 taken back out of turn").arg(number));
+        if (error)
+            *error = tr("record %1 taken back out of turn").arg(number);
+        return std::nullopt;
     }
-    return commit(next);
+    return next;
+}
+
+bool RunJournal::takenBack(int number, bool underWay)
+{
+    const JournalRecord* record = lastEntry(number);
+    if (record && record->takenBack)
+        return true; // noted before
+    QString why;
+    const std::optional<JournalContents> next =
+        journalWithTakeBack(m_contents, number, underWay, &why);
+    if (!next)
+        return refuse(why);
+    return commit(*next);
 }
 
 bool RunJournal::remove()

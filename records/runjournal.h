@@ -73,6 +73,9 @@ struct JournalRecord
     int pulsesNoted = 0;    // pulse commands written
     bool done = false;      // the sequence has ended with its pulses out
     bool takenBack = false; // none of its pulses out; noted before the logs were cut
+    // Taken back by a resume while its pulses were under way: the camera may
+    // hold its images until the point is recorded again.
+    bool underWay = false;
 };
 
 struct JournalContents
@@ -89,10 +92,20 @@ struct JournalContents
     const JournalRecord* find(int number) const;
 };
 
+// SHA-256 (hex) of every value of the plan: the journal keeps it beside the
+// plan, so a plan changed after the run began is found.
+QByteArray planSha256(const JournalPlan& plan);
+
 QByteArray journalToBytes(const JournalContents& contents);
 // None, with *error saying why, for anything but a journal this program wrote
-// whose records are in an order a run can leave behind.
+// whose records are in an order a run can leave behind. A journal without the
+// plan's hash (written before it was kept) is read on its plan alone.
 std::optional<JournalContents> journalFromBytes(const QByteArray& bytes, QString* error = nullptr);
+
+// The journal once record `number` is taken back (see RunJournal::takenBack);
+// none, with *error saying why, when that does not follow the record's fate.
+std::optional<JournalContents> journalWithTakeBack(const JournalContents& contents, int number,
+                                                   bool underWay, QString* error = nullptr);
 
 // "run1.csv" -> "run1.csv.run".
 QString journalPathFor(const QString& logName);
@@ -130,8 +143,9 @@ public:
     bool pulsesDone(int number);
     // Before the logs are cut, for a record none of whose pulses went out.
     // Also for a record the logs hold and the journal never heard of (a
-    // resume that finds it).
-    bool takenBack(int number);
+    // resume that finds it), and, by a resume only, for one whose pulses were
+    // under way when the run stopped (`underWay`).
+    bool takenBack(int number, bool underWay = false);
 
     // The run completed or was stopped. True when no journal is left.
     bool remove();

@@ -178,23 +178,26 @@ QJsonObject planEvent(const PresetPlan& preset, const PlanSummary& summary)
     o.insert(QStringLiteral("raw_log"), summary.log.rawLog);
     o.insert(QStringLiteral("pulses"), summary.pulses);
     o.insert(QStringLiteral("estimated_s"), std::round(summary.estimatedS * 10) / 10);
+    if (summary.recordsHeld)
+        o.insert(QStringLiteral("records_held"), *summary.recordsHeld);
     return o;
 }
 
-std::optional<double> remainingSeconds(double elapsedS, int done, int total)
+std::optional<double> remainingSeconds(double elapsedS, int doneHere, int left)
 {
-    if (done <= 0)
+    if (doneHere <= 0)
         return std::nullopt;
-    return elapsedS / done * std::max(0, total - done);
+    return elapsedS / doneHere * std::max(0, left);
 }
 
 QString pointLine(const PointReport& point)
 {
     const int pDecimals = point.unit == QLatin1String("kPa") ? 0 : 2;
-    QString line = QStringLiteral("record %1  T %2 C (set %3)")
+    QString line = QStringLiteral("record %1  T %2 C")
                        .arg(point.record, 6, 10, QLatin1Char('0'))
-                       .arg(point.t, 0, 'f', 1)
-                       .arg(point.tSet, 0, 'f', 1);
+                       .arg(point.t, 0, 'f', 1);
+    if (point.tSet)
+        line += QStringLiteral(" (set %1)").arg(*point.tSet, 0, 'f', 1);
     const QString p =
         point.p ? QString::number(*point.p, 'f', pDecimals + 2) : QStringLiteral("n/a");
     line += QStringLiteral("  P %1 %2").arg(p, point.unit);
@@ -213,7 +216,7 @@ QJsonObject pointEvent(const PointReport& point)
     QJsonObject o;
     o.insert(QStringLiteral("event"), QStringLiteral("point"));
     o.insert(QStringLiteral("record"), point.record);
-    o.insert(QStringLiteral("t_set"), point.tSet);
+    o.insert(QStringLiteral("t_set"), optionalNumber(point.tSet));
     o.insert(QStringLiteral("p_set"), optionalNumber(point.pSet));
     o.insert(QStringLiteral("t"), point.t);
     o.insert(QStringLiteral("p"), optionalNumber(point.p));
@@ -232,6 +235,14 @@ QJsonObject warningEvent(const QString& text)
     QJsonObject o;
     o.insert(QStringLiteral("event"), QStringLiteral("warning"));
     o.insert(QStringLiteral("text"), text);
+    return o;
+}
+
+QJsonObject takenBackEvent(int record)
+{
+    QJsonObject o;
+    o.insert(QStringLiteral("event"), QStringLiteral("taken_back"));
+    o.insert(QStringLiteral("record"), record);
     return o;
 }
 
@@ -277,8 +288,9 @@ QString reasonWord(Ending ending)
     return QString();
 }
 
-QString endingLine(Ending ending, const QString& detail)
+QString endingLine(Ending ending, const QString& detail, bool resumable)
 {
+    const QString kept = resumable ? QStringLiteral("; logs kept") : QString();
     QString what;
     switch (ending) {
     case Ending::Completed:
@@ -290,14 +302,14 @@ QString endingLine(Ending ending, const QString& detail)
         what = QStringLiteral("no temperature reading from the box within 10 s of start");
         break;
     case Ending::BoxLost:
-        what = QStringLiteral("no temperature reading from the box for 60 s; run stopped, logs "
-                              "kept");
+        what = QStringLiteral("no temperature reading from the box for 60 s; run stopped") +
+               (resumable ? QStringLiteral(", logs kept") : QString());
         break;
     case Ending::Interrupted:
         what = QStringLiteral("stopped by SIGINT");
         break;
     case Ending::Terminated:
-        what = QStringLiteral("stopped by SIGTERM; logs kept");
+        what = QStringLiteral("stopped by SIGTERM") + kept;
         break;
     case Ending::Failed:
         what = QStringLiteral("the run stopped itself");

@@ -32,6 +32,8 @@ struct PlanSummary
     LogChoice log;
     bool color = true;
     int pulses = 1;
+    // A resumed run: the records its logs already hold.
+    std::optional<int> recordsHeld;
 };
 PlanSummary summarise(const PresetPlan& preset, const Options& options, const LogChoice& log);
 
@@ -46,7 +48,7 @@ QJsonObject planEvent(const PresetPlan& preset, const PlanSummary& summary);
 struct PointReport
 {
     int record = 0;
-    double tSet = 0;                  // degrees C
+    std::optional<double> tSet;       // degrees C; none when no set point was sent
     std::optional<double> pSet;       // display unit; none without a pressure axis
     double t = 0;                     // written to the log, degrees C
     std::optional<double> p;          // written, display unit; none for "n/a"
@@ -56,11 +58,14 @@ struct PointReport
     int total = 0;                    // records planned
     std::optional<double> remainingS; // none until the first record
 };
-// The time to the end from the pace so far.
-std::optional<double> remainingSeconds(double elapsedS, int done, int total);
+// The time to the end from the pace of this process: `doneHere` points in
+// `elapsedS`, `left` still to come.
+std::optional<double> remainingSeconds(double elapsedS, int doneHere, int left);
 QString pointLine(const PointReport& point); // with its newline
 QJsonObject pointEvent(const PointReport& point);
 QJsonObject warningEvent(const QString& text);
+// A record whose point event was printed left the logs again.
+QJsonObject takenBackEvent(int record);
 
 // How the program ends.
 enum class Ending
@@ -77,8 +82,9 @@ int exitStatus(Ending ending);
 // The end event's reason word.
 QString reasonWord(Ending ending);
 // The one standard-error line of a non-zero status ("baroterm-run: ..."),
-// `detail` naming what was wrong; empty for Completed.
-QString endingLine(Ending ending, const QString& detail);
+// `detail` naming what was wrong; empty for Completed. `resumable`: a journal
+// is kept for --resume.
+QString endingLine(Ending ending, const QString& detail, bool resumable = true);
 QJsonObject endEvent(Ending ending, const QString& detail);
 
 } // namespace runner

@@ -46,10 +46,18 @@ RunSession::RunSession(const Setup& setup, Sink standardOutput, Sink standardErr
     });
     m_watch.setInterval(kWatchMs);
     connect(&m_watch, &QTimer::timeout, this, &RunSession::watchReadings);
-    m_retries.setSenders([this](double celsius) { sendTemperature(celsius, true); },
-                         [this](float n2, float o2) {
-                             sendGas(gasmix::Flows{n2, o2});
-                         });
+    // A retry's hold of the temperature poller is no reason for silence.
+    m_retries.setSenders(
+        [this](double celsius) {
+            m_inRetry = true;
+            sendTemperature(celsius, true);
+            m_inRetry = false;
+        },
+        [this](float n2, float o2) {
+            m_inRetry = true;
+            sendGas(gasmix::Flows{n2, o2});
+            m_inRetry = false;
+        });
     connect(&m_retries, &SetPointRetries::notice, this, [this](const QString& text, bool warning) {
         if (warning)
             warn(text);
@@ -91,6 +99,7 @@ void RunSession::start()
     const QString& box = m_setup.options.box;
     m_temperaturePoller = new WorkerThread(box, this);
     connect(m_temperaturePoller, &WorkerThread::valueChangedT, this, &RunSession::onTemperature);
+    connect(m_temperaturePoller, &WorkerThread::connectionLost, this, &RunSession::onBoxLost);
     m_n2Poller = new workerN2(box, this);
     connect(m_n2Poller, &workerN2::valueChangedN2, this, &RunSession::onN2);
     m_o2Poller = new workerO2(box, this);
@@ -99,7 +108,7 @@ void RunSession::start()
          {static_cast<BoxPoller*>(m_temperaturePoller), static_cast<BoxPoller*>(m_n2Poller),
           static_cast<BoxPoller*>(m_o2Poller)})
         poller->start();
-    m_sinceReading.start();
+    m_sinceWatch.start();
     m_watch.start();
 }
 
@@ -118,7 +127,7 @@ void RunSession::stopPollers()
 void RunSession::onTemperature(float celsius)
 {
     m_model.temperatureRead(celsius);
-    m_sinceReading.restart();
+    m_silentMs = 0;
     m_retries.hold(false); // the box answers
     if (m_ended)
         return;
@@ -145,30 +154,36 @@ void RunSession::onO2(float setPoint, float massFlow)
     m_controller.flowReading(run::FlowController::O2, setPoint, massFlow, now());
 }
 
+void RunSession::onBoxLost()
+{
+    // The poller tries again on its own; until readings come back nothing
+    // read before may stand behind a record, and set points wait.
+    m_controller.boxLost(now());
+    m_retries.hold(true);
+    // Before the first reading the end's own line says so.
+    if (m_runStarted && !m_ended)
+        warn(QStringLiteral("Can't connect to calibration box: %1").arg(m_setup.options.box));
+}
+
 void RunSession::watchReadings()
 {
+    const qint64 sinceWatch = m_sinceWatch.restart();
     if (m_ended)
         return;
-    // A poller that could not connect pauses itself; it tries again here
-    // unless a command holds its port.
-    for (BoxPoller* poller :
-         {static_cast<BoxPoller*>(m_temperaturePoller), static_cast<BoxPoller*>(m_n2Poller)})
-        if (poller && poller->isPaused() && m_commands.pauseCount(poller) == 0)
-            poller->resumePolling();
-    // Readings are due only while no command holds the temperature poller.
-    if (m_commands.pauseCount(m_temperaturePoller) > 0) {
-        m_sinceReading.restart();
-        return;
-    }
+    // The silence clock stands still while a command of the run holds the
+    // temperature poller (a pulse sequence may hold it long); a set point sent
+    // again holds it only for itself.
+    if (m_commands.pauseCount(m_temperaturePoller) == 0 || m_inRetry)
+        m_silentMs += sinceWatch;
     if (!m_runStarted) {
-        if (!m_stopping && m_sinceReading.elapsed() >= m_setup.firstReadingMs) {
+        if (!m_stopping && m_silentMs >= m_setup.firstReadingMs) {
             m_ending = runner::Ending::NoFirstReading;
             m_endDetail = QStringLiteral("box %1").arg(m_setup.options.box);
             finish();
         }
         return;
     }
-    if (!m_stopping && m_sinceReading.elapsed() >= m_setup.silenceMs)
+    if (!m_stopping && m_silentMs >= m_setup.silenceMs)
         stopRun(runner::Ending::BoxLost, QStringLiteral("box %1").arg(m_setup.options.box));
 }
 
@@ -196,17 +211,12 @@ void RunSession::beginRun()
         say(QStringLiteral("Initialization completed"));
     }
     m_runClock.start();
-    if (!m_setup.resume) {
+    if (!m_setup.resumed) {
         if (!m_log.begin(runner::journalContents(m_setup)))
             return; // journalFailed() ends the run
     } else {
-        QString error;
-        if (!m_log.resume(*m_setup.resume, m_setup.decision, &error)) {
-            m_ending = runner::Ending::Failed;
-            m_endDetail = error;
-            finish();
-            return;
-        }
+        m_log.resumed(*m_setup.resumed, {m_setup.log.log, m_setup.log.rawLog},
+                      m_setup.decision.nextRecordNumber);
     }
     m_controllerStarted = m_controller.start(m_setup.preset.plan);
     if (!m_controllerStarted) {
@@ -304,14 +314,17 @@ run::CommandResult RunSession::carryOut(const run::Command& command)
     const double factor = m_setup.preset.plan.unitFactor;
     run::CommandResult result;
     switch (command.kind) {
-    case run::Command::SetTemperature:
-        m_temperatureSetPoint = runner::spinBoxValue(command.value, kSetTemperatureRange);
+    case run::Command::SetTemperature: {
+        const double celsius = runner::spinBoxValue(command.value, kSetTemperatureRange);
         if (command.ms > 0)
             waitUnlessStopped(command.ms, stopsBefore);
         // After a stop no set point may move.
-        if (m_stopCount == stopsBefore)
-            sendTemperature(m_temperatureSetPoint);
+        if (m_stopCount == stopsBefore) {
+            m_temperatureSetPoint = celsius;
+            sendTemperature(celsius);
+        }
         break;
+    }
     case run::Command::SetPressure:
         m_pressureSetPoint =
             runner::spinBoxValue(command.value, runner::pressureRange(factor, false));
@@ -344,6 +357,12 @@ run::CommandResult RunSession::carryOut(const run::Command& command)
         break;
     case run::Command::PulseSequence:
         result.pulsesSent = runPulses(command.extraWaitAtZeroPressure, stopsBefore);
+        result.pulsesRefused = m_pulses.refusedPulses();
+        // A point is reported once its images are taken.
+        if (result.pulsesSent > 0 && m_unreportedRecord) {
+            reportPoint(*m_unreportedRecord);
+            m_unreportedRecord.reset();
+        }
         break;
     case run::Command::TakeBackRecord:
         result.ok = takeBackRecord();
@@ -359,6 +378,12 @@ run::CommandResult RunSession::carryOut(const run::Command& command)
                               .arg(records::formatRecordNumber(m_log.lastNumber()));
         }
         m_stopping = true;
+        // The process ends after the run's last set points: a lost one gets
+        // only a bounded few more tries.
+        if (!m_retriesClosing) {
+            m_retriesClosing = true;
+            m_retries.closing();
+        }
         break;
     }
     result.atMs = now();
@@ -381,7 +406,11 @@ void RunSession::reportPoint(const records::RecordValues& values)
     point.elapsedS = m_runClock.elapsed() / 1000.0;
     point.done = values.number;
     point.total = m_setup.summary.records;
-    point.remainingS = runner::remainingSeconds(point.elapsedS, point.done, point.total);
+    // The pace of this process: a resumed run did its first points elsewhere.
+    const int recordsHeld = m_setup.summary.recordsHeld.value_or(0);
+    point.remainingS = runner::remainingSeconds(point.elapsedS, point.done - recordsHeld,
+                                                point.total - point.done);
+    m_reportedRecords.insert(values.number);
     if (m_setup.options.json) {
         m_out(runner::jsonLine(runner::pointEvent(point)));
         m_err(runner::pointLine(point).toUtf8());
@@ -427,6 +456,8 @@ void RunSession::finish()
     // A run through or the operator's stop (SIGINT) leaves nothing to resume,
     // nor does a journal that failed; SIGTERM, a lost box or a record that
     // could not be taken back keep it.
+    // Taken before the journal is kept or removed.
+    const bool resumable = m_log.journaling();
     if (m_ending == runner::Ending::Completed || m_ending == runner::Ending::Interrupted ||
         m_log.failed()) {
         if (!m_log.finish())
@@ -434,7 +465,7 @@ void RunSession::finish()
     } else {
         m_log.keep();
     }
-    const QString line = runner::endingLine(m_ending, m_endDetail);
+    const QString line = runner::endingLine(m_ending, m_endDetail, resumable);
     if (!line.isEmpty())
         m_err(line.toUtf8() + '\n');
     if (m_setup.options.json)
@@ -460,7 +491,7 @@ bool RunSession::writeRecord()
         return false;
     }
     values.number = m_log.lastNumber();
-    reportPoint(values);
+    m_unreportedRecord = values;
     return true;
 }
 
@@ -469,9 +500,15 @@ bool RunSession::takeBackRecord()
     const int number = m_log.lastNumber();
     if (!m_log.takeBack())
         return false;
-    if (m_log.lastNumber() != number)
+    m_unreportedRecord.reset();
+    if (m_log.lastNumber() == number)
+        return true;
+    // A stop's take-back is the stop's own doing.
+    if (!m_stopping)
         warn(QStringLiteral("Record %1 taken back: no pulse reached the generator.")
                  .arg(records::formatRecordNumber(number)));
+    if (m_reportedRecords.remove(number) && m_setup.options.json)
+        m_out(runner::jsonLine(runner::takenBackEvent(number)));
     return true;
 }
 
@@ -527,6 +564,23 @@ void RunSession::sendTemperature(double celsius, bool retry)
 
 namespace runner {
 
+namespace {
+
+// Taken before anything is written or truncated; where no lock can be taken
+// at all the log's own errors speak.
+std::optional<QString> lockLog(const QString& log, RunSession::Setup* setup)
+{
+    auto lock = std::make_shared<records::LogLock>();
+    if (lock->acquire(log) == records::LogLock::State::Busy)
+        return QStringLiteral("%1 is being written by another run (process %2)")
+            .arg(log,
+                 lock->holder() ? QString::number(*lock->holder()) : QStringLiteral("unknown"));
+    setup->lock = lock;
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<QString> prepareRun(const Options& options, RunSession::Setup* setup)
 {
     setup->options = options;
@@ -537,6 +591,11 @@ std::optional<QString> prepareRun(const Options& options, RunSession::Setup* set
     if (options.cameraFeedback)
         setup->preset.cameraFeedback = *options.cameraFeedback;
     if (std::optional<QString> error = applyReference(options.reference, setup->preset))
+        return error;
+    LogChoice named;
+    if (std::optional<QString> error = checkLog(options.log, true, &named))
+        return error;
+    if (std::optional<QString> error = lockLog(named.log, setup))
         return error;
     if (std::optional<QString> error = checkLog(options.log, options.overwrite, &setup->log))
         return error;
@@ -582,6 +641,8 @@ std::optional<QString> prepareResume(const Options& options, RunSession::Setup* 
 {
     setup->options = options;
     const records::ResumeFiles files = records::resumeFilesFor(options.resume);
+    if (std::optional<QString> error = lockLog(files.logs.log, setup))
+        return error;
     if (!QFile::exists(files.journal))
         return QStringLiteral("--resume: \"%1\" has no run journal: nothing to resume")
             .arg(options.resume);
@@ -607,9 +668,14 @@ std::optional<QString> prepareResume(const Options& options, RunSession::Setup* 
     setup->log.layout = journal->plan.layout;
     setup->log.log = files.logs.log;
     setup->log.rawLog = files.logs.rawLog;
-    setup->resume = files;
     setup->decision = decision;
     setup->summary = summarise(setup->preset, setup->options, setup->log);
+    setup->summary.recordsHeld = setup->decision.nextRecordNumber - 1;
+    records::RunJournal resumed;
+    QString error;
+    if (!records::applyResume(files, decision, resumed, &error))
+        return QStringLiteral("--resume: %1").arg(error);
+    setup->resumed = resumed;
     return std::nullopt;
 }
 

@@ -4,6 +4,7 @@
 #include "commandrunner.h"
 #include "gasmix.h"
 #include "journaledlog.h"
+#include "loglock.h"
 #include "pulsesequence.h"
 #include "runcontroller.h"
 #include "runreport.h"
@@ -13,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 
 #include <functional>
@@ -42,10 +44,13 @@ public:
         // this long during the run (its poller not paused by a command), is lost.
         int firstReadingMs = 10000;
         int silenceMs = 60000;
-        // A resumed run: the logs are repaired and the journal open on them
-        // (resume() done); otherwise a new journal is begun at the start.
-        std::optional<records::ResumeFiles> resume;
+        // A resumed run: the logs are repaired and the journal open on them;
+        // otherwise a new journal is begun at the start.
+        std::optional<records::RunJournal> resumed;
         records::ResumeDecision decision;
+        // The log taken for this process from the checks on: no other run
+        // may write it meanwhile.
+        std::shared_ptr<records::LogLock> lock;
     };
     using Sink = std::function<void(const QByteArray&)>;
 
@@ -69,6 +74,7 @@ private:
     void onTemperature(float celsius);
     void onN2(float setPoint, float massFlow);
     void onO2(float setPoint, float massFlow);
+    void onBoxLost();
     void watchReadings();
     void beginRun();
     void stopRun(runner::Ending ending, const QString& detail);
@@ -102,9 +108,11 @@ private:
     QPointer<WorkerThread> m_temperaturePoller;
     QPointer<workerN2> m_n2Poller;
     QPointer<workerO2> m_o2Poller;
-    QElapsedTimer m_clock;        // the readings' clock
-    QElapsedTimer m_runClock;     // since the run started
-    QElapsedTimer m_sinceReading; // since the last temperature reading
+    QElapsedTimer m_clock;      // the readings' clock
+    QElapsedTimer m_runClock;   // since the run started
+    QElapsedTimer m_sinceWatch; // since the watch last looked
+    qint64 m_silentMs = 0;      // without a temperature reading, not counting holds
+    bool m_inRetry = false;     // a lost set point is being sent again
     QTimer m_watch;
     PulseSequence m_pulses;
 
@@ -121,10 +129,13 @@ private:
 
     // What the window's readouts would show, and what a record holds.
     BoxModel m_model;
-    double m_temperatureSetPoint = 0; // as the set-point box shows it
-    double m_pressureSetPoint = 0;    // display unit, as the pressure box shows it
+    std::optional<double> m_temperatureSetPoint; // sent, as the set-point box shows it
+    double m_pressureSetPoint = 0;               // display unit, as the pressure box shows it
 
     records::JournaledLog m_log;
+    // The last record written, reported once its pulses went out.
+    std::optional<records::RecordValues> m_unreportedRecord;
+    QSet<int> m_reportedRecords;
 };
 
 namespace runner {
@@ -142,9 +153,10 @@ bool removeUnusedLogs(const RunSession::Setup& setup);
 // What the journal of a new run starts with.
 records::JournalContents journalContents(const RunSession::Setup& setup);
 
-// --resume: the journal and both logs read and the resume decided; nothing is
-// written until the run starts. On a refusal (or nothing to resume) returns
-// the one line naming it. The box is the journal's unless --box was given.
+// --resume: the journal and both logs read, the resume decided and carried
+// out on the files (the logs repaired, a take-back noted), all before the box
+// is touched. On a refusal (or nothing to resume) returns the one line naming
+// it, and nothing is written. The box is the journal's unless --box was given.
 std::optional<QString> prepareResume(const Options& options, RunSession::Setup* setup);
 
 } // namespace runner

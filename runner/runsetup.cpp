@@ -4,6 +4,7 @@
 #include "ipv4address.h"
 #include "logfiles.h"
 #include "presetfile.h"
+#include "resumeplan.h"
 #include "settingskeys.h"
 #include "sweep.h"
 #include "units.h"
@@ -34,18 +35,10 @@ QString groupKey(const char* group, const char* key)
     return name.append(groupName).append(QLatin1Char('/')).append(keyName);
 }
 
-// The window's temperature boxes ("From:", "To:", the manual set point) and
-// its step box.
-constexpr SpinRange kTemperatureRange{-25.0, 90.0, 1};
-constexpr SpinRange kTemperatureStepRange{0.1, 70.0, 1};
-// The pulse timing dialogs.
-constexpr int kMaxPulses = 99;
-
-// The reference dialogs: P from 0 to 4 bar in the unit, T from 0 to 60 C,
-// one decimal each.
-constexpr double kMaxReferenceBar = 4.0;
-constexpr double kMaxReferenceT = 60.0;
-constexpr int kReferenceDecimals = 1;
+using inputs::kMaxPulsesPerPoint;
+using inputs::kReferenceDecimals;
+using inputs::kTemperatureRange;
+using inputs::kTemperatureStepRange;
 
 // A number as the operator would read it back: no trailing zeros.
 QString shown(double value)
@@ -73,7 +66,8 @@ CommandLine parseCommandLine(const QStringList& arguments)
     parser.setApplicationDescription(QStringLiteral(
         "Runs one calibration of the calibration box without a window: the sweep of a preset "
         "saved by baroterm, its records written to a calibration log and a raw gas log.\n"
-        "Exit status: 0 the run completed; 2 bad usage or input (nothing was sent to the box); "
+        "Exit status: 0 the run completed; 2 bad usage or input, or a log another run is writing "
+        "(nothing was sent to the box); "
         "3 no temperature reading within 10 s of start (the empty logs are removed); 4 no "
         "temperature reading for 60 s during the run; 130 stopped by SIGINT; 143 stopped by "
         "SIGTERM; 1 the run stopped itself (a record without images could not be taken back)."));
@@ -185,10 +179,10 @@ CommandLine parseCommandLine(const QStringList& arguments)
         bool ok = false;
         const QString text = parser.value(pulses);
         o.pulses = text.toInt(&ok);
-        if (!ok || o.pulses < 1 || o.pulses > kMaxPulses)
+        if (!ok || o.pulses < 1 || o.pulses > kMaxPulsesPerPoint)
             return refuse(QStringLiteral("--pulses: %1 is not a whole number from 1 to %2")
                               .arg(quoted(text))
-                              .arg(kMaxPulses));
+                              .arg(kMaxPulsesPerPoint));
     }
     if (parser.isSet(cameraFeedback) && parser.isSet(noCameraFeedback))
         return refuse(QStringLiteral("--camera-feedback and --no-camera-feedback exclude each "
@@ -202,27 +196,6 @@ CommandLine parseCommandLine(const QStringList& arguments)
     o.init = parser.isSet(init);
     result.action = CommandLine::Action::Run;
     return result;
-}
-
-double spinBoxValue(double value, const SpinRange& range)
-{
-    // The box keeps the number its text shows, and rounds its limits too.
-    auto round = [&range](double v) { return QString::number(v, 'f', range.decimals).toDouble(); };
-    return qBound(round(range.minimum), round(value), round(range.maximum));
-}
-
-SpinRange pressureRange(double unitFactor, bool delta)
-{
-    switch (units::unitFromFactor(unitFactor)) {
-    case units::PressureUnit::Kpa:
-        return delta ? SpinRange{10.0, 450.0, 0} : SpinRange{0.0, 450.0, 0};
-    case units::PressureUnit::Psi:
-        return delta ? SpinRange{1.45, 58.0152, 2} : SpinRange{0.0, 65.2671, 2};
-    case units::PressureUnit::Bar:
-    case units::PressureUnit::Unknown:
-        break;
-    }
-    return delta ? SpinRange{0.01, 4.5, 2} : SpinRange{0.0, 4.5, 2};
 }
 
 PresetCheck readPresetPlan(const QString& path)
@@ -372,18 +345,19 @@ std::optional<QString> applyReference(const QString& text, PresetPlan& preset)
                               "point on (%1)")
             .arg(refKey);
     const double factor = preset.plan.unitFactor;
-    const double maxP = kMaxReferenceBar * factor;
+    const double maxP = inputs::referencePressureRange(factor).maximum;
+    const double maxT = inputs::kReferenceTemperatureRange.maximum;
     const QStringList parts = text.split(QLatin1Char(','));
     bool pOk = false, tOk = false;
     const double p = parts.size() == 2 ? parts.at(0).trimmed().toDouble(&pOk) : 0.0;
     const double t = parts.size() == 2 ? parts.at(1).trimmed().toDouble(&tOk) : 0.0;
     const QString unit = units::unitLabel(units::unitFromFactor(factor));
     if (!pOk || !tOk || !std::isfinite(p) || !std::isfinite(t) || p < 0 || p > maxP || t < 0 ||
-        t > kMaxReferenceT || !hasAtMostDecimals(parts.at(0).trimmed(), kReferenceDecimals) ||
+        t > maxT || !hasAtMostDecimals(parts.at(0).trimmed(), kReferenceDecimals) ||
         !hasAtMostDecimals(parts.at(1).trimmed(), kReferenceDecimals))
         return QStringLiteral("--reference: %1 is not P,T with P from 0 to %2 %3 and T from 0 to "
                               "%4 C, one decimal each")
-            .arg(quoted(text), shown(maxP), unit, shown(kMaxReferenceT));
+            .arg(quoted(text), shown(maxP), unit, shown(maxT));
     preset.plan.referencePointOn = true;
     preset.plan.referenceP = p;
     preset.plan.referenceT = t;
@@ -404,6 +378,19 @@ std::optional<QString> checkLog(const QString& name, bool overwrite, LogChoice* 
     c.log = records::nativePath(name);
     c.rawLog = records::rawLogNameFor(c.log);
     if (!overwrite) {
+        // Replacing an interrupted run throws it away: say how to go on with it.
+        const records::ResumeFiles interrupted = records::resumeFilesFor(c.log);
+        if (QFileInfo::exists(c.log) && QFileInfo::exists(interrupted.journal)) {
+            const records::ResumeDecision decision = records::decideResume(interrupted);
+            const QString where = decision.kind == records::ResumeDecision::Refuse
+                                      ? QString()
+                                      : QStringLiteral(" at point %1 of %2")
+                                            .arg(decision.pointIndex + 1)
+                                            .arg(decision.totalPoints);
+            return QStringLiteral("--log: %1 holds an interrupted run%2; --resume %1 goes on with "
+                                  "it, --overwrite replaces it")
+                .arg(quoted(name), where);
+        }
         for (const QString& file : {c.log, c.rawLog})
             if (QFileInfo::exists(file))
                 return QStringLiteral("--log: %1 exists; give --overwrite to replace it")

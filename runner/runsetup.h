@@ -1,5 +1,6 @@
 #pragma once
 
+#include "inputranges.h"
 #include "logformat.h"
 #include "runcontroller.h"
 #include "runjournal.h"
@@ -47,17 +48,10 @@ struct CommandLine
 // for the program name in the help text.
 CommandLine parseCommandLine(const QStringList& arguments);
 
-// A spin box's range and decimals: a value is rounded to the decimals, then
-// clamped, as the box does when it is given one.
-struct SpinRange
-{
-    double minimum;
-    double maximum;
-    int decimals;
-};
-double spinBoxValue(double value, const SpinRange& range);
-// The pressure spin boxes of the sweep plan in a unit (delta: the step box).
-SpinRange pressureRange(double unitFactor, bool delta);
+// The window's input ranges, as a preset's values go through them.
+using inputs::pressureRange;
+using inputs::spinBoxValue;
+using inputs::SpinRange;
 
 // The preset as the run uses it.
 struct PresetPlan

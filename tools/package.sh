@@ -3,19 +3,20 @@
 # missing, checks the desktop entry and the AppStream metadata, then runs
 # `cpack -G DEB` in the build folder.
 #   tools/package.sh            build/baroterm_<version>_<arch>.deb
-#   tools/package.sh --check    the same, then installs it with apt-get, runs the
+#   tools/package.sh --check    the same, then checks it with lintian (any error or
+#                               warning fails), installs it with apt-get, runs the
 #                               programs from /usr/bin and removes it again (root or sudo)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 mode="${1:-build}"
 # dpkg-shlibdeps (dpkg-dev) and file work out the dependencies from the linked libraries.
-tools/deps.sh dpkg-dev file desktop-file-utils appstream
+tools/deps.sh dpkg-dev file desktop-file-utils appstream lintian
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 desktop-file-validate packaging/com.example.Baroterm.desktop
 appstreamcli validate --no-net --explain build/packaging/com.example.Baroterm.metainfo.xml
-cmake --build build -j"$(nproc)" --target baroterm baroterm-run baroterm-boxsim baroterm_man_pages
+cmake --build build -j"$(nproc)" --target baroterm baroterm-run baroterm-boxsim baroterm_package_docs
 rm -f build/baroterm_*.deb
 (cd build && cpack -G DEB)
 deb="$(ls build/baroterm_*.deb)"
@@ -25,6 +26,9 @@ dpkg-deb --contents "$deb" | awk '{print $6}'
 case "$mode" in
   build) ;;
   --check)
+    # Debian's own checks of the package; CI runs as root, which lintian
+    # only warns about.
+    lintian --allow-root --fail-on error,warning "$deb"
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "./$deb"

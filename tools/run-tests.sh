@@ -48,7 +48,7 @@ case "$mode" in
     export TSAN_OPTIONS="ignore_noninstrumented_modules=1:halt_on_error=1:second_deadlock_stack=1"
     export BAROTERM_TIMING_SLACK=5
     (cd build-tsan && ctest -j"$jobs" --output-on-failure --timeout 1800 \
-      -R 'tst_(temperaturepoller|flowpollers|pollerfaults|boxlink|connection|manual|pulse|run|soak)')
+      -R 'tst_(temperaturepoller|flowpollers|pollerfaults|boxlink|connection|manual|pulse|run|soak|webforms|netsettings)')
     ;;
   *)
     echo "usage: $0 [--asan|--tsan|--qt6]" >&2

@@ -28,7 +28,7 @@ struct Rig
     gasmix::Flows flows;
     QStringList trace;
     QList<bool> writeResults, takeBackResults; // scripted, then success
-    QList<int> pulseResults;                   // scripted, then 1
+    QList<int> pulseResults;                   // scripted, then 1; -1: refused
     int recordCounter = 0;
     // Gas sent as a pressure box with two decimals shows it, not as asked.
     bool flowsAsShown = false;
@@ -103,6 +103,10 @@ struct Rig
             case run::Command::PulseSequence:
                 line = c.extraWaitAtZeroPressure ? "Pulse0" : "Pulse";
                 result.pulsesSent = pulseResults.isEmpty() ? 1 : pulseResults.takeFirst();
+                if (result.pulsesSent < 0) {
+                    result.pulsesSent = 0;
+                    result.pulsesRefused = 1;
+                }
                 now += 500;
                 break;
             case run::Command::TakeBackRecord:
@@ -470,6 +474,19 @@ void RunControllerTest::recordAndPulseFailures_data()
         << QStringList{"Rec20/0",      "Pulse0",  "Rec20/2", "Pulse",   "Back",
                        noPulse("2.0"), "Rec20/2", "Pulse",   "End:grid"}
                .join('|');
+    QTest::newRow("every pulse refused: record taken back, point repeated")
+        << true << QList<bool>{} << QList<int>{-1} << QList<bool>{}
+        << QStringList{"Rec20/0",
+                       "Pulse0",
+                       "Back",
+                       "!Warning: The pulse generator refused the pulses @ T:20.0 P:0.0, point "
+                       "repeated.",
+                       "Rec20/0",
+                       "Pulse0",
+                       "Rec20/2",
+                       "Pulse",
+                       "End:grid"}
+               .join('|');
     QTest::newRow("no log: nothing to take back")
         << false << QList<bool>{} << QList<int>{0} << QList<bool>{}
         << QStringList{"Pulse0", noPulse("0.0"), "Pulse0", "Pulse", "End:grid"}.join('|');
@@ -539,28 +556,34 @@ void RunControllerTest::flowReadingsBehindARecord_data()
     QTest::addColumn<QString>("first");
     // The same set points sent again (a retry) after the readings; -1 none.
     QTest::addColumn<qint64>("resentAt");
+    // The box lost after the readings (it came back for the temperature); -1 none.
+    QTest::addColumn<qint64>("lostAt");
 
     const QString stale = "S:Waiting for current flow readings";
     const QString unsettled = "S:Waiting for the flows to settle";
     QTest::newRow("current and settled")
         << QVector<double>{10, 10, 1500} << QVector<double>{0, 0, 1500} << qint64(1600) << "Rec20/0"
-        << qint64(-1);
+        << qint64(-1) << qint64(-1);
     QTest::newRow("N2 read before the gas went on")
         << QVector<double>{10, 10, 850} << QVector<double>{0, 0, 1500} << qint64(1600) << stale
-        << qint64(-1);
+        << qint64(-1) << qint64(-1);
     QTest::newRow("readings over 3 s old")
         << QVector<double>{10, 10, 1500} << QVector<double>{0, 0, 1500} << qint64(4700) << stale
-        << qint64(-1);
+        << qint64(-1) << qint64(-1);
     QTest::newRow("N2 flow still rising")
         << QVector<double>{10, 6, 1500} << QVector<double>{0, 0, 1500} << qint64(1600) << unsettled
-        << qint64(-1);
+        << qint64(-1) << qint64(-1);
     QTest::newRow("O2 holds an older set point")
         << QVector<double>{10, 10, 1500} << QVector<double>{0.5, 0, 1500} << qint64(1600)
-        << unsettled << qint64(-1);
+        << unsettled << qint64(-1) << qint64(-1);
     // Sending the same set points again changes no flow: the readings still count.
     QTest::newRow("same set points sent again")
         << QVector<double>{10, 10, 1500} << QVector<double>{0, 0, 1500} << qint64(1600) << "Rec20/0"
-        << qint64(1550);
+        << qint64(1550) << qint64(-1);
+    // Readings from before a loss of the box describe nothing after it.
+    QTest::newRow("box lost since the readings")
+        << QVector<double>{10, 10, 1500} << QVector<double>{0, 0, 1500} << qint64(1600) << stale
+        << qint64(-1) << qint64(1550);
 }
 
 void RunControllerTest::flowReadingsBehindARecord()
@@ -580,6 +603,9 @@ void RunControllerTest::flowReadingsBehindARecord()
     QFETCH(qint64, resentAt);
     if (resentAt >= 0)
         rig.rc.setPointsSent(rig.flows, resentAt);
+    QFETCH(qint64, lostAt);
+    if (lostAt >= 0)
+        rig.rc.boxLost(lostAt);
     rig.now = temperatureAt;
     rig.rc.temperatureReading(rig.temperature, temperatureAt);
     rig.drain();

@@ -42,6 +42,8 @@ private slots:
     void estimateAgainstASimulatedRun();
     void estimateEdges();
     void durations();
+    void gridHeadings_data();
+    void gridHeadings();
 };
 
 void RunProgressTest::phaseTexts_data()
@@ -237,6 +239,60 @@ void RunProgressTest::durations()
     QCOMPARE(progress::durationText(750000), QStringLiteral("12 min 30 s"));
     QCOMPARE(progress::durationText(3900000), QStringLiteral("1 h 05 min"));
     QCOMPARE(progress::durationText(-5), QStringLiteral("0 s"));
+}
+
+void RunProgressTest::gridHeadings_data()
+{
+    // The plan's axes as the spin boxes had them, in the plan's unit.
+    QTest::addColumn<int>("tPoints"); // 0: axis off; from 25 down in steps of 1
+    QTest::addColumn<double>("pFrom");
+    QTest::addColumn<double>("pTo"); // below pFrom: axis off
+    QTest::addColumn<double>("pStep");
+    QTest::addColumn<double>("planFactor");
+    QTest::addColumn<double>("referenceP"); // in the plan's unit; < 0: no reference point
+    QTest::addColumn<double>("viewFactor");
+    QTest::addColumn<QString>("viewLabel");
+    QTest::addColumn<QString>("rows");
+    QTest::addColumn<QString>("columns");
+
+    QTest::newRow("bar") << 2 << 0.0 << 2.0 << 1.0 << 1.0 << 1.0 << 1.0 << "Bar"
+                         << "25.0 °C|24.0 °C|Ref 20.0 °C\n1.00 Bar"
+                         << "0.00 Bar|1.00 Bar|2.00 Bar";
+    QTest::newRow("kPa, no decimals")
+        << 1 << 0.0 << 200.0 << 100.0 << 100.0 << 150.0 << 100.0 << "kPa"
+        << "25.0 °C|Ref 20.0 °C\n150 kPa"
+        << "0 kPa|100 kPa|200 kPa";
+    QTest::newRow("planned in psi, shown in bar")
+        << 1 << 0.0 << 29.0076 << 14.5038 << 14.5038 << 29.0076 << 1.0 << "Bar"
+        << "25.0 °C|Ref 20.0 °C\n2.00 Bar"
+        << "0.00 Bar|1.00 Bar|2.00 Bar";
+    QTest::newRow("pressure axis off") << 3 << 1.0 << 0.0 << 1.0 << 1.0 << -1.0 << 1.0 << "Bar"
+                                       << "25.0 °C|24.0 °C|23.0 °C"
+                                       << "P";
+}
+
+void RunProgressTest::gridHeadings()
+{
+    QFETCH(int, tPoints);
+    QFETCH(double, pFrom);
+    QFETCH(double, pTo);
+    QFETCH(double, pStep);
+    QFETCH(double, planFactor);
+    QFETCH(double, referenceP);
+    QFETCH(double, viewFactor);
+    QFETCH(QString, viewLabel);
+    run::Plan p;
+    p.temperatureAxisOn = tPoints > 0;
+    p.temperature = sweep::planTemperature(25, 25 - std::max(tPoints - 1, 0), 1);
+    p.pressureAxisOn = pTo >= pFrom;
+    p.pressure = sweep::planPressure(pFrom, pTo, pStep, planFactor);
+    p.unitFactor = planFactor;
+    p.referencePointOn = referenceP >= 0;
+    p.referenceT = 20;
+    p.referenceP = referenceP;
+    const progress::GridHeadings headings = progress::gridHeadings(p, viewFactor, viewLabel);
+    QTEST(headings.rows.join('|'), "rows");
+    QTEST(headings.columns.join('|'), "columns");
 }
 
 QTEST_APPLESS_MAIN(RunProgressTest)

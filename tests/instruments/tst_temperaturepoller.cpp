@@ -133,7 +133,7 @@ private slots:
         QCOMPARE(rec.count("lost"), 0);
     }
 
-    void lostBoxIsReportedOnceAndWaitsForResume()
+    void lostBoxIsReportedOnceAndFoundAgain()
     {
         const QString host = testenv::uniqueLoopbackHost(); // nothing listens here yet
         WorkerThread poller(host);
@@ -142,17 +142,23 @@ private slots:
         QSignalSpy lost(&poller, &WorkerThread::connectionLost);
         poller.start();
         QVERIFY(lost.wait(3000));
-        QVERIFY(!lost.wait(2000)); // paused: no retry, no second report
+        QVERIFY(!lost.wait(2500)); // tried again, but reported once
         QCOMPARE(rec.entries.size(), 2);
         QCOMPARE(rec.entries.at(1).signal, QString("Stopped"));
-        QVERIFY(poller.isPaused());
+        QVERIFY(poller.isLost());
+        QVERIFY(!poller.isPaused());
 
+        // The box comes back: found without anyone resuming the poller.
         auto sim = startSimulator(host, 23.5);
         QVERIFY(sim);
-        poller.resumePolling();
         QVERIFY(readings(*sim, rec, 1));
         QCOMPARE(rec.of("T").first().a, 23.5f);
-        QCOMPARE(lost.count(), 1);
+        QVERIFY(!poller.isLost());
+
+        // Lost again: a new loss, reported again.
+        sim.reset();
+        QVERIFY(lost.wait(3000));
+        QCOMPARE(lost.count(), 2);
     }
 };
 

@@ -55,7 +55,7 @@ QString describe(const JournalContents& c)
                           .arg(p.referenceT, 0, 'g', 17)
                           .arg(p.referenceP, 0, 'g', 17)};
     for (const JournalRecord& r : c.records)
-        parts << QStringLiteral("#%1 %2/%3 %4/%5 a%6 p%7 d%8 b%9")
+        parts << QStringLiteral("#%1 %2/%3 %4/%5 a%6 p%7 d%8 b%9 u%10")
                      .arg(r.number)
                      .arg(r.after.logSize)
                      .arg(r.after.rawSize)
@@ -64,7 +64,8 @@ QString describe(const JournalContents& c)
                      .arg(r.announced)
                      .arg(r.pulsesNoted)
                      .arg(r.done)
-                     .arg(r.takenBack);
+                     .arg(r.takenBack)
+                     .arg(r.underWay);
     return parts.join('|');
 }
 
@@ -148,18 +149,24 @@ void checkDecision(const std::optional<JournalContents>& journal, const QByteArr
     if (log.left(int(d.logSize)) != keptLog || raw.left(int(d.rawSize)) != keptRaw)
         return fail(QStringLiteral("the logs are not cut back to %1 records").arg(d.pointIndex));
 
+    // A try whose pulses may have gone out: announced, never done, and not
+    // taken back by the run itself (which does so only when none went out).
+    const auto underWay = [&](int number) {
+        const JournalRecord* fate = journal->find(number);
+        return fate && fate->announced && !fate->done && (!fate->takenBack || fate->underWay);
+    };
     const JournalRecord* fate = journal->find(r);
     const bool done = fate && fate->done && !fate->takenBack;
-    const bool announced = fate && fate->announced && !fate->takenBack;
     if (d.action == ResumeDecision::Continue && r > 0 && !done)
         return fail(QStringLiteral("goes on past record %1 whose pulses were not done").arg(r));
     if (d.action != ResumeDecision::Continue && done)
         return fail(QStringLiteral("repeats record %1 whose pulses were done").arg(r));
     if ((d.action == ResumeDecision::RepeatAfterAnnounce) !=
-        (d.action != ResumeDecision::Continue && announced))
+        (d.action != ResumeDecision::Continue && underWay(r)))
         return fail(QStringLiteral("the announcement of record %1 is misread").arg(r));
-    const QStringList images = d.action == ResumeDecision::RepeatAfterAnnounce
-                                   ? records::imageNames(plan.color, r)
+    // The point taken again may have left images from such a try.
+    const QStringList images = underWay(d.nextRecordNumber)
+                                   ? records::imageNames(plan.color, d.nextRecordNumber)
                                    : QStringList();
     if (d.possibleImages != images)
         return fail("the images named are " + d.possibleImages.join(' '));
@@ -263,6 +270,9 @@ private slots:
     void refusals_data();
     void refusals();
     void questionAndImages();
+    void planChecks_data();
+    void planChecks();
+    void planBoundToItsJournal();
     void numberingContinues();
     void resumeOnDisk_data();
     void resumeOnDisk();
@@ -307,6 +317,7 @@ void RunJournalTest::roundTrip()
     gone.after = {1LL << 40, 77, {}, {}};
     gone.announced = true;
     gone.takenBack = true;
+    gone.underWay = true;
     c.records = {done, gone};
 
     QString error;
@@ -359,6 +370,12 @@ void RunJournalTest::unreadableJournals_data()
     QTest::newRow("taken back with a pulse out")
         << dd + ",\"takenBack\":false" << dd + ",\"takenBack\":true"
         << "taken back after";
+    QTest::newRow("under way without a take-back")
+        << dd + ",\"takenBack\":false" << dd + ",\"takenBack\":false,\"underWay\":true"
+        << "under way without";
+    QTest::newRow("plan changed") << "\"pulsesPerPoint\":2"
+                                  << "\"pulsesPerPoint\":3"
+                                  << "plan was changed";
     // Written back, a zero in the hash would have cut it short.
     QTest::newRow("hash with a zero")
         << dd << QString(dd).replace(10, 1, "\\u0000") << "\"rawSha256\"";
@@ -513,6 +530,26 @@ void RunJournalTest::resumeAfterEveryCrash()
             qPrintable(
                 QStringLiteral("%1: R %2, action %3").arg(where).arg(d.lastRecord).arg(d.action)));
         actions << d.action;
+
+        // Carried out (the take-back noted, the logs cut) and killed again
+        // before the point's next record: the same point, the same images.
+        QString why;
+        const std::optional<JournalContents> after =
+            d.takeBack()
+                ? records::journalWithTakeBack(
+                      *journal, d.lastRecord, d.action == ResumeDecision::RepeatAfterAnnounce, &why)
+                : journal;
+        QVERIFY2(after, qPrintable(where + ": " + why));
+        const QByteArray afterBytes = records::journalToBytes(*after);
+        const QByteArray log = m.log.left(int(d.logSize)), raw = m.raw.left(int(d.rawSize));
+        const ResumeDecision again = records::decideResume(afterBytes, log, raw);
+        QVERIFY2(again.kind != ResumeDecision::Refuse, qPrintable(where + ": " + again.message));
+        checkDecision(after, log, raw, again, where + ", resumed again");
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(again.action, ResumeDecision::Continue);
+        QCOMPARE(again.pointIndex, d.pointIndex);
+        QCOMPARE(again.possibleImages, d.possibleImages);
     }
     QCOMPARE(actions.size(), 3);
     const ResumeDecision end =
@@ -615,7 +652,7 @@ void RunJournalTest::refusals()
     QCOMPARE(records::decideResume(journal, log, raw).kind, ResumeDecision::Resume);
 
     if (change == "unit")
-        journal.plan.unitFactor = 100;
+        journal.plan.unitFactor = 14.5038;
     else if (change == "layout")
         journal.plan.layout = LogLayout::Cls;
     else if (change == "color")
@@ -631,6 +668,7 @@ void RunJournalTest::refusals()
         log = l;
         raw = r;
     } else if (change == "points") {
+        journal.plan.pressure.to = 0;
         journal.plan.pressure.points = 1;
         journal.plan.referencePointOn = false;
     } else if (change == "size") {
@@ -669,6 +707,168 @@ void RunJournalTest::questionAndImages()
     QVERIFY(d.imagesWarning().contains("calib_000002_p.tif, calib_000002_r.tif"));
 }
 
+void RunJournalTest::planChecks_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("named"); // empty: a plan the window or baroterm-run makes
+
+    QTest::newRow("as written") << ""
+                                << "";
+    QTest::newRow("psi") << "psi"
+                         << "";
+    QTest::newRow("kPa, temperature downwards") << "kpa down"
+                                                << "";
+    QTest::newRow("reference off with any values") << "reference off"
+                                                   << "";
+    QTest::newRow("no pulses") << "pulsesPerPoint 0"
+                               << "pulsesPerPoint = 0";
+    QTest::newRow("100 pulses") << "pulsesPerPoint 100"
+                                << "pulsesPerPoint = 100";
+    QTest::newRow("negative delay") << "delay -1"
+                                    << "delayBetweenPulses = -1";
+    QTest::newRow("delay beyond its dialog") << "delay 100"
+                                             << "delayBetweenPulses = 100";
+    QTest::newRow("wait beyond its dialog") << "wait 100000"
+                                            << "waitBeforePulse = 100000";
+    QTest::newRow("negative extra wait") << "extra -5"
+                                         << "extraWaitAtZero = -5";
+    QTest::newRow("pulse width of four digits") << "width 1000"
+                                                << "pulseWidth = \"1000\"";
+    QTest::newRow("pulse width not padded") << "width 10"
+                                            << "pulseWidth = \"10\"";
+    QTest::newRow("pulse width zero") << "width 000"
+                                      << "pulseWidth = \"000\"";
+    QTest::newRow("unknown unit") << "unit 2"
+                                  << "unitFactor = 2";
+    QTest::newRow("neither axis") << "no axis"
+                                  << "neither axis";
+    QTest::newRow("temperature beyond its box") << "tFrom 95"
+                                                << "temperature.from = 95";
+    QTest::newRow("temperature step 0") << "tStep 0"
+                                        << "temperature.step = 0";
+    QTest::newRow("temperature with two decimals") << "tTo 23.05"
+                                                   << "temperature.to = 23.05";
+    QTest::newRow("pressure not a number") << "pTo nan"
+                                           << "pressure.to = nan";
+    QTest::newRow("pressure beyond its box") << "pTo 5"
+                                             << "pressure.to = 5";
+    QTest::newRow("pressure points not the axis's") << "pPoints 3"
+                                                    << "pressure.points = 3";
+    QTest::newRow("reference too warm") << "refT 61"
+                                        << "reference.t = 61";
+    QTest::newRow("reference beyond 4 bar") << "refP 4.5"
+                                            << "reference.p = 4.5";
+    QTest::newRow("reference with two decimals") << "refP 1.25"
+                                                 << "reference.p = 1.25";
+}
+
+// A journal's plan is run only when the window's inputs could have made it.
+void RunJournalTest::planChecks()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, named);
+    QTemporaryDir dir;
+    JournalContents journal = smallRun(dir.path(), LogLayout::Csv, true);
+    JournalPlan& plan = journal.plan;
+    plan.temperature = {true, 22, 23, 1, 2};
+    const QString key = change.section(' ', 0, 0);
+    const QString text = change.section(' ', 1);
+    const double value = text.toDouble();
+    if (key == "psi") {
+        plan.unitFactor = 14.5038;
+        plan.pressure = {true, 1.45, 58.02, 14.14, 5};
+        plan.referenceP = 58;
+    } else if (key == "kpa") {
+        plan.unitFactor = 100;
+        plan.pressure = {true, 0, 450, 10, 46};
+        plan.temperature = {true, 24, 21.9, 0.7, 4};
+        plan.referenceP = 400;
+    } else if (key == "reference") {
+        plan.referencePointOn = false;
+        plan.referenceP = 100;
+        plan.referenceT = -40;
+    } else if (key == "pulsesPerPoint") {
+        plan.pulsesPerPoint = int(value);
+    } else if (key == "delay") {
+        plan.delayBetweenPulsesS = int(value);
+    } else if (key == "wait") {
+        plan.waitBeforePulseS = int(value);
+    } else if (key == "extra") {
+        plan.extraWaitAtZeroS = int(value);
+    } else if (key == "width") {
+        plan.pulseWidth = text;
+    } else if (key == "unit") {
+        plan.unitFactor = value;
+    } else if (key == "no") {
+        plan.temperature.on = plan.pressure.on = false;
+    } else if (key == "tFrom") {
+        plan.temperature.from = value;
+    } else if (key == "tStep") {
+        plan.temperature.step = value;
+    } else if (key == "tTo") {
+        plan.temperature.to = value;
+    } else if (key == "pTo") {
+        plan.pressure.to = text == "nan" ? qQNaN() : value;
+    } else if (key == "pPoints") {
+        plan.pressure.points = int(value);
+    } else if (key == "refT") {
+        plan.referenceT = value;
+    } else if (key == "refP") {
+        plan.referenceP = value;
+    }
+    const QString problem = records::planProblem(plan);
+    const ResumeDecision d = records::decideResume(
+        journal, records::calibrationLogHeader(plan.layout, plan.color, plan.unitFactor),
+        records::rawLogHeader(plan.unitFactor));
+    if (named.isEmpty()) {
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QCOMPARE(d.kind, ResumeDecision::Resume);
+        return;
+    }
+    QVERIFY2(problem.startsWith(named), qPrintable(problem));
+    QCOMPARE(d.kind, ResumeDecision::Refuse);
+    QVERIFY2(d.message.contains(named), qPrintable(d.message));
+}
+
+// The journal keeps its plan's hash: a plan edited afterwards is not run,
+// even one with as many points. A journal written before the hash was kept
+// is read on its plan alone.
+void RunJournalTest::planBoundToItsJournal()
+{
+    QTemporaryDir dir;
+    JournalContents journal = smallRun(dir.path(), LogLayout::Csv, true);
+    const auto [log, raw] = logsUpTo(journal.plan, 1);
+    JournalRecord record;
+    record.number = 1;
+    record.after = records::logStateOf(log, raw);
+    record.announced = record.done = true;
+    record.pulsesNoted = 2;
+    journal.records = {record};
+    const QByteArray bytes = records::journalToBytes(journal);
+    QVERIFY(bytes.contains(",\"planSha256\":\"" + records::planSha256(journal.plan) + "\","));
+    QCOMPARE(records::decideResume(bytes, log, raw).kind, ResumeDecision::Resume);
+
+    const QByteArray grid =
+        "\"pressure\":{\"from\":0,\"on\":true,\"points\":2,\"step\":2,\"to\":2}";
+    const QByteArray otherGrid =
+        "\"pressure\":{\"from\":1,\"on\":true,\"points\":2,\"step\":2,\"to\":3}";
+    QVERIFY(bytes.contains(grid));
+    QByteArray edited = bytes;
+    edited.replace(grid, otherGrid);
+    const ResumeDecision d = records::decideResume(edited, log, raw);
+    QCOMPARE(d.kind, ResumeDecision::Refuse);
+    QVERIFY2(d.message.contains("plan was changed"), qPrintable(d.message));
+
+    QByteArray older = bytes;
+    older.replace(
+        QRegularExpression(",\"planSha256\":\"[0-9a-f]{64}\"").match(bytes).captured().toLatin1(),
+        "");
+    QVERIFY(!older.contains("planSha256"));
+    QCOMPARE(records::decideResume(older, log, raw).kind, ResumeDecision::Resume);
+    older.replace("\"pulsesPerPoint\":2", "\"pulsesPerPoint\":0");
+    QVERIFY2(records::decideResume(older, log, raw).message.contains("pulsesPerPoint = 0"), "");
+}
+
 // A resumed run's records go on from the number the resume gives.
 void RunJournalTest::numberingContinues()
 {
@@ -692,6 +892,7 @@ void RunJournalTest::resumeOnDisk_data()
     QTest::newRow("torn raw line") << "record 3 try 0: raw line" << 2;
     QTest::newRow("record 2 announced") << "record 2 try 1: announced" << 1;
     QTest::newRow("record 2 done") << "record 2 try 1: done" << 2;
+    QTest::newRow("between the pulses of record 3") << "record 3 try 0: pulse" << 2;
 }
 
 // The files of a crash, resumed: the journal notes the take-back, the logs are
@@ -731,6 +932,7 @@ void RunJournalTest::resumeOnDisk()
     QCOMPARE(again.kind, ResumeDecision::Resume);
     QCOMPARE(again.pointIndex, d.pointIndex);
     QCOMPARE(again.action, ResumeDecision::Continue);
+    QCOMPARE(again.imagesWarning(), d.imagesWarning());
 
     const auto [nextLog, nextRaw] = logsUpTo(plan, records + 1);
     QVERIFY(journal.recordAppended(records + 1, records::logStateOf(nextLog, nextRaw)));

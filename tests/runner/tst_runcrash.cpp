@@ -2,8 +2,9 @@
 // grid is done, against the box simulator in this process (for its record of
 // the box's state at every pulse): the logs end as an uninterrupted run's,
 // and every pulse the box saw belongs to a record or to a resume that named
-// its images. BAROTERM_CRASH_MINUTES runs grids for that long
-// (BAROTERM_CRASH_SEED repeats a run's kill moments).
+// its images, also when killed between the pulses of a point.
+// BAROTERM_CRASH_MINUTES runs grids for that long (BAROTERM_CRASH_SEED
+// repeats a run's kill moments).
 #include "boxsimulator.h"
 #include "testenv.h"
 
@@ -17,12 +18,26 @@
 
 namespace {
 
-// 2 temperatures x 3 pressures.
-const QByteArray kGridPreset = "[Main]\nUNITS=Bar\nWAIT_CAMERA_FEEDBACK=true\n"
-                               "[Auto]\nAUTO_T_ON=true\nAUTO_T_FROM=22\nAUTO_T_TO=23\n"
-                               "AUTO_T_DELTA=1\nAUTO_P_ON=true\nAUTO_P_FROM=1\nAUTO_P_TO=3\n"
-                               "AUTO_P_DELTA=1\n";
-constexpr int kPoints = 6;
+// 2 temperatures x `pressures` pressures from 1 bar, `pulses` to each point:
+// with more than one, a second between them so that kills land there too.
+struct Grid
+{
+    int pressures;
+    int pulses;
+
+    int points() const { return 2 * pressures; }
+    QByteArray preset() const
+    {
+        return QStringLiteral("[Main]\nUNITS=Bar\nWAIT_CAMERA_FEEDBACK=true\n"
+                              "DELAY_BETWEEN_PULSES=%1\n"
+                              "[Auto]\nAUTO_T_ON=true\nAUTO_T_FROM=22\nAUTO_T_TO=23\n"
+                              "AUTO_T_DELTA=1\nAUTO_P_ON=true\nAUTO_P_FROM=1\nAUTO_P_TO=%2\n"
+                              "AUTO_P_DELTA=1\n")
+            .arg(pulses > 1 ? 1 : 0)
+            .arg(pressures)
+            .toLatin1();
+    }
+};
 
 bool waitFor(const std::function<bool()>& condition, int ms)
 {
@@ -53,7 +68,8 @@ private:
     QString host;
 
     // One grid, killed and resumed until it ends. False on a failed check.
-    void runGrid(const QString& name, QRandomGenerator& random, qint64 killForMs, int* kills);
+    void runGrid(const QString& name, const Grid& grid, QRandomGenerator& random, qint64 killForMs,
+                 int* kills);
 
 private slots:
     void initTestCase();
@@ -70,7 +86,7 @@ void TestRunCrash::initTestCase()
     options.httpPort = 0;
     options.timeScale = 50.0;
     // Long enough for a kill to land between a pulse and its note now and then.
-    options.cameraDelayMs = 1000;
+    options.cameraDelayMs = 500;
     box = std::make_unique<boxsim::BoxSimulator>(options);
     QString error;
     QVERIFY2(box->start(&error), qPrintable(error));
@@ -81,20 +97,21 @@ void TestRunCrash::cleanupTestCase()
     box.reset();
 }
 
-void TestRunCrash::runGrid(const QString& name, QRandomGenerator& random, qint64 killForMs,
-                           int* kills)
+void TestRunCrash::runGrid(const QString& name, const Grid& grid, QRandomGenerator& random,
+                           qint64 killForMs, int* kills)
 {
     const QString log = dir.filePath(name + ".csv");
     const QString raw = dir.filePath(name + "_SLPM.csv");
     QFile preset(dir.filePath("grid.ini"));
     QVERIFY(preset.open(QIODevice::WriteOnly));
-    preset.write(kGridPreset);
+    preset.write(grid.preset());
     preset.close();
     const int pulsesBefore = box->pulseTruth().size();
 
     QElapsedTimer clock;
     clock.start();
-    const QStringList fresh = {"--box", host, "--preset", preset.fileName(), "--log", log};
+    const QStringList fresh = {"--box", host, "--preset", preset.fileName(),
+                               "--log", log,  "--pulses", QString::number(grid.pulses)};
     QStringList arguments = fresh;
     int reported = 0; // resumes that named images the camera may hold
     int status = -1;
@@ -145,21 +162,21 @@ void TestRunCrash::runGrid(const QString& name, QRandomGenerator& random, qint64
     // One record per point, numbered 1..N, in grid order, in both logs.
     const QList<QByteArray> logLines = readAll(log).split('\n');
     const QList<QByteArray> rawLines = readAll(raw).split('\n');
-    QCOMPARE(logLines.size(), kPoints + 2); // the header and a last empty piece
-    QCOMPARE(rawLines.size(), kPoints + 2);
-    // The pulses the box saw, one run of them per point: the last is the
-    // record's, any before it a try a resume named.
+    QCOMPARE(logLines.size(), grid.points() + 2); // the header and a last empty piece
+    QCOMPARE(rawLines.size(), grid.points() + 2);
+    // The pulses the box saw, one run of them per point: the last ones are the
+    // record's, any before them from tries a resume named.
     const QList<boxsim::PulseTruth> pulses = box->pulseTruth().mid(pulsesBefore);
     int next = 0;
     int extra = 0;
-    for (int k = 1; k <= kPoints; ++k) {
+    for (int k = 1; k <= grid.points(); ++k) {
         const QList<QByteArray> fields = logLines[k].trimmed().split(',');
         QCOMPARE(fields.size(), 6);
         const QByteArray number = QByteArray::number(k).rightJustified(6, '0');
         QCOMPARE(fields[2], "calib_" + number + "_p.tif");
         QVERIFY(rawLines[k].startsWith(number + ','));
-        const double t = 22 + (k - 1) / 3;
-        const double p = 1 + (k - 1) % 3;
+        const double t = 22 + (k - 1) / grid.pressures;
+        const double p = 1 + (k - 1) % grid.pressures;
         QCOMPARE(fields[1].toDouble(), t);
         auto atPoint = [&](const boxsim::PulseTruth& pulse) {
             return qAbs(pulse.sampleTemperatureC - t) < 0.3 &&
@@ -168,8 +185,9 @@ void TestRunCrash::runGrid(const QString& name, QRandomGenerator& random, qint64
         const int first = next;
         while (next < pulses.size() && atPoint(pulses[next]))
             ++next;
-        QVERIFY2(next > first, qPrintable(QStringLiteral("no pulse at point %1").arg(k)));
-        extra += next - first - 1;
+        QVERIFY2(next - first >= grid.pulses,
+                 qPrintable(QStringLiteral("%1 pulses at point %2").arg(next - first).arg(k)));
+        extra += next - first - grid.pulses;
         const boxsim::PulseTruth& truth = pulses[next - 1];
         QVERIFY2(qAbs(fields[0].toDouble() - truth.airPressureBar) < 0.01 &&
                      qAbs(t - truth.sampleTemperatureC) < 0.1,
@@ -179,10 +197,11 @@ void TestRunCrash::runGrid(const QString& name, QRandomGenerator& random, qint64
                                 .arg(truth.sampleTemperatureC)
                                 .arg(truth.airPressureBar)));
     }
-    QVERIFY2(next == pulses.size() && extra <= reported,
-             qPrintable(QStringLiteral("%1 pulses for %2 records, %3 repeats, %4 reported")
+    // A try a resume named sent at most a point's pulses.
+    QVERIFY2(next == pulses.size() && extra <= reported * grid.pulses,
+             qPrintable(QStringLiteral("%1 pulses for %2 records, %3 repeated, %4 reported")
                             .arg(pulses.size())
-                            .arg(kPoints)
+                            .arg(grid.points())
                             .arg(extra)
                             .arg(reported)));
 }
@@ -199,8 +218,12 @@ void TestRunCrash::killedAndResumed()
     clock.start();
     int kills = 0;
     int grids = 0;
+    // Three pulses to a point, and kills between them; the long version
+    // takes turns with one pulse to a point on a larger grid.
+    const Grid kGrids[] = {{2, 3}, {3, 1}};
     do {
-        runGrid(QStringLiteral("grid%1").arg(grids), random, minutes > 0 ? 60000 : 35000, &kills);
+        runGrid(QStringLiteral("grid%1").arg(grids), kGrids[grids % 2], random,
+                minutes > 0 ? 60000 : 15000, &kills);
         if (QTest::currentTestFailed())
             return;
         ++grids;

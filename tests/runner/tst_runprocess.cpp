@@ -1,6 +1,7 @@
 // baroterm-run as a process of its own against baroterm-boxsim: exit statuses,
 // and SIGINT or SIGTERM in the middle of a run.
 #include "journaledlog.h"
+#include "loglock.h"
 #include "testenv.h"
 
 #include <QFile>
@@ -17,6 +18,39 @@ const QByteArray kGridPreset = "[Main]\nUNITS=Bar\nWAIT_CAMERA_FEEDBACK=true\n"
                                "[Auto]\nAUTO_T_ON=true\nAUTO_T_FROM=22\nAUTO_T_TO=23\n"
                                "AUTO_T_DELTA=1\nAUTO_P_ON=true\nAUTO_P_FROM=1\nAUTO_P_TO=2\n"
                                "AUTO_P_DELTA=1\n";
+
+// A pressure grid 1, 2 bar whose first `done` records went into the logs with
+// their pulses, and then, with `underWay` >= 0, one more record whose pulses
+// were under way (that many noted) when the run was killed.
+bool interruptedRun(const QString& log, const QString& box, int pulsesPerPoint, int done,
+                    int underWay, const std::function<void(records::JournalPlan&)>& edit = {})
+{
+    records::JournalContents contents;
+    contents.plan.pressure = {true, 1, 2, 1, 2};
+    contents.plan.pulsesPerPoint = pulsesPerPoint;
+    if (edit)
+        edit(contents.plan);
+    contents.boxAddress = box;
+    contents.logs = {log, records::rawLogNameFor(log)};
+    const records::LogFormat format{records::LogLayout::Csv, true, 1.0};
+    records::JournaledLog journaled;
+    journaled.setFiles(contents.logs);
+    if (journaled.log().create(format) != records::LogStatus::Ok || !journaled.begin(contents))
+        return false;
+    for (int k = 1; k <= done + (underWay >= 0 ? 1 : 0); ++k) {
+        records::RecordValues values;
+        values.pressureBar = float(k);
+        if (journaled.append(format, values) != records::LogStatus::Ok || !journaled.announced())
+            return false;
+        const bool last = k > done;
+        for (int p = 0; p < (last ? underWay : pulsesPerPoint); ++p)
+            journaled.pulseNoted();
+        if (!last && !journaled.done())
+            return false;
+    }
+    journaled.keep();
+    return true;
+}
 
 bool waitFor(const std::function<bool()>& condition, int ms)
 {
@@ -48,6 +82,11 @@ private:
             qFatal("cannot write %s", qPrintable(path));
         return path;
     }
+    QByteArray read(const QString& name) const
+    {
+        QFile file(dir.filePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
     QByteArray boxLog() const
     {
         QFile file(dir.filePath("box.log"));
@@ -77,6 +116,7 @@ private slots:
     void signalInTheMiddle_data();
     void signalInTheMiddle();
     void resumeOfADoneRun();
+    void resumeBetweenPulses();
 };
 
 void TestRunProcess::initTestCase()
@@ -143,6 +183,17 @@ void TestRunProcess::badUsage_data()
     QTest::newRow("reference missing")
         << QStringList{"--box", "BOX", "--preset", "DIR/ref.ini", "--log", "DIR/a.csv"}
         << "ADD_REFP";
+    // The journal's plan is checked as a preset and --pulses are.
+    QTest::newRow("journal without pulses")
+        << QStringList{"--resume", "DIR/nopulses.csv"} << "pulsesPerPoint = 0";
+    QTest::newRow("journal's grid edited")
+        << QStringList{"--resume", "DIR/edited.csv"} << "plan was changed";
+    // The log another run is writing (this test holds its lock).
+    const QString busy = "DIR/busy.csv is being written by another run (process PID)";
+    QTest::newRow("log being written") << base + QStringList{"--log", "DIR/busy.csv"} << busy;
+    QTest::newRow("log being written, --overwrite")
+        << base + QStringList{"--log", "DIR/busy.csv", "--overwrite"} << busy;
+    QTest::newRow("log being written, --resume") << QStringList{"--resume", "DIR/busy.csv"} << busy;
 }
 
 void TestRunProcess::badUsage()
@@ -155,11 +206,25 @@ void TestRunProcess::badUsage()
     write("old.csv", "kept");
     write("torn.csv", "P[Bar],T[C],Isens,Lsens,Iref,Lref\r\n");
     write("torn.csv.run", "{\"format\": 1, \"plan\": ");
+    const QString busy = write("busy.csv", "kept");
+    records::LogLock otherRun;
+    QCOMPARE(otherRun.acquire(busy), records::LogLock::State::Held);
+    QVERIFY(interruptedRun(dir.filePath("nopulses.csv"), host, 0, 1, -1));
+    QVERIFY(interruptedRun(dir.filePath("edited.csv"), host, 1, 1, -1));
+    // Another grid with as many points.
+    write("edited.csv.run", read("edited.csv.run").replace("\"to\":2", "\"to\":2.5"));
+    const QStringList kept = {"busy.csv",   "nopulses.csv",   "nopulses.csv.run",
+                              "edited.csv", "edited.csv.run", "edited_SLPM.csv"};
+    QMap<QString, QByteArray> before;
+    for (const QString& name : kept)
+        before[name] = read(name);
     for (QString& a : arguments) {
         a.replace("PRESET", preset).replace("DIR", dir.path());
         if (a == "BOX")
             a = host;
     }
+    named.replace("DIR", dir.path())
+        .replace("PID", QString::number(QCoreApplication::applicationPid()));
     const int logBefore = int(boxLog().size());
     QProcess run;
     run.start(QStringLiteral(BAROTERM_RUN_PROGRAM), arguments);
@@ -174,6 +239,8 @@ void TestRunProcess::badUsage()
     QCOMPARE(int(boxLog().size()), logBefore);
     QCOMPARE(QFile(dir.filePath("old.csv")).size(), qint64(4));
     QVERIFY(!QFile::exists(dir.filePath("a.csv")));
+    for (const QString& name : kept)
+        QVERIFY2(read(name) == before[name], qPrintable(name));
 }
 
 void TestRunProcess::noReading()
@@ -258,21 +325,7 @@ void TestRunProcess::resumeOfADoneRun()
 {
     // Killed after the last record's pulses were noted: only the end is left.
     const QString log = dir.filePath("done.csv");
-    records::JournalContents contents;
-    contents.plan.pressure = {true, 1, 2, 1, 2};
-    contents.boxAddress = host;
-    contents.logs = {log, records::rawLogNameFor(log)};
-    const records::LogFormat format{records::LogLayout::Csv, true, 1.0};
-    records::JournaledLog journaled;
-    journaled.setFiles(contents.logs);
-    QCOMPARE(journaled.log().create(format), records::LogStatus::Ok);
-    QVERIFY(journaled.begin(contents));
-    for (int k = 1; k <= 2; ++k) {
-        records::RecordValues values;
-        values.pressureBar = float(k);
-        QCOMPARE(journaled.append(format, values), records::LogStatus::Ok);
-        QVERIFY(journaled.announced() && journaled.pulseNoted() && journaled.done());
-    }
+    QVERIFY(interruptedRun(log, host, 1, 2, -1));
     QFile logFile(log);
     QVERIFY(logFile.open(QIODevice::ReadOnly));
     const QByteArray logBytes = logFile.readAll();
@@ -289,6 +342,32 @@ void TestRunProcess::resumeOfADoneRun()
     QCOMPARE(int(boxLog().count("pulse 10 ms")), pulsesBefore);
     // The run's end: the gas off.
     QCOMPARE(lastWritten("o2", QStringLiteral("<- A(\\d+)")), QString("0"));
+}
+
+// Killed between two pulses of record 2: the resume takes the record back,
+// names its images and takes the point again with all its pulses.
+void TestRunProcess::resumeBetweenPulses()
+{
+    const QString log = dir.filePath("between.csv");
+    QVERIFY(interruptedRun(log, host, 3, 1, 1));
+    const QByteArray firstRecord = read("between.csv").split('\n').value(1);
+    const int pulsesBefore = int(boxLog().count("pulse 10 ms"));
+
+    QProcess run;
+    run.start(QStringLiteral(BAROTERM_RUN_PROGRAM), {"--resume", log});
+    QVERIFY(run.waitForFinished(60000 * testenv::timingSlack()));
+    const QString err = QString::fromUtf8(run.readAllStandardError());
+    QVERIFY2(run.exitCode() == 0, qPrintable(err));
+    QVERIFY2(err.contains("The pulses of record 2 were under way") &&
+                 err.contains("calib_000002_p.tif, calib_000002_r.tif"),
+             qPrintable(err));
+    QVERIFY(!QFile::exists(records::journalPathFor(log)));
+    QVERIFY(!QFile::exists(records::lockPathFor(log)));
+    const QList<QByteArray> lines = read("between.csv").trimmed().split('\n');
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[1], firstRecord);
+    QVERIFY2(lines[2].contains("calib_000002_p.tif"), lines[2].constData());
+    QCOMPARE(int(boxLog().count("pulse 10 ms")) - pulsesBefore, 3);
 }
 
 QTEST_GUILESS_MAIN(TestRunProcess)

@@ -113,13 +113,14 @@ void TestRunReport::duration()
 void TestRunReport::remaining_data()
 {
     QTest::addColumn<double>("elapsed");
-    QTest::addColumn<int>("done");
-    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("done");    // by this process
+    QTest::addColumn<int>("total");   // still to come
     QTest::addColumn<double>("left"); // -1: not known yet
     QTest::newRow("none done") << 10.0 << 0 << 4 << -1.0;
-    QTest::newRow("pace") << 10.0 << 2 << 6 << 20.0;
-    QTest::newRow("all done") << 10.0 << 4 << 4 << 0.0;
-    QTest::newRow("reference beyond") << 10.0 << 5 << 4 << 0.0;
+    QTest::newRow("pace") << 10.0 << 2 << 4 << 20.0;
+    QTest::newRow("all done") << 10.0 << 4 << 0 << 0.0;
+    // Resumed at 3 of 6: one point here took 10 s, three are left.
+    QTest::newRow("resumed") << 10.0 << 1 << 3 << 30.0;
 }
 
 void TestRunReport::remaining()
@@ -146,6 +147,9 @@ void TestRunReport::pointLine_data()
     QTest::newRow("no flow") << "Bar" << false
                              << "record 000003  T 23.0 C (set 23.0)  P n/a Bar  3/9  "
                                 "elapsed 0:01:05  left 0:02:10\n";
+    QTest::newRow("no temperature set point")
+        << "" << true
+        << "record 000003  T 23.0 C  P 2.0012 Bar (set 2.00)  3/9  elapsed 0:01:05  left 0:02:10\n";
 }
 
 void TestRunReport::pointLine()
@@ -155,7 +159,10 @@ void TestRunReport::pointLine()
     QFETCH(QString, line);
     runner::PointReport point;
     point.record = 3;
-    point.tSet = 23;
+    if (!unit.isEmpty())
+        point.tSet = 23;
+    else
+        unit = "Bar";
     point.t = 23.0;
     if (withPressure) {
         point.pSet = 2;
@@ -187,9 +194,10 @@ void TestRunReport::jsonLines()
         runner::jsonLine(runner::planEvent(preset, summary)),
         runner::jsonLine(runner::pointEvent(point)),
         runner::jsonLine(runner::warningEvent("Warning: Camera did not answer")),
+        runner::jsonLine(runner::takenBackEvent(12)),
         runner::jsonLine(runner::endEvent(Ending::Interrupted, QString())),
     };
-    const QStringList events = {"plan", "point", "warning", "end"};
+    const QStringList events = {"plan", "point", "warning", "taken_back", "end"};
     for (int i = 0; i < lines.size(); ++i) {
         // One object per line, whatever the texts hold.
         QVERIFY(lines[i].endsWith('\n'));
@@ -209,7 +217,8 @@ void TestRunReport::jsonLines()
     QVERIFY(p.value("p").isNull());
     QVERIFY(p.value("p_set").isNull());
     QCOMPARE(p.value("t").toDouble(), 23.9);
-    const QJsonObject end = QJsonDocument::fromJson(lines[3]).object();
+    QCOMPARE(QJsonDocument::fromJson(lines[3]).object().value("record").toInt(), 12);
+    const QJsonObject end = QJsonDocument::fromJson(lines[4]).object();
     QCOMPARE(end.value("status").toInt(), 130);
     QCOMPARE(end.value("reason").toString(), QString("interrupted"));
 }
@@ -255,7 +264,7 @@ void TestRunReport::ending_data()
                                 << "within 10 s of start (box 127.0.0.9)";
     QTest::newRow("box lost") << Ending::BoxLost << "" << 4 << "for 60 s";
     QTest::newRow("sigint") << Ending::Interrupted << "" << 130 << "SIGINT";
-    QTest::newRow("sigterm") << Ending::Terminated << "" << 143 << "SIGTERM";
+    QTest::newRow("sigterm") << Ending::Terminated << "" << 143 << "SIGTERM; logs kept";
     QTest::newRow("failed") << Ending::Failed << "record 000003 has no images" << 1
                             << "stopped itself (record 000003 has no images";
 }
@@ -275,6 +284,8 @@ void TestRunReport::ending()
         QVERIFY(!actual.contains('\n'));
     }
     QCOMPARE(runner::endEvent(ending, detail).value("status").toInt(), status);
+    // Nothing to resume (no journal yet): no promise of kept logs.
+    QVERIFY(!runner::endingLine(ending, detail, false).contains("kept"));
 }
 
 QTEST_GUILESS_MAIN(TestRunReport)

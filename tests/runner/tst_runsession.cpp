@@ -6,6 +6,8 @@
 #include "testenv.h"
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -88,6 +90,9 @@ private slots:
     void stopLeavesTheBoxSafe_data();
     void stopLeavesTheBoxSafe();
     void silentBoxEndsTheRun();
+    void vanishedBoxEndsTheRunDespiteRetries();
+    void pointsAreReportedOncePulsed();
+    void sigtermDuringInitKeepsNothing();
 };
 
 void TestRunSession::initTestCase()
@@ -239,6 +244,103 @@ void TestRunSession::silentBoxEndsTheRun()
     QCOMPARE(fixture.box->flowSetPoint(boxsim::Device::N2), 0.0);
     // The record whose images were taken stays.
     QVERIFY(logLines(setup.log.log).size() >= 2);
+}
+
+// The box goes away while a temperature set point waits to be sent again:
+// the retries wait for the box, and the silence ends the run.
+void TestRunSession::vanishedBoxEndsTheRunDespiteRetries()
+{
+    RunSession::Setup setup =
+        prepare({}, "[Main]\nUNITS=Bar\n[Auto]\nAUTO_T_ON=true\nAUTO_T_FROM=22\nAUTO_T_TO=24\n"
+                    "AUTO_T_DELTA=1\n");
+    setup.silenceMs = 3000;
+    Captured captured;
+    QElapsedTimer sinceGone;
+    const int ended = runSession(setup, &captured, [&](RunSession&, int records) {
+        if (records == 1 && !sinceGone.isValid()) {
+            fixture.box->stop();
+            sinceGone.start();
+        }
+    });
+    const qint64 gone = sinceGone.elapsed();
+    QVERIFY(fixture.box->start());
+    QCOMPARE(ended, 4);
+    // Retries every second used to restart the silence clock each time.
+    QVERIFY2(gone < (3000 + 2500) * testenv::timingSlack(), qPrintable(QString::number(gone)));
+    QVERIFY2(captured.err.count("Can't connect to calibration box") == 1, captured.err.constData());
+    const QByteArray afterLoss =
+        captured.err.mid(captured.err.indexOf("Can't connect to calibration box"));
+    QVERIFY2(!afterLoss.contains("sending it again"), captured.err.constData());
+}
+
+// A point is reported once its pulses went out: a generator that never takes
+// a pulse reports none, and a stop's own take-back is not a warning.
+void TestRunSession::pointsAreReportedOncePulsed()
+{
+    RunSession::Setup setup =
+        prepare({"--json"}, "[Main]\nUNITS=Bar\nWAIT_BEFORE_PULSE=1\n[Auto]\nAUTO_P_ON=true\n"
+                            "AUTO_P_FROM=1\nAUTO_P_TO=2\nAUTO_P_DELTA=1\n");
+    boxsim::Faults refuse;
+    refuse.refuse = true;
+    fixture.box->setFaults(boxsim::Device::Pulse, refuse);
+    Captured captured;
+    RunSession* running = nullptr;
+    int tries = 0;
+    QTimer watch;
+    watch.setInterval(20);
+    connect(&watch, &QTimer::timeout, this, [&] {
+        const int now = int(captured.err.count("taken back"));
+        // Two tries refused, then the generator takes the pulses; the stop
+        // comes while the second point waits for its pulse.
+        if (now >= 2 && tries < 2)
+            fixture.box->setFaults(boxsim::Device::Pulse, boxsim::Faults());
+        tries = now;
+        if (running && captured.out.count("\"event\":\"point\"") == 1 &&
+            logLines(setup.log.log).size() == 3) {
+            watch.stop();
+            running->interrupt(SIGINT);
+        }
+    });
+    watch.start();
+    RunSession session(
+        setup, [&](const QByteArray& b) { captured.out += b; },
+        [&](const QByteArray& b) { captured.err += b; });
+    running = &session;
+    session.start();
+    QVERIFY(BoxFixture::waitUntil([&] { return session.hasEnded(); }, 60000));
+    QCOMPARE(session.exitStatus(), 130);
+    QCOMPARE(tries, 2);
+    QCOMPARE(captured.err.count("taken back"), 2);
+    // One point event: record 1, with no temperature set point sent.
+    QList<QJsonObject> points;
+    for (const QByteArray& line : captured.out.split('\n'))
+        if (line.contains("\"event\":\"point\""))
+            points << QJsonDocument::fromJson(line).object();
+    QCOMPARE(points.size(), 1);
+    QCOMPARE(points[0].value("record").toInt(), 1);
+    QVERIFY(points[0].value("t_set").isNull());
+    QCOMPARE(logLines(setup.log.log).size(), 2);
+}
+
+void TestRunSession::sigtermDuringInitKeepsNothing()
+{
+    RunSession::Setup setup = prepare({"--init"});
+    Captured captured;
+    RunSession* running = nullptr;
+    RunSession session(
+        setup, [&](const QByteArray& b) { captured.out += b; },
+        [&](const QByteArray& b) {
+            captured.err += b;
+            // Inside the initialisation's waits, before any journal.
+            if (b.startsWith("Initialising"))
+                QTimer::singleShot(100, [&] { running->interrupt(SIGTERM); });
+        });
+    running = &session;
+    session.start();
+    QVERIFY(BoxFixture::waitUntil([&] { return session.hasEnded(); }, 30000));
+    QVERIFY(!captured.err.contains("Initialization completed"));
+    QCOMPARE(session.exitStatus(), 143);
+    QVERIFY2(captured.err.endsWith("baroterm-run: stopped by SIGTERM\n"), captured.err.constData());
 }
 
 QTEST_MAIN(TestRunSession)

@@ -1,4 +1,5 @@
 // The checks baroterm-run makes before anything goes to the box.
+#include "resumeplan.h"
 #include "runsetup.h"
 
 #include "units.h"
@@ -251,6 +252,7 @@ void TestRunSetup::preset()
     runner::PresetPlan back;
     runner::Options backOptions;
     records::JournalPlan journal = runner::journalPlanOf(p, options, records::LogLayout::Cls);
+    QVERIFY2(records::planProblem(journal).isEmpty(), qPrintable(records::planProblem(journal)));
     QVERIFY(!runner::presetFromJournal(journal, &back, &backOptions));
     QCOMPARE(back.plan.unitFactor, p.plan.unitFactor);
     QCOMPARE(back.plan.temperatureAxisOn, p.plan.temperatureAxisOn);
@@ -379,6 +381,9 @@ void TestRunSetup::logName_data()
     QTest::newRow("existing") << "old.csv" << false << "give --overwrite" << 0 << "";
     QTest::newRow("existing overwritten") << "old.csv" << true << "" << csv << "old_SLPM.csv";
     QTest::newRow("raw log existing") << "rawonly.csv" << false << "rawonly_SLPM.csv" << 0 << "";
+    // Following "give --overwrite" would throw an interrupted run away.
+    QTest::newRow("interrupted run")
+        << "cut.csv" << false << "holds an interrupted run; --resume" << 0 << "";
 }
 
 void TestRunSetup::logName()
@@ -390,6 +395,8 @@ void TestRunSetup::logName()
     QFETCH(QString, rawLog);
     write("old.csv", "x");
     write("rawonly_SLPM.csv", "x");
+    write("cut.csv", "x");
+    write("cut.csv.run", "{}");
     runner::LogChoice choice;
     const std::optional<QString> refused = runner::checkLog(dir.filePath(name), overwrite, &choice);
     if (!error.isEmpty()) {

@@ -120,7 +120,9 @@ void RunWatch::message(const QString& text)
                text.startsWith(QLatin1String("Warning: Camera did not answer")) ||
                text.startsWith(QLatin1String("Warning: No answer from the pulse generator"))) {
         markAnswered();
-    } else if (text.startsWith(QLatin1String("Warning: Can't reach the pulse generator")) &&
+    } else if ((text.startsWith(QLatin1String("Warning: Can't reach the pulse generator")) ||
+                text.startsWith(
+                    QLatin1String("Warning: The pulse generator refused the pulses"))) &&
                text.endsWith(QLatin1String("point repeated."))) {
         if (m_sequences.isEmpty() || m_sequences.last().withdrawn)
             m_problems << QStringLiteral("a point was repeated without a sequence: %1").arg(text);
@@ -130,6 +132,13 @@ void RunWatch::message(const QString& text)
                !text.startsWith(QLatin1String("Warning: Can't reach the pulse generator"))) {
         m_problems << QStringLiteral("the window said: %1").arg(text);
     }
+}
+
+void RunWatch::pulseErrorShown()
+{
+    markAnswered();
+    if (!m_attempts.isEmpty())
+        m_attempts.last().refused = true;
 }
 
 void RunWatch::markAnswered()
@@ -191,7 +200,7 @@ QStringList RunWatch::check(RunFigures* figures) const
                             .arg(delivered);
         if (a.sequence < 0) {
             problems << QStringLiteral("pulse command %1 came before any sequence").arg(j + 1);
-        } else if (delivered >= 1) {
+        } else if (delivered >= 1 && !a.refused) {
             truthOfSequence[a.sequence] << a.truthBefore;
             if (truth[a.truthBefore].command != m_setup.pulseCommand)
                 problems << QStringLiteral("pulse command %1 was %2, not %3")
@@ -217,7 +226,7 @@ QStringList RunWatch::check(RunFigures* figures) const
             if (a.sequence != k)
                 continue;
             ++commands;
-            answered = answered || a.answered;
+            answered = answered || (a.answered && !a.refused);
         }
         if (commands != m_setup.pulsesPerPoint)
             problems << QStringLiteral("sequence %1 sent %2 pulse commands, not %3")

@@ -55,8 +55,9 @@ public:
     // them when the record was written and when each of its pulses arrived.
     QStringList check(RunFigures* figures) const;
 
-    // The generator's "RR1" reaches the operator as a message box, not in the status bar.
-    void pulseErrorShown() { markAnswered(); }
+    // The generator's "RR1" reaches the operator as a message box, not in the
+    // status bar: the pulse was refused and took no image.
+    void pulseErrorShown();
 
     QString recentMessages() const { return m_messages.join(QLatin1Char('\n')); }
     // "command: generator fault, commands the box had seen before it", one per command.
@@ -75,6 +76,7 @@ private:
         int truthBefore = 0; // pulse commands the box had seen before this one
         QString fault;
         bool answered = false; // the window took an answer, or gave up waiting for one
+        bool refused = false;  // the answer was "RR1": no image
     };
 
     void message(const QString& text);

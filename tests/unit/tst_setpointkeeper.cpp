@@ -363,6 +363,9 @@ void SetPointKeeperTest::closeBoundsTheRetries()
     retries.flowsSent();
     retries.temperatureSending(22.0);
     retries.temperatureSent(std::nullopt);
+    QStringList notices;
+    connect(&retries, &SetPointRetries::notice, this,
+            [&](const QString& text, bool) { notices << text; });
     retries.closing(2);
     QVERIFY(retries.closeRetryPending());
     // Flows are not judged any more; the temperature goes out twice more, then
@@ -373,6 +376,11 @@ void SetPointKeeperTest::closeBoundsTheRetries()
     QTest::qWait(100);
     QCOMPARE(temperatureSends, 2);
     QCOMPARE(gasSends, 0);
+    // Only a retry that will go out is announced as one.
+    QCOMPARE(notices.size(), 2);
+    QVERIFY2(notices[0].contains("sending it again"), qPrintable(notices[0]));
+    QCOMPARE(notices[1], QStringLiteral("Warning: the set point 22.0 °C of the temperature "
+                                        "controller was not confirmed by the end of the run."));
 }
 
 void SetPointKeeperTest::heldWhileTheBoxIsGone()

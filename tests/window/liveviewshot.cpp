@@ -9,7 +9,6 @@
 #include "testenv.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QTemporaryDir>
 #include <QToolButton>
 
@@ -52,7 +51,6 @@ int main(int argc, char** argv)
     w->findChild<QAction*>(QStringLiteral("actionLive_View"))->trigger();
     LiveView* view = w->liveViewWindow();
     view->resize(1100, 760);
-    view->findChild<QComboBox*>(QStringLiteral("spanChooser"))->setCurrentIndex(LiveView::WholeRun);
 
     // One pulse turned away on the way, for a warning mark.
     int pulses = 0;

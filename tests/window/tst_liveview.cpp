@@ -14,7 +14,13 @@
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QtCharts/QChartView>
+#include <QtCharts/QLegendMarker>
 #include <QtTest>
+
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+using QtCharts::QLegendMarker;
+#endif
 
 using boxsim::Device;
 
@@ -35,6 +41,28 @@ QString gridStates(const LiveView* view)
         rows << row;
     }
     return rows.join(' ');
+}
+
+QString headings(const QTableWidget* grid, Qt::Orientation orientation)
+{
+    const int count = orientation == Qt::Horizontal ? grid->columnCount() : grid->rowCount();
+    QStringList out;
+    for (int i = 0; i < count; ++i)
+        out << grid->model()->headerData(i, orientation).toString();
+    return out.join('|');
+}
+
+// The legend entries the charts show, over all of them.
+QStringList chartLegends(const LiveView* view)
+{
+    QStringList names;
+    for (const QChartView* chartView : view->findChildren<QChartView*>()) {
+        for (const QLegendMarker* marker : chartView->chart()->legend()->markers()) {
+            if (marker->isVisible())
+                names << marker->label();
+        }
+    }
+    return names;
 }
 
 } // namespace
@@ -139,6 +167,18 @@ void LiveViewTest::shortRunDrawnAndExported()
     QCOMPARE(view->pointCount(LiveView::WarningMarks), 2);
     QVERIFY(view->pointCount(LiveView::PressureLine) > 0);
     QVERIFY(view->pointCount(LiveView::PressureSetLine) > 0);
+    // The grid is headed with its pressures; the marks' key is given once,
+    // beside the charts rather than in each of them.
+    QCOMPARE(headings(view->progressGrid(), Qt::Horizontal), QStringLiteral("0.00 Bar|2.00 Bar"));
+    QCOMPARE(headings(view->progressGrid(), Qt::Vertical), QStringLiteral("T"));
+    QCOMPARE(chartLegends(view).join(' '), QStringLiteral("T T set P P set N2 O2"));
+    QVERIFY(view->findChild<QWidget*>(QStringLiteral("marksLegend"))->isVisible());
+    // The pressure chart ticked at round values around the 0 and 2 bar.
+    const QStringList pressureTicks = view->tickLabels(1, Qt::Vertical);
+    QVERIFY2(pressureTicks.contains(QStringLiteral("2.0")) ||
+                 pressureTicks.contains(QStringLiteral("2")),
+             qPrintable(pressureTicks.join(' ')));
+    QVERIFY(!view->tickLabels(1, Qt::Horizontal).isEmpty());
 
     // The export, answered by the dialog seam.
     const QString csvPath = dir.filePath(QStringLiteral("readings.csv"));

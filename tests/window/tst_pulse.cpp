@@ -99,7 +99,9 @@ void PulseTest::cameraAnswers_data()
     QTest::newRow("KE2") << true << false << "Camera answer received" << 0;
     QTest::newRow("RR2") << false << false
                          << "Warning: Camera did not answer after 5 seconds @ T:" << 0;
-    QTest::newRow("RR1") << true << true << "" << 1;
+    // A refused pulse took no image: the warning names it after the box.
+    QTest::newRow("RR1") << true << true
+                         << "Warning: The pulse generator refused pulse 1 of 1 @ T:" << 1;
 }
 
 void PulseTest::cameraAnswers()
@@ -127,9 +129,10 @@ void PulseTest::cameraAnswers()
         QCOMPARE(f.dialogs.last().title, QStringLiteral("Pulse ERROR"));
         QCOMPARE(f.dialogs.last().label, QStringLiteral("Pulse did not sent!"));
     }
-    if (!cameraAnswers)
+    if (!cameraAnswers || fails)
         QVERIFY(w->statusBar()->styleSheet().contains(QStringLiteral("rgb(255,0,0)")));
     // The next pulse puts back the normal style and goes out again.
+    f.box->setFaults(Device::Pulse, boxsim::Faults());
     findIn<QAction>(w, "actionSet_Camera_Feedback")->setChecked(false);
     w->doPulse();
     QCOMPARE(pulseCommands(f).size(), 2);

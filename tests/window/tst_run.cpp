@@ -4,9 +4,12 @@
 #include "runharness.h"
 #include "testenv.h"
 
+#include <QAction>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <cmath>
@@ -19,6 +22,8 @@ class RunTest : public QObject
 private slots:
     void initTestCase();
     void threeByThreeGrid();
+    void briefLossOfTheBox();
+    void refusedPulsesTakeNoImages();
 };
 
 void RunTest::initTestCase()
@@ -75,6 +80,102 @@ void RunTest::threeByThreeGrid()
     QVERIFY(!findIn<QGroupBox>(w, "groupBox_4")->isChecked());
     QVERIFY(findIn<QLineEdit>(w, "logNameEdit")->text().isEmpty());
     QVERIFY(f.box->waitFor([&] { return f.box->flowSetPoint(Device::O2) == 0.0; }, 3000));
+}
+
+// The box drops out for about a second after the first pulse (its device
+// server restarts) and the operator reads "Connection problem" for two
+// seconds: the run goes on by itself and every record is true to the box.
+void RunTest::briefLossOfTheBox()
+{
+    QTemporaryDir dir;
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    Grid grid;
+    grid.useP = true;
+    grid.pFrom = 1;
+    grid.pTo = 3;
+    grid.pStep = 1;
+    planGrid(f, grid);
+    const QString logPath = dir.filePath(QStringLiteral("lost.csv"));
+    chooseLog(f, logPath);
+    f.dialogs.pushButton(QMessageBox::Ok, 2000);
+
+    QTimer outage;
+    outage.setInterval(10);
+    connect(&outage, &QTimer::timeout, this, [&] {
+        if (f.box->frames(Device::Pulse).isEmpty())
+            return;
+        outage.stop();
+        // After the pulse's answer and the rest that follows it, while the
+        // next point settles and the temperature is polled.
+        QTimer::singleShot(2400, this, [&] {
+            f.box->stop();
+            QTimer::singleShot(1000, this, [&] { QVERIFY(f.box->start()); });
+        });
+    });
+    outage.start();
+    QVERIFY(runToEnd(f, 90000));
+
+    QCOMPARE(f.dialogs.count(QStringLiteral("critical")), 1);
+    QCOMPARE(f.dialogs.last().title, QStringLiteral("Connection problem"));
+    const QStringList lines = logLines(logPath);
+    QCOMPARE(lines.size(), 4);
+    const QString truth = checkRecordsAgainstTruth(f, lines);
+    QVERIFY2(truth.isEmpty(), qPrintable(truth));
+    Q_UNUSED(w);
+}
+
+// Two pulses a point; the generator refuses the first three. The first
+// point's pulses are all refused: its record goes and the point is repeated.
+// Then one of two is refused: the record stays and the warning names it.
+void RunTest::refusedPulsesTakeNoImages()
+{
+    QTemporaryDir dir;
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    f.dialogs.pushAccept(2);
+    f.dialogs.pushAccept(0);
+    findIn<QAction>(w, "actionPulses_per_Point")->trigger();
+    Grid grid;
+    grid.useP = true;
+    grid.pFrom = 1;
+    grid.pTo = 2;
+    grid.pStep = 1;
+    planGrid(f, grid);
+    const QString logPath = dir.filePath(QStringLiteral("refused.csv"));
+    chooseLog(f, logPath);
+    boxsim::Faults faults;
+    faults.failPulses = 3;
+    f.box->setFaults(Device::Pulse, faults);
+    for (int i = 0; i < 3; ++i)
+        f.dialogs.pushButton(QMessageBox::Ok, 300);
+    QStringList warnings;
+    connect(w->statusBar(), &QStatusBar::messageChanged, this, [&](const QString& text) {
+        if (text.startsWith(QLatin1String("Warning")))
+            warnings << text;
+    });
+    QVERIFY(runToEnd(f, 90000));
+
+    QCOMPARE(f.dialogs.count(QStringLiteral("warning")), 3);
+    QCOMPARE(f.box->frames(Device::Pulse).size(), 6);
+    const QStringList lines = logLines(logPath);
+    QCOMPARE(lines.size(), 3);
+    for (int record = 1; record <= 2; ++record) {
+        const QStringList fields = lines[record].split(QLatin1Char(','));
+        QVERIFY2(std::fabs(fields.value(0).toDouble() - record) < 0.01, qPrintable(lines[record]));
+        QCOMPARE(fields.value(2),
+                 QStringLiteral("calib_%1_p.tif").arg(record, 6, 10, QLatin1Char('0')));
+    }
+    QCOMPARE(warnings.filter(QStringLiteral("refused the pulses")).size(), 1);
+    QVERIFY(warnings.filter(QStringLiteral("refused the pulses"))
+                .first()
+                .endsWith(QLatin1String("point repeated.")));
+    QCOMPARE(warnings.filter(QStringLiteral("refused pulse 1 of 2")).size(), 2);
+    QCOMPARE(warnings.filter(QStringLiteral("refused pulse 2 of 2")).size(), 1);
 }
 
 QTEST_MAIN(RunTest)

@@ -4,10 +4,13 @@
 #include "runharness.h"
 #include "testenv.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -42,6 +45,51 @@ TempSensor* singlePointWithPulseWait(BoxFixture& f, double bar)
     return w;
 }
 
+// The close question as the toolkit shows it: a message box whose own event
+// loop runs readings, run steps and command completions until it is answered.
+class RealCloseQuestion : public ScriptedDialogs
+{
+public:
+    QMessageBox::StandardButton warning(QWidget* parent, const QString& title, const QString& text,
+                                        QMessageBox::StandardButtons buttons,
+                                        QMessageBox::StandardButton defaultButton) override
+    {
+        if (title != QLatin1String("Close Baroterm"))
+            return ScriptedDialogs::warning(parent, title, text, buttons, defaultButton);
+        ++questions;
+        return ToolkitDialogs().warning(parent, title, text, buttons, defaultButton);
+    }
+    int questions = 0;
+};
+
+// Notes how far the close had come when the application was told to quit.
+class QuitWatch : public QObject
+{
+public:
+    explicit QuitWatch(const ScriptedDialogs& dialogs) : m_dialogs(dialogs)
+    {
+        qApp->installEventFilter(this);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == qApp && event->type() == QEvent::Quit && exitsAtQuit < 0)
+            exitsAtQuit = m_dialogs.exitCalls().size();
+        return false;
+    }
+    int exitsAtQuit = -1;
+
+private:
+    const ScriptedDialogs& m_dialogs;
+};
+
+int setPointFrames(const BoxFixture& f, Device device)
+{
+    int n = 0;
+    for (const boxsim::Frame& frame : f.box->frames(device))
+        n += frame.bytes.startsWith("A") && frame.bytes.size() > 2 && frame.bytes != "A0\r";
+    return n;
+}
+
 } // namespace
 
 class RunStopTest : public QObject
@@ -59,6 +107,8 @@ private slots:
     void stopDuringTemperatureStepMovesNothing();
     void stopBeforeThePulseTakesTheRecordBack();
     void closingWhileThePulseWaits();
+    void closeAnsweredInARealQuestion_data();
+    void closeAnsweredInARealQuestion();
 };
 
 void RunStopTest::initTestCase()
@@ -386,7 +436,8 @@ void RunStopTest::closingWhileThePulseWaits()
         f.dialogs.pushButton(QMessageBox::Yes);
         QCloseEvent event;
         QCoreApplication::sendEvent(w, &event);
-        QVERIFY(event.isAccepted());
+        // The window stays until the close's commands are done.
+        QVERIFY(!event.isAccepted());
     });
     closer.start(10);
     const int setPoints = temperatureSetPoints(f).size();
@@ -396,6 +447,122 @@ void RunStopTest::closingWhileThePulseWaits()
     QVERIFY(f.box->frames(Device::Pulse).isEmpty());
     QCOMPARE(logLines(logPath).size(), 1);
     QCOMPARE(temperatureSetPoints(f).mid(setPoints), QList<double>{22});
+    QCOMPARE(f.box->flowSetPoint(Device::O2), 0.0);
+    QCOMPARE(f.box->flowSetPoint(Device::N2), 0.0);
+}
+
+void RunStopTest::closeAnsweredInARealQuestion_data()
+{
+    // When the close comes: what the run is doing then, found by what the
+    // box or the status bar shows, and whether a command is under way (the
+    // close then comes from inside its wait).
+    QTest::addColumn<QString>("during");
+    QTest::addColumn<bool>("noFirst");
+    QTest::newRow("between commands") << "idle" << false;
+    QTest::newRow("pulse sequence") << "pulse" << false;
+    QTest::newRow("wait after the pulse") << "wait" << false;
+    QTest::newRow("gas command") << "gas" << true;
+    QTest::newRow("temperature command") << "temperature" << false;
+}
+
+void RunStopTest::closeAnsweredInARealQuestion()
+{
+    QFETCH(QString, during);
+    QFETCH(bool, noFirst);
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    RealCloseQuestion dialogs; // takes over from the fixture's script
+    // As in the program: a shown window, and the application's own event loop,
+    // which quits when its last window is hidden.
+    w->show();
+    dialogs.pushAccept(f.host);
+    w->setIPAddress();
+    QVERIFY(f.waitUntil(
+        [&] { return findIn<QLineEdit>(w, "curT")->text() != QLatin1String("n/a"); }, 5000));
+    dialogs.pushAccept(1);
+    findIn<QAction>(w, "actionWait_Before_Pulse")->trigger();
+    Grid grid;
+    grid.useT = true;
+    grid.tFrom = 22;
+    grid.tTo = 23;
+    grid.useP = true;
+    grid.pFrom = 0;
+    grid.pTo = 1;
+    grid.pStep = 1;
+    planGrid(f, grid);
+
+    const int gasFramesBefore = setPointFrames(f, Device::N2);
+    int setPointsAtClose = -1;
+    QElapsedTimer sincePulse;
+    auto closeNow = [&] {
+        const bool nested = QThread::currentThread()->loopLevel() > 1;
+        const int pulses = f.box->frames(Device::Pulse).size();
+        if (pulses > 0 && !sincePulse.isValid())
+            sincePulse.start();
+        if (during == QLatin1String("idle"))
+            return pulses > 0 && !nested;
+        if (during == QLatin1String("pulse"))
+            return w->statusBar()->currentMessage().startsWith(QLatin1String("Delay before pulse"));
+        if (during == QLatin1String("wait"))
+            return nested && sincePulse.isValid() && sincePulse.elapsed() > 400;
+        if (during == QLatin1String("gas"))
+            return nested && pulses > 0 && setPointFrames(f, Device::N2) > gasFramesBefore + 2;
+        return nested && temperatureSetPoints(f).size() >= 2;
+    };
+    QTimer trigger;
+    trigger.setInterval(5);
+    connect(&trigger, &QTimer::timeout, this, [&] {
+        if (!closeNow())
+            return;
+        trigger.stop();
+        setPointsAtClose = temperatureSetPoints(f).size();
+        w->close();
+        if (noFirst && dialogs.questions == 1)
+            w->close(); // the run went on; this time Yes
+    });
+    // Answers the question once its loop has run for a while: readings come
+    // in and, unless the close came inside a command, run steps are carried out.
+    QTimer answer;
+    QElapsedTimer open;
+    answer.setInterval(20);
+    connect(&answer, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            open.invalidate();
+            return;
+        }
+        if (!open.isValid())
+            open.start();
+        if (open.elapsed() < 1000)
+            return;
+        box->button(noFirst && dialogs.questions == 1 ? QMessageBox::No : QMessageBox::Yes)
+            ->click();
+    });
+    QTimer ended;
+    connect(&ended, &QTimer::timeout, this, [&] {
+        if (!dialogs.exitCalls().isEmpty())
+            QCoreApplication::exit(7);
+    });
+    QTimer limit;
+    limit.setSingleShot(true);
+    connect(&limit, &QTimer::timeout, this, [] { QCoreApplication::exit(9); });
+    QTimer::singleShot(0, w, [&] {
+        findIn<QToolButton>(w, "autoStartButton")->setChecked(true);
+        trigger.start();
+        answer.start();
+        ended.start(20);
+        limit.start(60000);
+    });
+    // The application may quit once the window is gone, but only after the
+    // close was done: a quit before would end every nested event loop.
+    QuitWatch quit(dialogs);
+    const int status = QCoreApplication::exec();
+    QVERIFY2(status == 7 || (status == 0 && quit.exitsAtQuit == 1), "quit before the exit");
+    QCOMPARE(dialogs.exitCalls(), QList<int>{0});
+    QCOMPARE(dialogs.questions, noFirst ? 2 : 1);
+    QVERIFY(setPointsAtClose >= 0);
+    QCOMPARE(temperatureSetPoints(f).mid(setPointsAtClose).value(0, -1.0), 22.0);
     QCOMPARE(f.box->flowSetPoint(Device::O2), 0.0);
     QCOMPARE(f.box->flowSetPoint(Device::N2), 0.0);
 }

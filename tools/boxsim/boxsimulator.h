@@ -43,6 +43,7 @@ struct Faults
     bool badCrc = false;           // temperature: answers carry a wrong CRC
     bool exceptionAnswers = false; // temperature: Modbus exception answers (0x84 / 0x86)
     bool pulseFails = false;       // pulse: every command answers "RR1"
+    int failPulses = 0;            // pulse: the next N commands answer "RR1"; counts down
     // Temperature, N2, O2: the next N set-point writes are recorded but neither
     // carried out nor answered, as if garbled on the serial line; counts down.
     int loseSetPoints = 0;
@@ -104,6 +105,7 @@ struct PulseTruth
     double n2MassFlow = 0;
     double o2MassFlow = 0;
     double airPressureBar = -1; // -1 when both flows are 0
+    bool refused = false;       // answered "RR1": no light, no image
 };
 
 struct NetworkSettings

@@ -108,8 +108,11 @@ bool applyMode(const QString& item, Faults& f, QString* error)
         f.badCrc = true;
     } else if (mode == QLatin1String("exception") && !hasValue) {
         f.exceptionAnswers = true;
-    } else if (mode == QLatin1String("fails") && !hasValue) {
-        f.pulseFails = true;
+    } else if (mode == QLatin1String("fails")) {
+        if (hasValue)
+            f.failPulses = number();
+        else
+            f.pulseFails = true;
     } else if (mode == QLatin1String("lose-set-points") && hasValue) {
         f.loseSetPoints = number();
     } else {

@@ -39,10 +39,14 @@ void Engine::pulseInput(Connection& c)
             truth.n2MassFlow = s->flows[0].mass.value;
             truth.o2MassFlow = s->flows[1].mass.value;
             truth.airPressureBar = s->airPressure();
+            Faults& faults = s->faults[Pulse];
+            truth.refused = faults.pulseFails || faults.failPulses > 0;
+            if (faults.failPulses > 0)
+                --faults.failPulses;
             s->pulseTruth.append(truth);
 
             const double scale = s->options.timeScale;
-            if (s->faults[Pulse].pulseFails) {
+            if (truth.refused) {
                 reply = "RR1\r";
             } else if (command.at(0) == '#') {
                 reply = "KE1\r";

@@ -1,0 +1,43 @@
+#include "inputranges.h"
+
+#include "units.h"
+
+#include <QString>
+#include <QtGlobal>
+
+#include <cmath>
+
+namespace inputs {
+
+double spinBoxValue(double value, const SpinRange& range)
+{
+    // The box keeps the number its text shows, and rounds its limits too.
+    auto round = [&range](double v) { return QString::number(v, 'f', range.decimals).toDouble(); };
+    return qBound(round(range.minimum), round(value), round(range.maximum));
+}
+
+bool fitsSpinBox(double value, const SpinRange& range)
+{
+    return std::isfinite(value) && spinBoxValue(value, range) == value;
+}
+
+SpinRange pressureRange(double unitFactor, bool delta)
+{
+    switch (units::unitFromFactor(unitFactor)) {
+    case units::PressureUnit::Kpa:
+        return delta ? SpinRange{10.0, 450.0, 0} : SpinRange{0.0, 450.0, 0};
+    case units::PressureUnit::Psi:
+        return delta ? SpinRange{1.45, 58.0152, 2} : SpinRange{0.0, 65.2671, 2};
+    case units::PressureUnit::Bar:
+    case units::PressureUnit::Unknown:
+        break;
+    }
+    return delta ? SpinRange{0.01, 4.5, 2} : SpinRange{0.0, 4.5, 2};
+}
+
+SpinRange referencePressureRange(double unitFactor)
+{
+    return {0.0, kMaxReferenceBar * unitFactor, kReferenceDecimals};
+}
+
+} // namespace inputs
