@@ -23,7 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int i = 0; i < count; ++i) {
         const records::JournalRecord& r = c.records[i];
         FUZZ_CHECK(r.number == i + 1 && c.find(i + 1) == &r);
-        FUZZ_CHECK(!r.takenBack || (i == count - 1 && !r.done && r.pulsesNoted == 0));
+        // Taken back after pulses went out only by a resume, which says so.
+        FUZZ_CHECK(!r.takenBack ||
+                   (i == count - 1 && !r.done && (r.pulsesNoted == 0 || r.underWay)));
+        FUZZ_CHECK(!r.underWay || (r.takenBack && r.announced));
         FUZZ_CHECK(r.done || r.takenBack || i >= count - 2);
         FUZZ_CHECK(r.after.logSize >= 0 && r.after.rawSize >= 0);
     }

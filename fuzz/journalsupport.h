@@ -33,7 +33,8 @@ inline bool sameJournal(const records::JournalContents& a, const records::Journa
         if (r.number != s.number || r.after.logSize != s.after.logSize ||
             r.after.rawSize != s.after.rawSize || r.after.logSha256 != s.after.logSha256 ||
             r.after.rawSha256 != s.after.rawSha256 || r.announced != s.announced ||
-            r.pulsesNoted != s.pulsesNoted || r.done != s.done || r.takenBack != s.takenBack)
+            r.pulsesNoted != s.pulsesNoted || r.done != s.done || r.takenBack != s.takenBack ||
+            r.underWay != s.underWay)
             return false;
     }
     return true;
