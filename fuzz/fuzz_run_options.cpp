@@ -38,6 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     case CommandLine::Action::Version:
         FUZZ_CHECK(parsed.text.startsWith(QLatin1String("baroterm-run ")));
         return 0;
+    case CommandLine::Action::Report:
+        // A log to report on; no run goes with it.
+        FUZZ_CHECK(!parsed.options.report.isEmpty() && parsed.options.resume.isEmpty());
+        return 0;
     case CommandLine::Action::Run:
         break;
     }

@@ -1,13 +1,11 @@
 #include "runsetup.h"
 
 #include "barotermversion.h"
-#include "instrumenttable.h"
 #include "ipv4address.h"
 #include "logfiles.h"
-#include "loglock.h"
 #include "presetfile.h"
+#include "readingsfile.h"
 #include "resumeplan.h"
-#include "runfiles.h"
 #include "settingskeys.h"
 #include "sweep.h"
 #include "units.h"
@@ -437,42 +435,6 @@ std::optional<QString> checkLog(const QString& name, bool overwrite, LogChoice* 
 } // namespace runner
 
 namespace runner {
-
-std::optional<QString> instrumentTable(const Options& options, uncertainty::InstrumentTable* table,
-                                       QString* name)
-{
-    if (options.instruments.isEmpty()) {
-        *table = records::typicalInstrumentTable();
-        *name = records::typicalInstrumentTableName();
-        return std::nullopt;
-    }
-    QString why;
-    const std::optional<uncertainty::InstrumentTable> read =
-        records::readInstrumentTable(options.instruments, &why);
-    if (!read)
-        return QStringLiteral("--instruments: %1").arg(why);
-    *table = *read;
-    *name = QFileInfo(options.instruments).absoluteFilePath();
-    return std::nullopt;
-}
-
-std::optional<QString> remakeReport(const Options& options)
-{
-    uncertainty::InstrumentTable table;
-    QString name;
-    if (std::optional<QString> error = instrumentTable(options, &table, &name))
-        return error;
-    // A run still writing the files would be read half way.
-    const QString log = records::nativePath(options.report);
-    records::LogLock lock;
-    if (lock.acquire(log) == records::LogLock::State::Busy)
-        return QStringLiteral("--report: %1 is being written by another run (process %2)")
-            .arg(log, lock.holder() ? QString::number(*lock.holder()) : QStringLiteral("unknown"));
-    QString why;
-    if (!records::writeRunFiles(log, table, name, &why))
-        return QStringLiteral("--report: %1").arg(why);
-    return std::nullopt;
-}
 
 records::JournalPlan journalPlanOf(const PresetPlan& preset, const Options& options,
                                    records::LogLayout layout)
