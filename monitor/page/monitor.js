@@ -83,7 +83,7 @@
 
   // ---- Charts ----
 
-  function makeChart(id, title, first, second, minSpan) {
+  function makeChart(id, first, second, minSpan) {
     const axis = { step: 1, wide: false };
     const line = (label, colour, dashed) => ({
       label, data: [], borderColor: colour, backgroundColor: colour, borderWidth: 1.5,
@@ -111,9 +111,12 @@
         maintainAspectRatio: false,
         interaction: { mode: 'nearest', axis: 'x', intersect: false },
         plugins: {
-          title: { display: true, text: title },
           // The marks' key is given once, below the charts.
-          legend: { position: 'right', labels: { filter: (item) => item.datasetIndex < 2 } },
+          legend: {
+            position: 'top',
+            align: 'end',
+            labels: { boxWidth: 24, boxHeight: 2, filter: (item) => item.datasetIndex < 2 },
+          },
           tooltip: {
             callbacks: {
               title: (items) => (items.length ? clockText(items[0].parsed.x * 1000) : ''),
@@ -138,8 +141,10 @@
               callback: (value) => timeLabel(value, axis.step, axis.wide),
             },
           },
-          y: { type: 'linear', grace: '5%' },
-          marks: { type: 'linear', display: false, min: 0, max: 1 },
+          // The same width on every chart, so their time axes line up.
+          y: { type: 'linear', grace: '5%', afterFit: (scale) => (scale.width = 56) },
+          // The marks sit at the foot of the plot, whatever the values.
+          marks: { type: 'linear', axis: 'y', display: false, min: 0, max: 1 },
         },
       },
     });
@@ -150,13 +155,13 @@
   const charts = {};
 
   function makeCharts() {
-    charts.temperature = makeChart('chart-temperature', 'Temperature, \u00B0C',
+    charts.temperature = makeChart('chart-temperature',
       { key: 'T', label: 'T', colour: '#d04020' },
       { key: 'Tset', label: 'T set', colour: '#777', dashed: true }, 0.5);
-    charts.pressure = makeChart('chart-pressure', 'Pressure',
+    charts.pressure = makeChart('chart-pressure',
       { key: 'P', label: 'P', colour: '#2060c0' },
       { key: 'Pset', label: 'P set', colour: '#777', dashed: true }, 0.1);
-    charts.flows = makeChart('chart-flows', 'Gas flows, slpm',
+    charts.flows = makeChart('chart-flows',
       { key: 'N2', label: 'N2', colour: '#208080' },
       { key: 'O2', label: 'O2', colour: '#a040a0' }, 0.2);
     charts.temperature.$keys = ['T', 'Tset'];
@@ -207,7 +212,7 @@
     for (const e of state.events) {
       const x = e.atMs / 1000;
       if (x < w.from || x > w.to) continue;
-      (e.kind === 'record' ? recordMarks : warningMarks).push({ x, y: 0.02, text: e.text });
+      (e.kind === 'record' ? recordMarks : warningMarks).push({ x, y: 0.05, text: e.text });
     }
     chart.data.datasets[2].data = recordMarks;
     chart.data.datasets[3].data = warningMarks;
@@ -231,7 +236,7 @@
 
   function drawCharts() {
     const w = timeWindow();
-    charts.pressure.options.plugins.title.text = 'Pressure, ' + (state.unit || 'bar');
+    $('pressure-title').textContent = 'Pressure, ' + (state.unit || 'bar');
     Object.values(charts).forEach((chart) => drawChart(chart, w));
   }
 
