@@ -17,6 +17,7 @@ targets=("$@")
 if [[ ${#targets[@]} -eq 0 ]]; then
   targets=(temperature_answer setpoint_echo flow_reply pulse_answer network_page preset_file)
 fi
+[[ $# -gt 0 ]] || targets+=(http_request)
 build="${BUILD_DIR:-$root/build-fuzz}"
 jobs="${FUZZ_JOBS:-1}"
 
