@@ -56,10 +56,11 @@ MonitorServer::MonitorServer(const Source& source, QObject* parent)
 {
     Q_ASSERT(QThread::currentThread() == source.thread());
     registerMonitorResources();
-    m_page = resource("index.html");
-    m_script = resource("monitor.js");
-    m_style = resource("monitor.css");
-    m_chartLibrary = resource("chart.min.js");
+    const QByteArray script = "text/javascript; charset=utf-8";
+    m_files = {{Route::Page, "text/html; charset=utf-8", resource("index.html")},
+               {Route::Script, script, resource("monitor.js")},
+               {Route::Style, "text/css; charset=utf-8", resource("monitor.css")},
+               {Route::ChartLibrary, script, resource("chart.min.js")}};
 
     connect(&m_server, &QTcpServer::newConnection, this, &MonitorServer::acceptPending);
     connect(&m_keepAlive, &QTimer::timeout, this, [this] { broadcast(": keep-alive\n\n"); });
@@ -218,34 +219,31 @@ void MonitorServer::answer(Client& c)
         return;
     }
     QByteArray extra;
+    // Lax, not Strict: the address with its key is often opened from a link
+    // on another site, and the redirect that follows must carry the cookie.
     if (routed.keyInQuery)
         extra = "Set-Cookie: " + QByteArray(kKeyCookie) + '=' + m_key +
-                "; Path=/; HttpOnly; SameSite=Strict\r\n";
+                "; Path=/; HttpOnly; SameSite=Lax\r\n";
 
     QByteArray body, type;
     const qint64 now = m_now();
+    if (routed.route == Route::Page && routed.keyInQuery) {
+        // The key leaves the address bar; the cookie carries it from here.
+        send(c, responseHead(303, QByteArray(), 0, keepAlive, extra + "Location: /\r\n"),
+             QByteArray(), !keepAlive);
+        return;
+    }
     switch (routed.route) {
     case Route::Page:
-        if (routed.keyInQuery) {
-            // The key leaves the address bar; the cookie carries it from here.
-            send(c, responseHead(303, QByteArray(), 0, keepAlive, extra + "Location: /\r\n"),
-                 QByteArray(), !keepAlive);
-            return;
-        }
-        body = m_page;
-        type = "text/html; charset=utf-8";
-        break;
     case Route::Script:
-        body = m_script;
-        type = "text/javascript; charset=utf-8";
-        break;
     case Route::Style:
-        body = m_style;
-        type = "text/css; charset=utf-8";
-        break;
     case Route::ChartLibrary:
-        body = m_chartLibrary;
-        type = "text/javascript; charset=utf-8";
+        for (const File& file : m_files) {
+            if (file.route == routed.route) {
+                body = file.body;
+                type = file.type;
+            }
+        }
         break;
     case Route::Status:
         body = statusJson(m_source.history(), m_source.box(), m_source.run(), now);
@@ -302,7 +300,7 @@ void MonitorServer::pump(Client& c)
     // Handed over a chunk at a time, so a large export is not copied whole
     // into every socket's buffer.
     while (c.sent < c.body.size() && c.socket->bytesToWrite() < kChunkBytes) {
-        const int n = std::min(kChunkBytes, c.body.size() - c.sent);
+        const int n = std::min(kChunkBytes, int(c.body.size()) - c.sent);
         c.socket->write(c.body.constData() + c.sent, n);
         c.sent += n;
     }

@@ -2,6 +2,7 @@
 
 #include "httprequest.h"
 #include "monitorsource.h"
+#include "router.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -12,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <vector>
 
 class QTcpSocket;
 
@@ -75,7 +77,13 @@ private:
     std::map<QTcpSocket*, std::unique_ptr<Client>> m_clients;
     int m_rejecting = 0;
     QTimer m_keepAlive;
-    QByteArray m_page, m_script, m_style, m_chartLibrary;
+    struct File
+    {
+        Route route;
+        QByteArray type;
+        QByteArray body;
+    };
+    std::vector<File> m_files; // the page's, compiled in
 
     struct CsvCache
     {

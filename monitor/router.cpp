@@ -2,6 +2,7 @@
 
 #include <QHostAddress>
 
+#include <cctype>
 #include <utility>
 #include <vector>
 
@@ -26,17 +27,6 @@ constexpr Fixed kRoutes[] = {
     {"/metrics", Route::Metrics},
     {"/export.csv", Route::ExportCsv},
 };
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // No control character, no backslash, no "." or ".." segment, whatever was
 // escaped: such a path names nothing here.
@@ -129,21 +119,13 @@ Routed failed(int status)
 
 bool percentDecode(const QByteArray& text, bool plusIsSpace, QByteArray* out)
 {
-    out->clear();
-    out->reserve(text.size());
-    for (int i = 0; i < text.size(); ++i) {
-        const char c = text.at(i);
-        if (c == '%') {
-            const int hi = i + 2 < text.size() ? hexDigit(text.at(i + 1)) : -1;
-            const int lo = hi >= 0 ? hexDigit(text.at(i + 2)) : -1;
-            if (lo < 0)
-                return false;
-            out->append(char(hi * 16 + lo));
-            i += 2;
-        } else {
-            out->append(plusIsSpace && c == '+' ? ' ' : c);
-        }
+    // The toolkit's decoding lets a broken escape through as it stands.
+    for (int i = text.indexOf('%'); i >= 0; i = text.indexOf('%', i + 1)) {
+        if (i + 2 >= text.size() || !std::isxdigit(uchar(text.at(i + 1))) ||
+            !std::isxdigit(uchar(text.at(i + 2))))
+            return false;
     }
+    *out = QByteArray::fromPercentEncoding(plusIsSpace ? QByteArray(text).replace('+', ' ') : text);
     return true;
 }
 

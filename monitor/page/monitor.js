@@ -245,7 +245,7 @@
   function showRun() {
     const run = state.run;
     if (!run) return;
-    $('phase').textContent = run.phase || 'No run yet';
+    $('phase').textContent = run.phase;
     if (!run.started) {
       $('points').textContent = 'No run yet';
       $('elapsed').textContent = '';
@@ -365,7 +365,11 @@
 
   async function getJson(path) {
     const answer = await fetch(path, { cache: 'no-store', credentials: 'same-origin' });
-    if (!answer.ok) throw new Error(path + ': ' + answer.status);
+    if (!answer.ok) {
+      const error = new Error(path + ': ' + answer.status);
+      error.status = answer.status;
+      throw error;
+    }
     return answer.json();
   }
 
@@ -405,6 +409,12 @@
     document.body.dataset.link = up ? 'up' : 'down';
   }
 
+  function cutOff(error) {
+    setLink(false, error && error.status === 401
+      ? 'The program refused the key: open the page with the address and key it gives'
+      : 'Cut off from the program: reconnecting\u2026');
+  }
+
   function follow() {
     if (state.source) state.source.close();
     const source = new EventSource('events');
@@ -413,12 +423,14 @@
     source.addEventListener('open', () => {
       heard();
       // The program may have started anew: its whole record is read again.
-      loadAll().then(() => setLink(true), () => setLink(false, 'Cut off from the program: reconnecting\u2026'));
+      loadAll().then(() => setLink(true), cutOff);
     });
     source.addEventListener('error', () => {
-      setLink(false, 'Cut off from the program: reconnecting\u2026');
-      // A refused stream (full, or the key gone) is not tried again by the browser.
+      cutOff();
+      // A refused stream (full, or the key gone) is not tried again by the
+      // browser: the page asks why, and tries again itself.
       if (source.readyState === EventSource.CLOSED && state.source === source) {
+        getJson('api/status').catch(cutOff);
         setTimeout(() => state.source === source && follow(), RECONNECT_MS);
       }
     });
@@ -435,8 +447,8 @@
     try {
       await getJson('api/status');
       state.lastMessageAt = Date.now();
-    } catch (e) {
-      setLink(false, 'Cut off from the program: reconnecting\u2026');
+    } catch (error) {
+      cutOff(error);
       follow();
     }
   }

@@ -269,7 +269,7 @@ void MonitorServerTest::keyAskedAndHeldInACookie()
     QCOMPARE(page.status, 303);
     QVERIFY(page.head.contains("\r\nLocation: /\r\n"));
     QVERIFY(page.head.contains("\r\nSet-Cookie: baroterm_key=" + kKey +
-                               "; Path=/; HttpOnly; SameSite=Strict\r\n"));
+                               "; Path=/; HttpOnly; SameSite=Lax\r\n"));
     QCOMPARE(exchange(m_host, port, get("/", "Cookie: baroterm_key=" + kKey + "\r\n")).status, 200);
     QCOMPARE(exchange(m_host, port, get("/metrics?key=" + kKey)).status, 200);
 }
