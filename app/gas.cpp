@@ -13,36 +13,14 @@
 
 #include <cmath>
 
-gasmix::Flows TempSensor::flowsAsShown() const
-{
-    return gasmix::flowsForPressure(ui.setPValue->value(), pressureUnitFactor, model.gasOff());
-}
-
 void TempSensor::setGas()
 {
-    // The flows as asked for now, even when sent after a command under way.
-    const gasmix::Flows flows = flowsAsShown();
-    commands.submit(QStringLiteral("set gas"), [this, flows] {
-        runSetGas(flows);
-        return true;
-    });
-}
-
-void TempSensor::runSetGas(const gasmix::Flows& flows)
-{
-    // The gas buttons send too, not only the run.
-    boxcommands::sendGas(
-        commands, boxAddress, flows.n2, flows.o2, n2Worker.data(), o2Worker.data(),
-        [&] {
-            runController.setPointsSent(flows, readingClock.elapsed());
-            flowsLastSent = flows;
-        },
-        &setPointRetries);
+    session->setGas();
 }
 
 void TempSensor::setPressure(float slpm, uchar id)
 {
-    boxcommands::setFlow(commands, boxAddress, slpm, id);
+    session->setFlow(slpm, id);
 }
 
 // The command's own socket drains the reply now; the slot keeps its place.
@@ -104,8 +82,8 @@ void TempSensor::turnGas(bool off)
 
 void TempSensor::showGasState(bool off)
 {
-    model.setGasOff(off);
-    if (!(closing ? walkingAtClose : runController.walking()))
+    session->setGasOff(off);
+    if (!session->walking())
         ui.setN2Button->setEnabled(!off);
     if (off) {
         ui.gasButton->setChecked(true);
@@ -124,40 +102,22 @@ void TempSensor::showGasStyle(bool off)
 
 void TempSensor::initO2()
 {
-    commands.submit(QStringLiteral("initialise flows"), [this] {
-        runFlowInitialisation();
-        return true;
-    });
+    session->initialiseFlows();
 }
 
-void TempSensor::runFlowInitialisation()
-{
-    pauseFlowPollers();
-    boxcommands::initialiseFlows(commands, boxAddress);
-    // Re-initialised controllers: nothing read before counts.
-    runController.setPointsSent(std::nullopt, readingClock.elapsed());
-    resumeFlowPollers();
-}
-
-void TempSensor::updateCurN2(float setPoint, float massFlow)
+void TempSensor::updateCurN2(float, float massFlow)
 {
     ui.curPN2_->setText(gasmix::flowText(massFlow));
-    setPointRetries.flowReading(setpoint::Controller::N2, setPoint);
-    model.n2Shown(ui.curPN2_->text());
-    runController.flowReading(run::FlowController::N2, setPoint, massFlow, readingClock.elapsed());
-    lastN2Reading = massFlow;
-    recordReading();
 }
 
-void TempSensor::updateCurO2(float setPoint, float massFlow)
+void TempSensor::updateCurO2(float, float massFlow)
 {
     ui.curPO2_->setText(gasmix::flowText(massFlow));
-    setPointRetries.flowReading(setpoint::Controller::O2, setPoint);
-    runController.flowReading(run::FlowController::O2, setPoint, massFlow, readingClock.elapsed());
-    model.o2Shown(ui.curPO2_->text());
-    ui.curP->setText(gasmix::pressureText(model.airPressureBar(), pressureUnitFactor));
-    lastO2Reading = massFlow;
-    recordReading();
+    // From the flows as the readouts show them, as the session computes it.
+    const float airPressure =
+        gasmix::equivalentAirPressure(ui.curPN2_->text().toDouble(), ui.curPO2_->text().toDouble());
+    ui.curP->setText(gasmix::pressureText(airPressure, pressureUnitFactor));
+    const run::RunController& runController = session->controller();
     const bool valid = ui.curP->text() != QLatin1String("n/a");
 
     const int pIndex = runController.pressureIndex();

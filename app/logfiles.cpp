@@ -25,7 +25,7 @@ QString logDialogStartFolder()
 void TempSensor::setLogFile(bool on)
 {
     // Every change of the box comes here, the operator's and the window's own.
-    model.setLogging(on);
+    session->model().setLogging(on);
     if (on) {
         chooseLogFile();
     } else {
@@ -68,9 +68,9 @@ void TempSensor::chooseLogFile()
     if (QFileInfo::exists(records::journalPathFor(names.log)) && offerResume(names))
         return;
 
-    runLog.setFiles(names);
+    session->log().setFiles(names);
     ui.logNameEdit->setText(names.log);
-    const records::LogStatus status = runLog.log().create(logFormat());
+    const records::LogStatus status = session->log().log().create(logFormat());
     if (status != records::LogStatus::Ok) {
         showWarningStatus(records::logStatusMessage(status), 4000);
         ui.groupBox_4->setChecked(false);
@@ -79,7 +79,7 @@ void TempSensor::chooseLogFile()
 
 void TempSensor::refuseLogFile(const QString& warning)
 {
-    runLog.setFiles({});
+    session->log().setFiles({});
     ui.groupBox_4->setChecked(false);
     ui.logNameEdit->clear();
     if (!warning.isEmpty())
@@ -90,21 +90,6 @@ records::LogFormat TempSensor::logFormat() const
 {
     return {records::layoutFromFilter(logFilter), ui.colorSelectcheckBox->isChecked(),
             pressureUnitFactor};
-}
-
-bool TempSensor::writeCalibrationRecord()
-{
-    if (!model.logging()) {
-        runLog.log().forgetLast();
-        return true;
-    }
-    records::RecordValues values;
-    values.pressureBar = model.airPressureBar();
-    values.temperature = model.temperature();
-    values.n2Text = model.n2Text();
-    values.o2Text = model.o2Text();
-    // On failure neither file holds the record and the numbering stays.
-    return runLog.append(logFormat(), values) == records::LogStatus::Ok;
 }
 
 bool TempSensor::offerResume(const records::LogFileNames& names)
@@ -132,7 +117,7 @@ bool TempSensor::offerResume(const records::LogFileNames& names)
         return false;
     }
     showJournalPlan(journal.contents().plan);
-    runLog.setFiles(files.logs);
+    session->log().setFiles(files.logs);
     ui.logNameEdit->setText(files.logs.log);
     if (!decision.imagesWarning().isEmpty())
         dialogs.warning(this, title, decision.imagesWarning(), QMessageBox::Ok, QMessageBox::Ok);
@@ -157,6 +142,7 @@ void TempSensor::showJournalPlan(const records::JournalPlan& plan)
     extraWaitForZeroP = plan.extraWaitAtZeroS;
     ui.actionSet_Camera_Feedback->setChecked(plan.cameraFeedback);
     pulseWidthText = plan.pulseWidth;
+    tellPulseSettings();
 
     ui.useT->setChecked(plan.temperature.on);
     ui.autoTminEdit->setValue(plan.temperature.from);
@@ -195,7 +181,7 @@ records::JournalContents TempSensor::journalContents() const
     plan.referenceT = refT;
     plan.referenceP = refP;
     contents.boxAddress = boxAddress;
-    contents.logs = runLog.files();
+    contents.logs = session->log().files();
     return contents;
 }
 

@@ -20,16 +20,16 @@ void TempSensor::changeIP()
         // reconfigure the old one.
         findDialog->setBoxAddress(boxAddress);
     // A close cancels the reading under way; the next one is not started.
-    if (!closing)
+    if (!session->closing())
         findDialog->readNetworkSettings();
     if (statusBar()->currentMessage() == reading)
         statusBar()->clearMessage();
-    if (!closing)
+    if (!session->closing())
         waitProcessingEvents(500);
     readingNetworkSettings = false;
     enableRunLockedActions();
     // A run started meanwhile keeps the box's settings locked.
-    if (closing || ui.autoStartButton->isChecked())
+    if (session->closing() || ui.autoStartButton->isChecked())
         return;
     findDialog->setModal(true);
     findDialog->show();

@@ -83,4 +83,5 @@ void TempSensor::loadPresets()
     ui.autoTdeltaEdit->setValue(values.autoTDelta);
 
     ui.rpBox->setChecked(values.addRefP);
+    tellPulseSettings();
 }

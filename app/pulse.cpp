@@ -14,38 +14,28 @@ const char* const kNormalStatusStyle = "QStatusBar{padding-left:8px;background:r
 const char* const TempSensor::kWarningStatusStyle =
     "QStatusBar{padding-left:8px;background:rgba(0,0,0,0);color:rgb(255,0,0);font-weight:bold;}";
 
-void TempSensor::showWarningStatus(const QString& text, int ms)
+void TempSensor::paintWarningStatus(const QString& text, int ms)
 {
     statusBar()->setStyleSheet(QString::fromLatin1(kWarningStatusStyle));
     statusBar()->showMessage(text, ms);
-    recordEvent(history::EventKind::Warning, text);
 }
 
-void TempSensor::pausePollers()
+void TempSensor::showWarningStatus(const QString& text, int ms)
 {
-    commands.pausePoller(tempWorker);
-    pauseFlowPollers();
-}
-
-void TempSensor::resumePollers()
-{
-    commands.resumePoller(tempWorker);
-    resumeFlowPollers();
+    paintWarningStatus(text, ms);
+    session->recordEvent(history::EventKind::Warning, text);
 }
 
 void TempSensor::doPulse()
 {
-    commands.submit(QStringLiteral("pulse sequence"), [this] {
-        runPulseSequence();
-        return lastSequencePulsesSent > 0;
-    });
+    session->manualPulse();
 }
 
-void TempSensor::showPulseMessage(const QString& text, int ms, PulseSequence::MessageStyle style)
+void TempSensor::showSessionMessage(const QString& text, int ms, PulseSequence::MessageStyle style)
 {
     switch (style) {
     case PulseSequence::MessageStyle::Warning:
-        showWarningStatus(text, ms);
+        paintWarningStatus(text, ms);
         return;
     case PulseSequence::MessageStyle::Normal:
         statusBar()->setStyleSheet(QString::fromLatin1(kNormalStatusStyle));
@@ -54,34 +44,6 @@ void TempSensor::showPulseMessage(const QString& text, int ms, PulseSequence::Me
         break;
     }
     statusBar()->showMessage(text, ms);
-}
-
-void TempSensor::runPulseSequence()
-{
-    // A stop during the sequence ends it: no pulse goes out after it.
-    const int stopsAtStart = stopCount;
-    PulseSequence::Settings pulses;
-    pulses.cameraFeedback = ui.actionSet_Camera_Feedback->isChecked();
-    pulses.widthText = pulseWidthText;
-    pulses.pulses = pulsesPerPoint;
-    pulses.waitBeforeS = waitBeforePulse + (pulseExtraWaitAtZero ? extraWaitForZeroP : 0);
-    pulses.delayBetweenS = delayBetweenPulses;
-    PulseSequence::Hooks hooks;
-    hooks.stopped = [this, stopsAtStart] {
-        return stopCount != stopsAtStart || commands.cancelled();
-    };
-    hooks.pausePollers = [this] { pausePollers(); };
-    hooks.resumePollers = [this] { resumePollers(); };
-    hooks.pulsing = [this] { pulseStage = progress::PulseStage::Pulsing; };
-    if (journalPulses) {
-        hooks.announce = [this] { return runLog.announced(); };
-        hooks.pulseSent = [this] { runLog.pulseNoted(); };
-    }
-    pulseStage = progress::PulseStage::WaitingBeforePulse;
-    lastSequencePulsesSent = pulseSequence->run(boxAddress, pulses, hooks);
-    pulseStage = progress::PulseStage::None;
-    if (journalPulses && lastSequencePulsesSent > 0)
-        runLog.done();
 }
 
 // The pulse sequence reads the generator's answers; the slot keeps its place.
@@ -95,6 +57,7 @@ void TempSensor::setPulseWidth()
         Qt::WindowFlags());
     if (ok)
         pulseWidthText = QStringLiteral("%1").arg(width, 3, 10, QLatin1Char('0'));
+    tellPulseSettings();
 }
 
 void TempSensor::pulsePerPoint()
@@ -106,6 +69,7 @@ void TempSensor::pulsePerPoint()
     delayBetweenPulses = dialogs.getInt(this, tr("Set delay between these pulses (sec)"),
                                         tr("Delay between pulses (sec):"), delayBetweenPulses, 0,
                                         99, 1, nullptr, Qt::WindowFlags());
+    tellPulseSettings();
 }
 
 void TempSensor::setWaitBeforePulse()
@@ -113,6 +77,7 @@ void TempSensor::setWaitBeforePulse()
     waitBeforePulse = OperatorDialogs::instance().getInt(this, tr("Set Timeout"), tr("Timeout, s:"),
                                                          waitBeforePulse, 0, 99999, 1, nullptr,
                                                          Qt::WindowFlags());
+    tellPulseSettings();
 }
 
 void TempSensor::setExtraWaitForZeroP()
@@ -120,4 +85,5 @@ void TempSensor::setExtraWaitForZeroP()
     extraWaitForZeroP = OperatorDialogs::instance().getInt(this, tr("Set Extra Timeout"),
                                                            tr("Timeout, s:"), extraWaitForZeroP, 0,
                                                            99999, 1, nullptr, Qt::WindowFlags());
+    tellPulseSettings();
 }

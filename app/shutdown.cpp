@@ -34,13 +34,13 @@ void TempSensor::saveSettings()
 void TempSensor::closeEvent(QCloseEvent* event)
 {
     // Already shutting down: the process ends when the close's commands are done.
-    if (closing) {
+    if (session->closing()) {
         event->ignore();
         return;
     }
     saveSettings();
     const QString shuttingDown = tr("Shutting down, please wait...");
-    const bool walking = runController.walking();
+    const bool walking = session->controller().walking();
     if (walking) {
         const QMessageBox::StandardButton answer = OperatorDialogs::instance().warning(
             nullptr, tr("Close Baroterm"),
@@ -53,18 +53,10 @@ void TempSensor::closeEvent(QCloseEvent* event)
     }
     // A command under way below this ends as soon as it can; the run
     // controller's closing commands follow it, then the process ends.
-    ++stopCount;
-    closing = true;
     cancelNetworkExchange();
-    walkingAtClose = walking;
     statusBar()->showMessage(shuttingDown, 3000);
-    pulseSequence->forgetPendingAnswer();
-    setPointRetries.closing();
-    runController.close();
-    exitAfterCommands = true;
-    commands.cancelPending();
-    carryOutRunCommands();
-    if (!exitAfterCommands) {
+    session->close(walking);
+    if (session->hasFinished()) {
         event->accept(); // the process has ended
         return;
     }

@@ -1,8 +1,6 @@
 // Temperature commands and the live temperature reading.
 #include "tempsensor.h"
 
-#include "boxcommands.h"
-#include "modbusframes.h"
 #include "operatordialogs.h"
 
 #include <QCursor>
@@ -20,23 +18,17 @@ const char* const kOutOfRangeStyle = "color:black;background-color:QLinearGradie
 
 void TempSensor::initTempCtrl()
 {
-    commands.submit(QStringLiteral("initialise"), [this] {
-        runInitialisation();
-        return true;
-    });
-}
-
-void TempSensor::runInitialisation()
-{
-    statusBar()->showMessage(tr("Please wait, initializing controllers..."), 4000);
-    commands.pausePoller(tempWorker);
-    OperatorDialogs::instance().setOverrideCursor(QCursor(Qt::WaitCursor));
-    boxcommands::initialiseTemperature(commands, boxAddress);
-    runFlowInitialisation();
-    OperatorDialogs::instance().restoreOverrideCursor();
-    OperatorDialogs::instance().warning(this, tr("Baroterm"), tr("Initialization completed\n"),
-                                        QMessageBox::Ok, QMessageBox::NoButton);
-    commands.resumePoller(tempWorker);
+    session->initialise(
+        [this] {
+            statusBar()->showMessage(tr("Please wait, initializing controllers..."), 4000);
+            OperatorDialogs::instance().setOverrideCursor(QCursor(Qt::WaitCursor));
+        },
+        [this] {
+            OperatorDialogs::instance().restoreOverrideCursor();
+            OperatorDialogs::instance().warning(this, tr("Baroterm"),
+                                                tr("Initialization completed\n"), QMessageBox::Ok,
+                                                QMessageBox::NoButton);
+        });
 }
 
 // The command's own socket drains the echoes now; the slot keeps its place.
@@ -44,23 +36,7 @@ void TempSensor::readInitTemperatureCtrl() {}
 
 void TempSensor::setTemperature()
 {
-    commands.submit(QStringLiteral("set temperature"), [this] {
-        runSetTemperature();
-        return true;
-    });
-}
-
-void TempSensor::runSetTemperature(std::optional<double> celsius, bool retry)
-{
-    const double value = celsius ? *celsius : ui.setT->value();
-    // A retry leaves the temperature shown to the readings.
-    boxcommands::sendTemperature(
-        commands, boxAddress, modbus::encodeTenths(value), tempWorker.data(),
-        [this, retry](float echoed) {
-            if (!retry)
-                model.temperatureEchoed(echoed);
-        },
-        &setPointRetries);
+    session->setTemperature();
 }
 
 // The command's own socket reads the echo now; the slot keeps its place.
@@ -71,12 +47,9 @@ void TempSensor::readTemperatureData() {}
 void TempSensor::updateTemp(float t)
 {
     setControlsEnabled(true);
-    setPointRetries.hold(false); // the box answers again
     ui.curT->setText(QString::number(double(t), 'f', 1));
-    model.temperatureRead(t);
-    temperatureRead = true;
-    recordReading();
     // The bar shows the point the run waits for as soon as it is reached.
+    const run::RunController& runController = session->controller();
     const int tIndex = runController.temperatureIndex();
     const int tSteps = runController.temperaturePoints();
     if (tIndex == tSteps && tIndex > 0)

@@ -48,12 +48,6 @@ std::unique_ptr<QSettings> openSettings()
 #endif
 }
 
-// The flow controllers' own tolerances decide when a flow has settled.
-run::RunController::FlowChecks runFlowChecks()
-{
-    return {flow::reportsSetPoint, flow::flowSettled, flow::kN2Id, flow::kO2Id};
-}
-
 // Status-bar time of a lost set point's line; the warning stays until the next
 // slow retry.
 constexpr int kSetPointNoticeMs = 3000;
@@ -70,35 +64,55 @@ QString defaultPresetPath()
 
 } // namespace
 
-TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), runController(runFlowChecks())
+TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), session(new BoxSession(this))
 {
-    readingClock.start();
-    // A close that came while a command was under way ends the process once
-    // the queue has run empty.
-    connect(&commands, &CommandRunner::idle, this, [this] {
-        if (exitAfterCommands)
-            carryOutRunCommands();
+    connect(session, &BoxSession::temperatureRead, this, &TempSensor::updateTemp);
+    connect(session, &BoxSession::checkSignal, this, &TempSensor::autoCheck);
+    connect(session, &BoxSession::n2Read, this, &TempSensor::updateCurN2);
+    connect(session, &BoxSession::o2Read, this, &TempSensor::updateCurO2);
+    connect(session, &BoxSession::connectionLost, this, &TempSensor::tempCheckConnection);
+    connect(session, &BoxSession::debugText, this, &TempSensor::connectionDebug);
+    connect(session, &BoxSession::setPointNotice, this, [this](const QString& text, bool warning) {
+        if (warning)
+            paintWarningStatus(text, kSetPointWarningMs);
+        else
+            statusBar()->showMessage(text, kSetPointNoticeMs);
     });
-    setPointRetries.setObjectName(QStringLiteral("setPointRetries"));
-    setPointRetries.setSenders([this](double celsius) { runSetTemperature(celsius, true); },
-                               [this](float n2, float o2) {
-                                   runSetGas(gasmix::Flows{n2, o2});
-                               });
-    connect(&setPointRetries, &SetPointRetries::notice, this,
-            [this](const QString& text, bool warning) {
-                if (warning)
-                    showWarningStatus(text, kSetPointWarningMs);
-                else
-                    statusBar()->showMessage(text, kSetPointNoticeMs);
-            });
+    connect(session, &BoxSession::message, this, &TempSensor::showSessionMessage);
+    connect(session, &BoxSession::pulseRefused, this, [this] {
+        OperatorDialogs::instance().warning(this, tr("Pulse ERROR"), tr("Pulse did not sent!"),
+                                            QMessageBox::Ok, QMessageBox::NoButton);
+    });
+    // What a run moves, the boxes show.
+    connect(session, &BoxSession::temperatureSetPointShown, this,
+            [this](double celsius) { ui.setT->setValue(celsius); });
+    connect(session, &BoxSession::pressureSetPointShown, this,
+            [this](double value) { ui.setPValue->setValue(value); });
+    connect(session, &BoxSession::gasSwitched, this, [this](bool off) {
+        showGasState(off);
+        showGasStyle(off);
+    });
+    connect(session, &BoxSession::journalFailed, this, &TempSensor::journalFailed);
+    connect(session, &BoxSession::runEnded, this, [this] { showRunEnded(); });
+    // The close's commands are done: the process ends.
+    connect(session, &BoxSession::finished, this, [this] {
+        session->stopPollers();
+        OperatorDialogs::instance().exitProcess(0);
+    });
     pulseWidthText = QStringLiteral("010");
     connectionOk = true;
     boxAddress = tr("192.168.1.251");
     webFormPort = netconfig::webFormPort();
 
     ui.setupUi(this);
-    model.setGasOff(ui.gasButton->isChecked());
-    model.setLogging(ui.groupBox_4->isChecked());
+    // The session's commands send what the boxes show.
+    connect(ui.setT, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this,
+            [this] { tellShownSetPoints(); });
+    connect(ui.setPValue, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this,
+            [this] { tellShownSetPoints(); });
+    connect(ui.actionSet_Camera_Feedback, &QAction::toggled, this, [this] { tellPulseSettings(); });
+    session->setGasOff(ui.gasButton->isChecked());
+    session->model().setLogging(ui.groupBox_4->isChecked());
 
     for (QWidget* readout : {static_cast<QWidget*>(ui.curT), static_cast<QWidget*>(ui.curP),
                              static_cast<QWidget*>(ui.logNameEdit),
@@ -115,18 +129,6 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), runController(run
     presetPath.clear();
     waitBeforePulse = extraWaitForZeroP = delayBetweenPulses = 0;
     pulsesPerPoint = 1;
-    tempWorker = nullptr;
-    n2Worker = nullptr;
-    o2Worker = nullptr;
-
-    pulseSequence = new PulseSequence(this);
-    pulseSequence->setReadings(
-        [this] { return std::make_pair(ui.curT->text().toDouble(), ui.curP->text().toDouble()); });
-    connect(pulseSequence, &PulseSequence::message, this, &TempSensor::showPulseMessage);
-    connect(pulseSequence, &PulseSequence::pulseRefused, this, [this] {
-        OperatorDialogs::instance().warning(this, tr("Pulse ERROR"), tr("Pulse did not sent!"),
-                                            QMessageBox::Ok, QMessageBox::NoButton);
-    });
 
     settings = openSettings();
     settings->sync();
@@ -186,18 +188,7 @@ TempSensor::~TempSensor()
 {
     // The program's own close ends the process before this; a window that is
     // destroyed (in tests) must not leave a poller thread running.
-    stopPollers();
-}
-
-void TempSensor::stopPollers()
-{
-    for (BoxPoller* poller : {static_cast<BoxPoller*>(o2Worker), static_cast<BoxPoller*>(n2Worker),
-                              static_cast<BoxPoller*>(tempWorker)}) {
-        if (!poller)
-            continue;
-        poller->stopPolling();
-        poller->wait(2000);
-    }
+    session->stopPollers();
 }
 
 void TempSensor::loadSettings()
@@ -226,6 +217,31 @@ void TempSensor::loadSettings()
 
     presetPath = settings->value(QLatin1String(settingskeys::kLastPresetPath), defaultPresetPath())
                      .toString();
+    tellShownSetPoints();
+    tellPulseSettings();
+}
+
+void TempSensor::tellShownSetPoints()
+{
+    session->setUnitFactor(pressureUnitFactor);
+    session->setShownSetPoints(ui.setT->value(), ui.setPValue->value());
+}
+
+BoxSession::PulseSettings TempSensor::pulseSettings() const
+{
+    BoxSession::PulseSettings pulses;
+    pulses.cameraFeedback = ui.actionSet_Camera_Feedback->isChecked();
+    pulses.widthText = pulseWidthText;
+    pulses.pulses = pulsesPerPoint;
+    pulses.waitBeforeS = waitBeforePulse;
+    pulses.extraWaitAtZeroS = extraWaitForZeroP;
+    pulses.delayBetweenS = delayBetweenPulses;
+    return pulses;
+}
+
+void TempSensor::tellPulseSettings()
+{
+    session->setPulseSettings(pulseSettings());
 }
 
 void TempSensor::setControlsEnabled(bool on)

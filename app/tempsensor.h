@@ -1,21 +1,10 @@
 #pragma once
 
-#include "boxmodel.h"
-#include "commandrunner.h"
-#include "flowpollers.h"
+#include "boxsession.h"
 #include "gasmix.h"
-#include "journaledlog.h"
 #include "loglock.h"
-#include "modbusframes.h"
-#include "pulsesequence.h"
-#include "readinghistory.h"
-#include "runcontroller.h"
-#include "runprogress.h"
-#include "setpointretries.h"
 #include "ui_tempsensor.h"
-#include "workerthread.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -33,9 +22,9 @@ class QMovie;
 class QSettings;
 class QTcpSocket;
 
-// The main window. It owns every other object of the program: the form, the
-// settings store, the instrument command queue, the three pollers,
-// the dialogs and the pulse timer. All its slots run on the GUI thread.
+// The main window: a view of one box's session. It owns the form, the settings
+// store, the dialogs and the session, forwards the operator's actions to the
+// session and shows what it reports. All its slots run on the GUI thread.
 class TempSensor : public QMainWindow
 {
     Q_OBJECT
@@ -56,7 +45,7 @@ public:
     void setWebFormPort(quint16 port) { webFormPort = port; }
     QString currentBoxAddress() const { return boxAddress; }
     // The live view's record and window; the view is made when first opened.
-    const history::ReadingHistory& readingHistory() const { return readings; }
+    const history::ReadingHistory& readingHistory() const { return session->history(); }
     LiveView* liveViewWindow() const;
 
     // The order of these slots is the window's meta-object table.
@@ -114,22 +103,11 @@ private:
     void loadSettings();
     void applyUnitRanges();
     void colourReadouts();
-    void pauseFlowPollers();
-    void resumeFlowPollers();
-    void stopPollers();
-    void pausePollers();
-    void resumePollers();
-    // The instrument commands. The slots of the same names queue these on
-    // `commands`; the run's steps, already running there, call them directly.
-    void runInitialisation();
-    void runFlowInitialisation();
-    // Sends `celsius`, or the value of setT when none is given. A retry leaves
-    // the temperature shown to the readings.
-    void runSetTemperature(std::optional<double> celsius = std::nullopt, bool retry = false);
-    void runSetGas(const gasmix::Flows& flows);
-    void runPulseSequence();
-    // The flows the set point and gas button stand for now.
-    gasmix::Flows flowsAsShown() const;
+    // The set points, the unit and the pulse timing as the window shows them,
+    // for the session's commands.
+    void tellShownSetPoints();
+    BoxSession::PulseSettings pulseSettings() const;
+    void tellPulseSettings();
     // The gas button and the N2 button as gas is turned on or off.
     void showGasState(bool off);
     void showGasStyle(bool off);
@@ -141,15 +119,8 @@ private:
     void showRunControls(bool on);
     // The end of a run as the operator sees it: Start again, logging closed.
     void showRunEnded();
-    // Carries out the run controller's commands until it has none; a call
-    // while a command is under way returns at once and the loop below it
-    // picks up what the new event led to.
-    void carryOutRunCommands();
-    run::CommandResult carryOut(const run::Command& command);
-    // Ends early when the run is stopped or the window closes.
-    void waitUnlessStopped(int ms, int stopsBefore);
-    // False when logging is on and the record could not be written.
-    bool writeCalibrationRecord();
+    // The run as planned in the widgets.
+    BoxSession::RunSetup runSetup() const;
     // The layout, colour choice and unit the logs are written in now.
     records::LogFormat logFormat() const;
     // No log for this run: "Write Log" unchecked, with a warning when given.
@@ -164,12 +135,12 @@ private:
     void journalFailed(const QString& text);
     // What the journal of a run started now keeps.
     records::JournalContents journalContents() const;
+    // A red warning of the window's own, kept in the live view's record.
     void showWarningStatus(const QString& text, int ms);
-    void showPulseMessage(const QString& text, int ms, PulseSequence::MessageStyle style);
-    // The live view: the box's state as one sample of the record, events,
-    // and the window opened by "Live View...".
-    void recordReading();
-    void recordEvent(history::EventKind kind, const QString& text);
+    // A red warning (the session keeps its own in the record).
+    void paintWarningStatus(const QString& text, int ms);
+    void showSessionMessage(const QString& text, int ms, PulseSequence::MessageStyle style);
+    // The window opened by "Live View...".
     void showLiveView();
 
     static const char* const kWarningStatusStyle;
@@ -183,38 +154,26 @@ private:
 
     // Connection.
     QString boxAddress;
-    // Pollers delete themselves when their thread ends, hence the guarded pointers.
-    QPointer<WorkerThread> tempWorker;
-    QPointer<workerN2> n2Worker;
-    QPointer<workerO2> o2Worker;
     bool connectionOk = true;
     bool connectionMessageOpen = false; // "Connection problem" is on screen
     bool addressAccepted = false;       // boxAddress came from the address dialog
     bool controlsEnabled = false;       // the last setControlsEnabled()
 
-    // Readings.
-    // Gas and logging state and the readings the window shows.
-    BoxModel model;
-    // The run controller's clock for readings and commands.
-    QElapsedTimer readingClock;
+    // The box: pollers, commands, the run, its logs and what was read. A
+    // child of the window, so that tests find its parts by name.
+    BoxSession* session = nullptr;
 
-    // The command sockets belong to `commands`, made anew by each command;
-    // the pulse generator's to `pulseSequence`.
+    // The socket of getPressure(), which nothing calls.
     QPointer<QTcpSocket> pollSocket;
 
-    // Pulses.
-    PulseSequence* pulseSequence = nullptr;
+    // Pulse timing, told to the session whenever it changes.
     QString pulseWidthText;
     qint32 pulsesPerPoint = 1;
     qint32 waitBeforePulse = 0;
     qint32 extraWaitForZeroP = 0;
     qint32 delayBetweenPulses = 0;
-    // Commands of the last whole sequence that reached the generator.
-    int lastSequencePulsesSent = 0;
-    // The run's pulse at 0 bar of a pressure grid waits the extra delay too.
-    bool pulseExtraWaitAtZero = false;
 
-    // Sweep plan and run.
+    // Sweep plan.
     bool pressureSweepOn = false;
     bool temperatureSweepOn = false;
     double tStart = 0, tEnd = 0, tDelta = 0;
@@ -223,33 +182,12 @@ private:
     qint16 tPoints = 1, pPoints = 1;
     double refP = 1.0; // display unit
     double refT = 20.0;
-    // Every decision of a run; the window carries out its commands.
-    run::RunController runController;
-    // The box's command queue: every instrument command and every run step
-    // goes through it, one at a time.
-    CommandRunner commands;
-    // Set points their controllers did not get go out again through it.
-    SetPointRetries setPointRetries{commands, this};
-    // A run step is queued or running there.
-    bool runStepPending = false;
-    // Stops of a run (the operator's Stop, a close): a command under way
-    // that sees it change ends as soon as it can and moves nothing more.
-    int stopCount = 0;
-    // A close: the controller's last commands, then the process ends.
-    bool closing = false;
-    bool walkingAtClose = false;
-    bool exitAfterCommands = false;
-    // The flows the last gas command sent, as the pressure box showed them.
-    std::optional<gasmix::Flows> flowsLastSent;
 
     // Records and presets.
-    records::JournaledLog runLog;
     // Held from the moment a log is picked: no other run may write it meanwhile.
     records::LogLock logLock;
     // The next Start goes on with the interrupted run these files hold.
     std::optional<records::ResumeDecision> pendingResume;
-    // The run's pulse sequence (not a manual pulse) notes its pulses in the journal.
-    bool journalPulses = false;
     QString logFilter;
     QString presetPath;
 
@@ -263,13 +201,5 @@ private:
     QLabel* statusLabel1 = nullptr;
     QLabel* statusLabel2 = nullptr;
 
-    // Live view: everything read since the first connection, the run's
-    // progress, the last flow readings and where a pulse sequence is.
-    history::ReadingHistory readings;
-    progress::RunTracker runTracker;
-    float lastN2Reading = history::kUnknown;
-    float lastO2Reading = history::kUnknown;
-    bool temperatureRead = false;
-    progress::PulseStage pulseStage = progress::PulseStage::None;
     QPointer<LiveView> liveView;
 };

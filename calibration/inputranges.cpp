@@ -21,18 +21,24 @@ bool fitsSpinBox(double value, const SpinRange& range)
     return std::isfinite(value) && spinBoxValue(value, range) == value;
 }
 
-SpinRange pressureRange(double unitFactor, bool delta)
+PressureBoxes pressureBoxes(double unitFactor)
 {
     switch (units::unitFromFactor(unitFactor)) {
     case units::PressureUnit::Kpa:
-        return delta ? SpinRange{10.0, 450.0, 0} : SpinRange{0.0, 450.0, 0};
+        return {{0.0, 450.0, 0}, {10.0, 450.0, 0}, 10.0};
     case units::PressureUnit::Psi:
-        return delta ? SpinRange{1.45, 58.0152, 2} : SpinRange{0.0, 65.2671, 2};
+        return {{0.0, 65.2671, 2}, {1.45, 58.0152, 2}, 1.45};
     case units::PressureUnit::Bar:
     case units::PressureUnit::Unknown:
         break;
     }
-    return delta ? SpinRange{0.01, 4.5, 2} : SpinRange{0.0, 4.5, 2};
+    return {{0.0, 4.5, 2}, {0.01, 4.5, 2}, 0.01};
+}
+
+SpinRange pressureRange(double unitFactor, bool delta)
+{
+    const PressureBoxes boxes = pressureBoxes(unitFactor);
+    return delta ? boxes.delta : boxes.range;
 }
 
 SpinRange referencePressureRange(double unitFactor)

@@ -23,6 +23,17 @@ constexpr SpinRange kTemperatureStepRange{0.1, 70.0, 1};
 // The pressure boxes of the sweep in a unit (delta: the step box).
 SpinRange pressureRange(double unitFactor, bool delta);
 
+// Every pressure box in a unit: the set point, "From:" and "To:" share a
+// range; the step box has its own. The arrows move by `step`; a new unit
+// starts the step box at its minimum, "To:" at its maximum, the others at 0.
+struct PressureBoxes
+{
+    SpinRange range;
+    SpinRange delta;
+    double step;
+};
+PressureBoxes pressureBoxes(double unitFactor);
+
 // The pulse timing dialogs.
 constexpr int kMaxPulsesPerPoint = 99;
 

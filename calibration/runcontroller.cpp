@@ -15,14 +15,6 @@ constexpr double kPressureReachedBar = 0.005;
 constexpr double kReferencePressureReachedBar = 0.01;
 constexpr int kStatusMs = 2000;
 constexpr int kWarningMs = 4000;
-// Between two pressure points the temperature poller rests, then the box
-// gets a moment before the next set points.
-constexpr int kPointPauseMs = 2000;
-constexpr int kPointSettleMs = 200;
-constexpr int kStartWaitMs = 100;
-constexpr int kTemperatureShowMs = 200;
-constexpr int kStopTemperatureShowMs = 100;
-constexpr int kCloseGasWaitMs = 50;
 
 bool sameFlows(const gasmix::Flows& a, const gasmix::Flows& b)
 {
@@ -78,14 +70,26 @@ enum class RunController::Stage
     Closed,
 };
 
+Timing Timing::scaled(double scale) const
+{
+    auto by = [scale](int ms) { return int(ms / scale); };
+    return {by(pointPauseMs),      by(pointSettleMs),         by(startWaitMs),
+            by(temperatureShowMs), by(stopTemperatureShowMs), by(closeGasWaitMs)};
+}
+
 RunController::RunController(const FlowChecks& checks)
     : m_checks(checks), m_stage(Stage::None), m_afterRecorded(Stage::None)
 {
 }
 
+bool RunController::canStart() const
+{
+    return !m_active && !m_command && m_stage < Stage::CloseAsked;
+}
+
 bool RunController::start(const Plan& plan)
 {
-    if (m_active || m_command || m_stage >= Stage::CloseAsked)
+    if (!canStart())
         return false;
     m_plan = plan;
     m_active = true;
@@ -373,7 +377,7 @@ void RunController::runStage()
             m_stage = Stage::StartWait;
         break;
     case Stage::StartWait:
-        issue(waitCommand(kStartWaitMs, false), Stage::None);
+        issue(waitCommand(m_timing.startWaitMs, false), Stage::None);
         break;
 
     // At the reference temperature the gas flows towards the reference pressure.
@@ -405,7 +409,7 @@ void RunController::runStage()
         break;
     case Stage::ReferenceGasOff:
         m_referenceMode = true;
-        issue(temperatureCommand(m_plan.referenceT, kTemperatureShowMs),
+        issue(temperatureCommand(m_plan.referenceT, m_timing.temperatureShowMs),
               Stage::ReferenceTemperatureSent);
         break;
     case Stage::ReferenceTemperatureSent: {
@@ -446,10 +450,10 @@ void RunController::runStage()
         if (m_pIndex >= m_pSteps)
             m_stage = Stage::None; // the temperature step follows at a later reading
         else
-            issue(waitCommand(kPointPauseMs, true), Stage::PressureStepPaused);
+            issue(waitCommand(m_timing.pointPauseMs, true), Stage::PressureStepPaused);
         break;
     case Stage::PressureStepPaused:
-        issue(waitCommand(kPointSettleMs, false), Stage::PressureStepSettled);
+        issue(waitCommand(m_timing.pointSettleMs, false), Stage::PressureStepSettled);
         break;
     case Stage::PressureStepSettled:
         issueSetPressure(m_pIndex, Stage::None);
@@ -478,10 +482,10 @@ void RunController::runStage()
         if (pOn)
             m_stage = Stage::TemperatureStepSend;
         else
-            issue(waitCommand(kPointPauseMs, true), Stage::TemperatureStepSettle);
+            issue(waitCommand(m_timing.pointPauseMs, true), Stage::TemperatureStepSettle);
         break;
     case Stage::TemperatureStepSettle:
-        issue(waitCommand(kPointSettleMs, false), Stage::TemperatureStepSend);
+        issue(waitCommand(m_timing.pointSettleMs, false), Stage::TemperatureStepSend);
         break;
     case Stage::TemperatureStepSend:
         // Past the last point this is one step beyond the grid; the end of
@@ -489,7 +493,7 @@ void RunController::runStage()
         m_temperatureReached = false;
         issue(temperatureCommand(sweep::temperaturePoint(m_tIndex, m_plan.temperature.start,
                                                          m_plan.temperature.delta),
-                                 kTemperatureShowMs),
+                                 m_timing.temperatureShowMs),
               Stage::TemperatureStepSent);
         break;
     case Stage::TemperatureStepSent:
@@ -593,7 +597,7 @@ void RunController::runStage()
         break;
     case Stage::EndTemperature:
         // The "From:" temperature, also when the temperature axis was off.
-        issue(temperatureCommand(m_plan.temperature.start, kStopTemperatureShowMs),
+        issue(temperatureCommand(m_plan.temperature.start, m_timing.stopTemperatureShowMs),
               Stage::EndWarning);
         break;
     case Stage::EndWarning:
@@ -627,7 +631,7 @@ void RunController::runStage()
         break;
     }
     case Stage::CloseWait:
-        issue(waitCommand(kCloseGasWaitMs, false), Stage::CloseGas);
+        issue(waitCommand(m_timing.closeGasWaitMs, false), Stage::CloseGas);
         break;
     case Stage::CloseGas:
         issueGas(Command::GasOff, Stage::Closed);

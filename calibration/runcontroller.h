@@ -55,6 +55,20 @@ struct Plan
     int firstPoint = 0;
 };
 
+// The run's own rests, in milliseconds. Tests may shorten them; a run always
+// takes these.
+struct Timing
+{
+    int pointPauseMs = 2000; // the temperature poller rests between two points
+    int pointSettleMs = 200; // then the box gets a moment before the next set points
+    int startWaitMs = 100;
+    int temperatureShowMs = 200;
+    int stopTemperatureShowMs = 100;
+    int closeGasWaitMs = 50;
+    // Every rest divided by `scale`.
+    Timing scaled(double scale) const;
+};
+
 enum class FlowController
 {
     N2,
@@ -140,10 +154,14 @@ public:
         uchar o2Id = 2;
     };
     explicit RunController(const FlowChecks& checks);
+    void setTiming(const Timing& timing) { m_timing = timing; }
+    const Timing& timing() const { return m_timing; }
 
     // Events.
     // False (and nothing happens) while a run or a command is under way.
     bool start(const Plan& plan);
+    // Whether start() would take a run now.
+    bool canStart() const;
     void temperatureReading(float celsius, qint64 atMs);
     void flowReading(FlowController which, float setPoint, float massFlow, qint64 atMs);
     // Set points sent by anyone but the run (manual gas, the controllers'
@@ -210,6 +228,7 @@ private:
     double pressurePoint(int index) const;
 
     FlowChecks m_checks;
+    Timing m_timing;
     Plan m_plan;
     std::optional<Command> m_command;
     Stage m_stage;

@@ -284,6 +284,13 @@ void BoxPoller::resumePolling()
     request([](Session& session) { session.wake(); }, false);
 }
 
+void BoxPoller::speedUp(double scale)
+{
+    if (isRunning() || scale <= 0)
+        return;
+    m_cycle.sleepMs = int(m_cycle.sleepMs / scale);
+}
+
 void BoxPoller::stopPolling()
 {
     m_stop = true;

@@ -42,6 +42,8 @@ public:
     void resumePolling();
     // Ends the thread; does not wait for it (use wait()).
     void stopPolling();
+    // Tests only, before start(): polls this much more often than the box needs.
+    void speedUp(double scale);
     // Takes the new address and returns once the old connection is closed.
     // Readings from the old address that have not reached the receivers yet
     // are dropped.
@@ -89,7 +91,7 @@ private:
     void runSession();
     void request(const std::function<void(Session&)>& task, bool wait);
 
-    const Cycle m_cycle;
+    Cycle m_cycle;
     // Guards m_address, m_session, and pausing against a poll write. A standard
     // mutex rather than QMutex: the thread sanitizer sees every hand-over it makes.
     mutable std::mutex m_mutex;

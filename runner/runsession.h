@@ -1,19 +1,12 @@
 #pragma once
 
-#include "boxmodel.h"
-#include "commandrunner.h"
-#include "gasmix.h"
-#include "journaledlog.h"
+#include "boxsession.h"
 #include "loglock.h"
-#include "pulsesequence.h"
-#include "runcontroller.h"
 #include "runreport.h"
 #include "runsetup.h"
-#include "setpointretries.h"
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <QPointer>
 #include <QSet>
 #include <QTimer>
 
@@ -21,14 +14,9 @@
 #include <memory>
 #include <optional>
 
-class WorkerThread;
-class workerN2;
-class workerO2;
-
-// One calibration run without a window: the three pollers feed the run
-// controller, and its commands go to the box one at a time through the
-// command queue, as the window carries them out. Output goes through two
-// sinks so that tests can read it.
+// baroterm-run's side of one calibration run: the options, as a run set-up,
+// to the box's session; the session's reports to output lines and an exit
+// status. Output goes through two sinks so that tests can read it.
 class RunSession : public QObject
 {
     Q_OBJECT
@@ -41,7 +29,7 @@ public:
         runner::LogChoice log;
         runner::PlanSummary summary;
         // A box that gives no temperature reading this long after start, or
-        // this long during the run (its poller not paused by a command), is lost.
+        // this long during the run (its poller not held by a run command), is lost.
         int firstReadingMs = 10000;
         int silenceMs = 60000;
         // A resumed run: the logs are repaired and the journal open on them;
@@ -66,75 +54,42 @@ public:
 
     bool hasEnded() const { return m_ended; }
     int exitStatus() const { return runner::exitStatus(m_ending); }
+    const BoxSession& box() const { return m_box; }
 
 signals:
     void finished(int exitStatus);
 
 private:
-    void onTemperature(float celsius);
-    void onN2(float setPoint, float massFlow);
-    void onO2(float setPoint, float massFlow);
-    void onBoxLost();
+    void onTemperature();
+    void onBoxLost(const QString& address);
     void watchReadings();
     void beginRun();
     void stopRun(runner::Ending ending, const QString& detail);
-    void carryOutCommands();
-    run::CommandResult carryOut(const run::Command& command);
-    void waitUnlessStopped(int ms, int stopsBefore);
-    void sendGas(const gasmix::Flows& flows);
-    // A retry's echo leaves what a record holds to the readings.
-    void sendTemperature(double celsius, bool retry = false);
-    records::LogFormat logFormat() const;
-    bool writeRecord();
-    bool takeBackRecord();
-    int runPulses(bool extraWaitAtZero, int stopsBefore);
+    BoxSession::RunSetup runSetup() const;
     void reportPoint(const records::RecordValues& values);
     void warn(const QString& text);
     void journalFailed(const QString& text);
     void say(const QString& text); // a line for a person
     void finish();
-    void stopPollers();
-    double shownPressure() const; // display unit, 0 for "n/a"
-    qint64 now() const { return m_clock.elapsed(); }
 
     Setup m_setup;
     Sink m_out;
     Sink m_err;
-    CommandRunner m_commands;
-    // Lost set points go out again; at the end at most a bounded few more.
-    SetPointRetries m_retries{m_commands};
-    bool m_retriesClosing = false;
-    run::RunController m_controller;
-    QPointer<WorkerThread> m_temperaturePoller;
-    QPointer<workerN2> m_n2Poller;
-    QPointer<workerO2> m_o2Poller;
-    QElapsedTimer m_clock;      // the readings' clock
+    BoxSession m_box;
     QElapsedTimer m_runClock;   // since the run started
     QElapsedTimer m_sinceWatch; // since the watch last looked
     qint64 m_silentMs = 0;      // without a temperature reading, not counting holds
-    bool m_inRetry = false;     // a lost set point is being sent again
     QTimer m_watch;
-    PulseSequence m_pulses;
 
     bool m_started = false;
     bool m_runStarted = false; // the first reading came
     bool m_controllerStarted = false;
-    bool m_stepPending = false;
     bool m_stopping = false;
     bool m_ended = false;
-    int m_stopCount = 0;
     int m_signals = 0;
     runner::Ending m_ending = runner::Ending::Completed;
     QString m_endDetail;
-
-    // What the window's readouts would show, and what a record holds.
-    BoxModel m_model;
-    std::optional<double> m_temperatureSetPoint; // sent, as the set-point box shows it
-    double m_pressureSetPoint = 0;               // display unit, as the pressure box shows it
-
-    records::JournaledLog m_log;
-    // The last record written, reported once its pulses went out.
-    std::optional<records::RecordValues> m_unreportedRecord;
+    // Records whose point was reported, so that a take-back of one is too.
     QSet<int> m_reportedRecords;
 };
 

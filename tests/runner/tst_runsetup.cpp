@@ -29,8 +29,6 @@ private slots:
     void commandLine_data();
     void commandLine();
     void helpNamesEveryOption();
-    void spinBox_data();
-    void spinBox();
     void preset_data();
     void preset();
     void presetRefusals_data();
@@ -141,35 +139,6 @@ void TestRunSetup::helpNamesEveryOption()
                                "--pulses", "--reference", "--camera-feedback",
                                "--no-camera-feedback", "--init", "--resume", "--version"})
         QVERIFY2(parsed.text.contains(QLatin1String(option)), option);
-}
-
-void TestRunSetup::spinBox_data()
-{
-    QTest::addColumn<double>("value");
-    QTest::addColumn<double>("factor");
-    QTest::addColumn<bool>("delta");
-    QTest::addColumn<double>("shown");
-
-    QTest::newRow("bar in range") << 1.5 << 1.0 << false << 1.5;
-    QTest::newRow("bar rounded") << 1.234 << 1.0 << false << 1.23;
-    QTest::newRow("bar above") << 5.0 << 1.0 << false << 4.5;
-    QTest::newRow("bar negative") << -1.0 << 1.0 << false << 0.0;
-    QTest::newRow("bar step 0") << 0.0 << 1.0 << true << 0.01;
-    QTest::newRow("kPa whole") << 123.6 << 100.0 << false << 124.0;
-    QTest::newRow("kPa step small") << 5.0 << 100.0 << true << 10.0;
-    // The box rounds its limits to its decimals too.
-    QTest::newRow("psi top") << 70.0 << units::kPsiFactor << false << 65.27;
-    QTest::newRow("psi step top") << 60.0 << units::kPsiFactor << true << 58.02;
-    QTest::newRow("psi step bottom") << 1.0 << units::kPsiFactor << true << 1.45;
-}
-
-void TestRunSetup::spinBox()
-{
-    QFETCH(double, value);
-    QFETCH(double, factor);
-    QFETCH(bool, delta);
-    QFETCH(double, shown);
-    QCOMPARE(runner::spinBoxValue(value, runner::pressureRange(factor, delta)), shown);
 }
 
 void TestRunSetup::preset_data()

@@ -15,9 +15,23 @@ const QStringList kControllerDeck = {
     "clean", "clean",          "clean",           "refuse",     "silent",           "delay",
     "split", "garbage-before", "garbage-instead", "drop-after", "single-connection"};
 const QStringList kTemperatureOnly = {"bad-crc", "exception"};
-const QStringList kPulseDeck = {
-    "clean", "clean", "clean",          "silent",          "refuse",          "fails",
-    "delay", "split", "garbage-before", "garbage-instead", "drop-at-request", "no-camera"};
+// "fails": the generator refuses the pulse ("RR1"); "fails-twice": this one
+// and the next of the same point, so that a point of two pulses loses both.
+const QStringList kPulseDeck = {"clean",    "clean",          "clean",           "silent",
+                                "refuse",   "fails",          "fails-twice",     "delay",
+                                "split",    "garbage-before", "garbage-instead", "drop-at-request",
+                                "no-camera"};
+
+// The box away, and back: as long as its device server takes to restart, and
+// a few times a calibration.
+constexpr int kOutageMinMs = 1000;
+constexpr int kOutageMaxMs = 5000;
+constexpr int kOutageGapMinMs = 20000;
+constexpr int kOutageGapMaxMs = 50000;
+constexpr int kRestartRetryMs = 200;
+// An operator reads "Connection problem" this long before pressing Ok.
+constexpr int kReadingMinMs = 500;
+constexpr int kReadingMaxMs = 3000;
 
 // Junk that may look like the start of an answer: the slave address and the
 // function codes, the unit letter, line ends and zero bytes.
@@ -52,6 +66,18 @@ FaultSchedule::FaultSchedule(boxsim::BoxSimulator* box, quint32 seed) : m_box(bo
         m_rngs[size_t(d)].seed(sequence);
         m_current[size_t(d)] = QStringLiteral("clean");
     }
+    std::seed_seq outageSequence{seed, 0x0D7A6Eu};
+    m_outageRng.seed(outageSequence);
+    std::seed_seq operatorSequence{seed, 0x0B5E7Au};
+    m_operatorRng.seed(operatorSequence);
+    m_outageTimer.setSingleShot(true);
+    connect(&m_outageTimer, &QTimer::timeout, this, [this] {
+        if (boxAway())
+            bringBoxBack(true);
+        else
+            takeBoxAway();
+    });
+    m_clock.start();
     for (int d = 0; d < 3; ++d) {
         QTimer& timer = m_phaseTimers[size_t(d)];
         timer.setSingleShot(true);
@@ -63,17 +89,75 @@ void FaultSchedule::start()
 {
     for (int d = 0; d < 3; ++d)
         nextPhase(Device(d));
+    scheduleOutage();
 }
 
 void FaultSchedule::stop()
 {
     for (QTimer& timer : m_phaseTimers)
         timer.stop();
+    m_outageTimer.stop();
+    if (boxAway())
+        bringBoxBack(false);
     for (int d = 0; d < boxsim::kDeviceCount; ++d) {
         m_box->setFaults(Device(d), boxsim::Faults());
         m_current[size_t(d)] = QStringLiteral("clean");
     }
     m_box->setCameraAnswers(true);
+}
+
+void FaultSchedule::scheduleOutage()
+{
+    if (!m_outagesOn)
+        return;
+    const quint32 span = kOutageGapMaxMs - kOutageGapMinMs + 1;
+    m_outageTimer.start(kOutageGapMinMs + int(m_outageRng() % span));
+}
+
+void FaultSchedule::takeBoxAway()
+{
+    if (m_outageHook)
+        m_outageHook(true);
+    Outage outage;
+    outage.beganMs = nowMs();
+    m_outages << outage;
+    m_box->stop();
+    const quint32 span = kOutageMaxMs - kOutageMinMs + 1;
+    m_outageTimer.start(kOutageMinMs + int(m_outageRng() % span));
+}
+
+void FaultSchedule::bringBoxBack(bool scheduleNext)
+{
+    // Before start(), which seeds the mix.
+    if (m_mixSeed != 0)
+        m_box->setRandomFaults(true, m_mixSeed + quint32(m_outages.size()));
+    QString error;
+    if (!m_box->start(&error)) {
+        // The outage only grows longer; the run's own time limit bounds it.
+        qWarning("soak: the box did not come back (%s); trying again", qPrintable(error));
+        m_outageTimer.start(kRestartRetryMs);
+        return;
+    }
+    m_outages.last().endedMs = nowMs();
+    if (m_outageHook)
+        m_outageHook(false);
+    if (scheduleNext)
+        scheduleOutage();
+}
+
+bool FaultSchedule::awayBetween(qint64 fromMs, qint64 toMs) const
+{
+    for (const Outage& outage : m_outages) {
+        if (outage.beganMs <= toMs && (outage.endedMs < 0 || outage.endedMs >= fromMs))
+            return true;
+    }
+    return false;
+}
+
+int FaultSchedule::operatorReadingMs()
+{
+    const quint32 span = kReadingMaxMs - kReadingMinMs + 1;
+    return kReadingMinMs + int(m_operatorRng() % span);
 }
 
 void FaultSchedule::guardSetPoint(const QDoubleSpinBox* setT)
@@ -177,7 +261,7 @@ boxsim::Faults FaultSchedule::faultsFor(Device device, const QString& kind)
         f.badCrc = true;
     } else if (kind == "exception") {
         f.exceptionAnswers = true;
-    } else if (kind == "fails") {
+    } else if (kind == "fails" || kind == "fails-twice") {
         f.pulseFails = true;
     }
     return f;
@@ -196,9 +280,19 @@ void FaultSchedule::nextPhase(Device device)
     m_phaseTimers[size_t(device)].start(400 + int(m_rngs[size_t(device)]() % 1600));
 }
 
-QString FaultSchedule::armPulse(bool cameraFeedback)
+QString FaultSchedule::armPulse(bool cameraFeedback, bool lastOfPoint)
 {
-    QString kind = draw(Device::Pulse);
+    QString kind;
+    if (m_refusalsOwed > 0) {
+        --m_refusalsOwed;
+        kind = QStringLiteral("fails");
+    } else {
+        kind = draw(Device::Pulse);
+        if (kind == "fails-twice" && lastOfPoint)
+            kind = QStringLiteral("fails");
+        else if (kind == "fails-twice")
+            m_refusalsOwed = 1;
+    }
     // Without the camera hand-shake the generator never waits for the camera.
     if (kind == "no-camera" && !cameraFeedback)
         kind = QStringLiteral("clean");

@@ -3,18 +3,22 @@
 // The faults the soak adds on top of the simulator's seeded random mix (which
 // splits, delays, prefixes junk, corrupts and drops single answers): phases of
 // refused connections, silent devices, exception answers, bad CRCs, long
-// delays and the like on the temperature and flow controllers, and a fault
-// drawn for every single pulse command.
+// delays and the like on the temperature and flow controllers, a fault drawn
+// for every single pulse command, and now and then the whole box away for a
+// few seconds, as when its device server restarts.
 
 #include "boxsimulator.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QList>
 #include <QMap>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
 
 #include <array>
+#include <functional>
 #include <random>
 
 class QDoubleSpinBox;
@@ -24,9 +28,31 @@ class FaultSchedule : public QObject
 public:
     FaultSchedule(boxsim::BoxSimulator* box, quint32 seed);
 
-    // Starts switching the controllers' faults; stop() clears every fault.
+    // Starts switching the controllers' faults and taking the box away;
+    // stop() clears every fault and brings the box back.
     void start();
     void stop();
+
+    // The box goes away (every port refuses) for 1 to 5 s, 20 to 50 s after
+    // it came back. On by default.
+    void setOutages(bool on) { m_outagesOn = on; }
+    // The simulator's random mix starts over with its seed when the box comes
+    // back; each return takes the next seed instead, so the mix goes on.
+    void setRandomMixSeed(quint32 seed) { m_mixSeed = seed; }
+    // Called just before the box goes away (true) and once it is back (false).
+    void onOutage(std::function<void(bool away)> hook) { m_outageHook = std::move(hook); }
+    struct Outage
+    {
+        qint64 beganMs = 0;  // on nowMs(), just before the box went away
+        qint64 endedMs = -1; // once it listened again; -1 while away
+    };
+    QList<Outage> outages() const { return m_outages; }
+    bool boxAway() const { return !m_outages.isEmpty() && m_outages.last().endedMs < 0; }
+    // Whether the box was away at some moment from `fromMs` to `toMs`.
+    bool awayBetween(qint64 fromMs, qint64 toMs) const;
+    qint64 nowMs() const { return m_clock.elapsed(); }
+    // How long the operator reads "Connection problem" before answering it.
+    int operatorReadingMs();
 
     // With the guards on, faults that lose writes (refused, exception) are
     // lifted the moment `setT` moves and held back until the box has the new
@@ -41,9 +67,10 @@ public:
 
     // Draws and applies the generator's fault for the next pulse command and
     // returns its name ("clean", "refuse", "silent", ...).
-    QString armPulse(bool cameraFeedback);
+    QString armPulse(bool cameraFeedback, bool lastOfPoint);
 
-    // Only a refused connection keeps a pulse command from reaching the box.
+    // Only a refused connection (or the box away) keeps a pulse command from
+    // reaching the box.
     static bool mayLosePulse(const QString& pulseFault) { return pulseFault == "refuse"; }
 
     // Phases and pulse faults applied so far, as "device:kind" -> count.
@@ -52,6 +79,9 @@ public:
 
 private:
     void nextPhase(boxsim::Device device);
+    void scheduleOutage();
+    void takeBoxAway();
+    void bringBoxBack(bool scheduleNext);
     void setPointMoving();
     void liftWriteLosses(boxsim::Device device);
     bool writesMayBeLost(boxsim::Device device) const;
@@ -71,4 +101,15 @@ private:
     QDeadlineTimer m_writeHold{0};
     bool m_holdFlowWrites = false;
     bool m_guards = true;
+    // Refusals still due from a pulse fault that refuses two pulses.
+    int m_refusalsOwed = 0;
+
+    bool m_outagesOn = true;
+    std::mt19937 m_outageRng;
+    std::mt19937 m_operatorRng;
+    QTimer m_outageTimer;
+    QElapsedTimer m_clock;
+    QList<Outage> m_outages;
+    std::function<void(bool)> m_outageHook;
+    quint32 m_mixSeed = 0;
 };

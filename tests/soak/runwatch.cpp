@@ -113,21 +113,32 @@ void RunWatch::message(const QString& text)
                text.contains(QLatin1String(" ms sent"))) {
         Attempt a;
         a.sequence = int(m_sequences.size()) - 1;
+        for (const Attempt& before : m_attempts)
+            a.index += before.sequence == a.sequence ? 1 : 0;
         a.truthBefore = int(m_f.box->pulseTruth().size());
-        a.fault = m_faults.armPulse(m_setup.pulseCommand.startsWith('$'));
+        a.armedAtMs = m_faults.nowMs();
+        a.fault = m_faults.armPulse(m_setup.pulseCommand.startsWith('$'),
+                                    a.index + 1 >= m_setup.pulsesPerPoint);
         m_attempts << a;
     } else if (text == QLatin1String("OK") || text == QLatin1String("Camera answer received") ||
-               text.startsWith(QLatin1String("Warning: Camera did not answer")) ||
-               text.startsWith(QLatin1String("Warning: No answer from the pulse generator"))) {
-        markAnswered();
+               text.startsWith(QLatin1String("Warning: Camera did not answer"))) {
+        endAttempt(true, true);
+    } else if (text.startsWith(QLatin1String("Warning: No answer from the pulse generator"))) {
+        endAttempt(true, false);
+    } else if (text == QLatin1String("Warning: Can't reach the pulse generator, pulse not sent.")) {
+        endAttempt(false, false);
+    } else if (text.startsWith(QLatin1String("Warning: The pulse generator refused pulse "))) {
+        pulseRefusalShown(text);
     } else if ((text.startsWith(QLatin1String("Warning: Can't reach the pulse generator")) ||
                 text.startsWith(
                     QLatin1String("Warning: The pulse generator refused the pulses"))) &&
                text.endsWith(QLatin1String("point repeated."))) {
-        if (m_sequences.isEmpty() || m_sequences.last().withdrawn)
+        if (m_sequences.isEmpty() || m_sequences.last().withdrawn) {
             m_problems << QStringLiteral("a point was repeated without a sequence: %1").arg(text);
-        else
+        } else {
             m_sequences.last().withdrawn = true;
+            m_sequences.last().withdrawnAsRefused = text.contains(QLatin1String("refused"));
+        }
     } else if (text.startsWith(QLatin1String("Warning: Can't")) &&
                !text.startsWith(QLatin1String("Warning: Can't reach the pulse generator"))) {
         m_problems << QStringLiteral("the window said: %1").arg(text);
@@ -136,15 +147,47 @@ void RunWatch::message(const QString& text)
 
 void RunWatch::pulseErrorShown()
 {
-    markAnswered();
+    endAttempt(true, true);
     if (!m_attempts.isEmpty())
         m_attempts.last().refused = true;
 }
 
-void RunWatch::markAnswered()
+void RunWatch::pulseRefusalShown(const QString& text)
 {
-    if (!m_attempts.isEmpty())
-        m_attempts.last().answered = true;
+    // "Warning: The pulse generator refused pulse K of N @ T:.. P:.."
+    const QStringList words = text.split(QLatin1Char(' '));
+    const int k = words.value(6).toInt();
+    const int n = words.value(8).toInt();
+    if (m_attempts.isEmpty() || !m_attempts.last().refused || m_attempts.last().refusalShown) {
+        m_problems << QStringLiteral("the window named a refusal the generator did not make: %1")
+                          .arg(text);
+        return;
+    }
+    Attempt& a = m_attempts.last();
+    a.refusalShown = true;
+    if (k != a.index + 1 || n != m_setup.pulsesPerPoint)
+        m_problems << QStringLiteral("pulse command %1 was pulse %2 of %3, the window said: %4")
+                          .arg(m_attempts.size())
+                          .arg(a.index + 1)
+                          .arg(m_setup.pulsesPerPoint)
+                          .arg(text);
+}
+
+void RunWatch::endAttempt(bool answered, bool heard)
+{
+    if (m_attempts.isEmpty() || m_attempts.last().endedAtMs >= 0)
+        return;
+    Attempt& a = m_attempts.last();
+    a.answered = answered;
+    a.heard = heard;
+    a.endedAtMs = m_faults.nowMs();
+}
+
+qint64 RunWatch::attemptEndMs(int attempt) const
+{
+    if (m_attempts[attempt].endedAtMs >= 0)
+        return m_attempts[attempt].endedAtMs;
+    return attempt + 1 < m_attempts.size() ? m_attempts[attempt + 1].armedAtMs : m_faults.nowMs();
 }
 
 int RunWatch::keptSequences() const
@@ -172,7 +215,7 @@ QStringList RunWatch::check(RunFigures* figures) const
     const QList<boxsim::PulseTruth> truth = m_f.box->pulseTruth();
 
     // Every pulse command the box saw belongs to a sequence of this run, and
-    // only a refused connection may keep one from arriving.
+    // only a refused connection or the box away may keep one from arriving.
     QList<QList<int>> truthOfSequence;
     truthOfSequence.reserve(m_sequences.size());
     for (int k = 0; k < m_sequences.size(); ++k)
@@ -188,12 +231,22 @@ QStringList RunWatch::check(RunFigures* figures) const
         const int next =
             j + 1 < m_attempts.size() ? m_attempts[j + 1].truthBefore : int(truth.size());
         const int delivered = next - a.truthBefore;
-        if (delivered == 0 && !FaultSchedule::mayLosePulse(a.fault))
+        const bool away = m_faults.awayBetween(a.armedAtMs, attemptEndMs(j));
+        if (delivered == 0 && !FaultSchedule::mayLosePulse(a.fault) && !away)
             problems << QStringLiteral("pulse command %1 (sequence %2, generator fault %3) never "
                                        "reached the box")
                             .arg(j + 1)
                             .arg(a.sequence + 1)
                             .arg(a.fault);
+        // An answer the window heard is the generator's: "RR1" exactly when
+        // it refused the pulse.
+        if (delivered >= 1 && a.heard && a.refused != truth[a.truthBefore].refused)
+            problems << QStringLiteral("pulse command %1: the generator %2 it, the window heard %3")
+                            .arg(j + 1)
+                            .arg(truth[a.truthBefore].refused ? "refused" : "did not refuse")
+                            .arg(a.refused ? "RR1" : "another answer");
+        if (a.refused && !a.refusalShown)
+            problems << QStringLiteral("pulse command %1 was refused without a warning").arg(j + 1);
         if (delivered > 1)
             problems << QStringLiteral("pulse command %1 reached the box %2 times")
                             .arg(j + 1)
@@ -211,7 +264,9 @@ QStringList RunWatch::check(RunFigures* figures) const
         if (figures) {
             ++figures->pulseCommands;
             figures->pulsesDelivered += qMin(delivered, 1);
-            figures->pulsesRefused += delivered == 0 ? 1 : 0;
+            figures->pulsesLost += delivered == 0 ? 1 : 0;
+            figures->pulsesLostAway += delivered == 0 && away ? 1 : 0;
+            figures->generatorRefusals += a.refused ? 1 : 0;
         }
         seen = next;
     }
@@ -222,12 +277,15 @@ QStringList RunWatch::check(RunFigures* figures) const
         const Sequence& s = m_sequences[k];
         int commands = 0;
         bool answered = false;
+        int refusals = 0;
         for (const Attempt& a : m_attempts) {
             if (a.sequence != k)
                 continue;
             ++commands;
             answered = answered || (a.answered && !a.refused);
+            refusals += a.refused ? 1 : 0;
         }
+        const bool refused = refusals > 0;
         if (commands != m_setup.pulsesPerPoint)
             problems << QStringLiteral("sequence %1 sent %2 pulse commands, not %3")
                             .arg(k + 1)
@@ -245,18 +303,27 @@ QStringList RunWatch::check(RunFigures* figures) const
                 problems << QStringLiteral("sequence %1 was repeated though the generator "
                                            "answered a pulse of it")
                                 .arg(k + 1);
+            if (s.withdrawnAsRefused != refused)
+                problems << QStringLiteral("sequence %1 was repeated saying the generator %2 "
+                                           "its pulses, and it %3")
+                                .arg(k + 1)
+                                .arg(s.withdrawnAsRefused ? "refused" : "could not be reached for")
+                                .arg(refused ? "refused some" : "refused none");
             if (figures) {
                 ++figures->pointsRepeated;
+                figures->pointsRefused += refused ? 1 : 0;
                 figures->strayPulses += int(truthOfSequence[k].size());
             }
             continue;
         }
         if (truthOfSequence[k].isEmpty())
             problems << QStringLiteral("sequence %1 kept its record %2 though none of its pulses "
-                                       "reached the box")
+                                       "reached the box unrefused")
                             .arg(k + 1)
                             .arg(kept.size() + 1);
         kept << k;
+        if (figures)
+            figures->refusalsInKeptPoints += refusals;
     }
 
     // One record per kept sequence, in both logs.

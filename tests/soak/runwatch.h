@@ -34,9 +34,13 @@ struct RunFigures
     int records = 0;
     int pulseCommands = 0;
     int pulsesDelivered = 0;
-    int pulsesRefused = 0;
-    int pointsRepeated = 0; // withdrawn because no pulse of theirs went out
-    int strayPulses = 0;    // reached the box, but on a connection dropped before the answer
+    int pulsesLost = 0;           // never reached the box
+    int pulsesLostAway = 0;       // of those, while the box was away
+    int generatorRefusals = 0;    // answered "RR1"
+    int refusalsInKeptPoints = 0; // of those, beside a pulse of their point that went out
+    int pointsRepeated = 0;       // withdrawn because no pulse of theirs went out
+    int pointsRefused = 0;        // of those, with a pulse the generator refused
+    int strayPulses = 0;          // reached the box, but on a connection dropped before the answer
 };
 
 // The window shows "Delay before pulse ... sec" right after a point's record
@@ -53,10 +57,12 @@ public:
     // of a point none of whose pulses went out, and repeats the point),
     // numbers without gaps, temperature and pressure as the box had
     // them when the record was written and when each of its pulses arrived.
+    // A pulse command may miss the box only on a refused connection or while
+    // the box was away; the generator's refusals are the box's own.
     QStringList check(RunFigures* figures) const;
 
-    // The generator's "RR1" reaches the operator as a message box, not in the
-    // status bar: the pulse was refused and took no image.
+    // The generator's "RR1" reaches the operator as a message box: the pulse
+    // was refused and took no image.
     void pulseErrorShown();
 
     QString recentMessages() const { return m_messages.join(QLatin1Char('\n')); }
@@ -66,23 +72,31 @@ public:
 private:
     struct Sequence
     {
-        int recordsBefore = 0;  // records in the log when the sequence started
-        BoxState box;           // the box when the record had just been written
-        bool withdrawn = false; // the window took the record back and repeats the point
+        int recordsBefore = 0;           // records in the log when the sequence started
+        BoxState box;                    // the box when the record had just been written
+        bool withdrawn = false;          // the window took the record back and repeats the point
+        bool withdrawnAsRefused = false; // ... saying the generator refused its pulses
     };
     struct Attempt
     {
         int sequence = 0;
+        int index = 0;       // within its sequence, from 0
         int truthBefore = 0; // pulse commands the box had seen before this one
         QString fault;
-        bool answered = false; // the window took an answer, or gave up waiting for one
-        bool refused = false;  // the answer was "RR1": no image
+        qint64 armedAtMs = 0; // on the fault schedule's clock
+        qint64 endedAtMs = -1;
+        bool answered = false;     // the window took an answer, or gave up waiting for one
+        bool heard = false;        // the answer was a status word
+        bool refused = false;      // the answer was "RR1": no image
+        bool refusalShown = false; // "... refused pulse K of N ..."
     };
 
     void message(const QString& text);
+    void pulseRefusalShown(const QString& text);
     int recordsInLog() const;
     int keptSequences() const;
-    void markAnswered();
+    void endAttempt(bool answered, bool heard);
+    qint64 attemptEndMs(int attempt) const;
 
     BoxFixture& m_f;
     FaultSchedule& m_faults;

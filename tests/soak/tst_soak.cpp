@@ -3,16 +3,19 @@
 // record of both logs is then held against what the box really was.
 //
 // BAROTERM_SOAK_MINUTES=N runs calibration after calibration for N minutes
-// (default: one calibration, about a minute); BAROTERM_SOAK_SEED picks the
+// (default: one calibration, about two minutes); BAROTERM_SOAK_SEED picks the
 // faults; BAROTERM_SOAK_TRACE=FILE keeps the box's trace of every frame;
 // Faults may swallow any set point, which the window then sends again;
-// BAROTERM_SOAK_LOSE_WRITES=0 spares the set points (see FaultSchedule).
+// BAROTERM_SOAK_LOSE_WRITES=0 spares the set points (see FaultSchedule);
+// BAROTERM_SOAK_OUTAGES=0 keeps the box from going away.
 #include "faultschedule.h"
+#include "outagewatch.h"
 #include "resourcesinit.h"
 #include "runharness.h"
 #include "runwatch.h"
 #include "setpointretries.h"
 #include "testenv.h"
+#include "workerthread.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -160,7 +163,7 @@ QString describe(BoxFixture& f, const FaultSchedule& faults)
 {
     TempSensor* w = f.window.get();
     const BoxState box = boxState(*f.box);
-    return QStringLiteral("window: T %1 (set %2), P %3 (set %4); box: T %5 (set %6), P %7 bar; "
+    return QStringLiteral("window: T %1 (set %2), P %3 (set %4); box%12: T %5 (set %6), P %7 bar; "
                           "faults: temperature %8, n2 %9, o2 %10, pulse %11")
         .arg(findIn<QLineEdit>(w, "curT")->text())
         .arg(findIn<QDoubleSpinBox>(w, "setT")->value())
@@ -170,7 +173,8 @@ QString describe(BoxFixture& f, const FaultSchedule& faults)
         .arg(f.box->temperatureSetPointC())
         .arg(box.airPressureBar)
         .arg(faults.current(Device::Temperature), faults.current(Device::N2),
-             faults.current(Device::O2), faults.current(Device::Pulse));
+             faults.current(Device::O2), faults.current(Device::Pulse),
+             faults.boxAway() ? QStringLiteral(" (away)") : QString());
 }
 
 } // namespace
@@ -210,12 +214,22 @@ void SoakTest::calibrationUnderFaults()
     TempSensor* w = f.makeWindow();
     QVERIFY(f.connectAndWaitForReading(20000 * slack));
 
+    FaultSchedule faults(f.box.get(), baseSeed);
+    faults.setRandomMixSeed(baseSeed);
+    bool outagesGiven = false;
+    const int outagesOn = qEnvironmentVariableIntValue("BAROTERM_SOAK_OUTAGES", &outagesGiven);
+    faults.setOutages(!outagesGiven || outagesOn != 0);
+    auto* temperaturePoller = w->findChild<WorkerThread*>();
+    QVERIFY(temperaturePoller);
+    OutageWatch outageWatch(faults, temperaturePoller, slack);
+
     // Every question the window asks during the soak, answered by its title.
     QString logPath;
     QString logFilter;
     Plan plan;
     RunWatch* watching = nullptr;
     f.dialogs.setHandler([&](const ScriptedDialogs::Question& q) {
+        outageWatch.questionAsked(q.title, f.dialogs.openQuestions());
         ScriptedDialogs::Answer a;
         if (q.kind == QLatin1String("save")) {
             a.value = logPath;
@@ -230,11 +244,13 @@ void SoakTest::calibrationUnderFaults()
             a.value = 0;
         } else if (q.title == QLatin1String("Pulse ERROR") && watching) {
             watching->pulseErrorShown();
+        } else if (q.title == QLatin1String("Connection problem")) {
+            // Read for a while, the window's readings and commands going on.
+            a.processEventsMs = faults.operatorReadingMs();
         }
         return a;
     });
 
-    FaultSchedule faults(f.box.get(), baseSeed);
     faults.guardSetPoint(findIn<QDoubleSpinBox>(w, "setT"));
     bool loseWritesGiven = false;
     const int loseWrites =
@@ -286,8 +302,9 @@ void SoakTest::calibrationUnderFaults()
         watching = &watch;
         // About 10 s a point, and 10 s more for each pulse left unanswered.
         const int perPoint = 15 + 12 * plan.pulsesPerPoint;
-        // Points are repeated when none of their pulses went out: allow a few.
-        const int runLimitMs = (60 + perPoint * (gridPoints(plan.grid) + 4)) * 1000 * slack;
+        // Points are repeated when none of their pulses went out: allow a few,
+        // and half as much again for the box's outages.
+        const int runLimitMs = (60 + perPoint * (gridPoints(plan.grid) + 4)) * 1500 * slack;
         QElapsedTimer runClock;
         runClock.start();
         if (!runToEnd(f, runLimitMs)) {
@@ -310,20 +327,31 @@ void SoakTest::calibrationUnderFaults()
             problems << QStringLiteral("run %1 pulse commands: %2\nlast messages:\n%3")
                             .arg(runs + 1)
                             .arg(watch.pulseLog(), watch.recentMessages());
-        qInfo("run %d: %lld s, %d records so far; set points so far: %s", runs + 1,
-              runClock.elapsed() / 1000, figures.records, qPrintable(retryFigures()));
+        qInfo("run %d: %lld s, %d records so far, the box away %d times so far; set points so "
+              "far: %s",
+              runs + 1, runClock.elapsed() / 1000, figures.records, int(faults.outages().size()),
+              qPrintable(retryFigures()));
         ++runs;
         // A wrong record leaves nothing broken behind: the long soak goes on to
         // collect the others.
     } while (!hung && minutes > 0 && elapsed.elapsed() < minutes * 60000LL);
     faults.stop();
+    OutageFigures outages;
+    for (const QString& problem : outageWatch.check(&outages))
+        problems << QStringLiteral("seed %1: %2").arg(baseSeed).arg(problem);
 
     // The figures of the soak.
     qInfo("soak: seed %u, %d run(s) in %lld s, %d records checked, %d pulse commands "
-          "(%d reached the box, %d lost), %d points repeated (%d stray pulses)",
+          "(%d reached the box, %d lost, %d of them while the box was away; %d refused by the "
+          "generator, %d of them in points kept), %d points repeated (%d with refused pulses; "
+          "%d stray pulses)",
           baseSeed, runs, elapsed.elapsed() / 1000, figures.records, figures.pulseCommands,
-          figures.pulsesDelivered, figures.pulsesRefused, figures.pointsRepeated,
-          figures.strayPulses);
+          figures.pulsesDelivered, figures.pulsesLost, figures.pulsesLostAway,
+          figures.generatorRefusals, figures.refusalsInKeptPoints, figures.pointsRepeated,
+          figures.pointsRefused, figures.strayPulses);
+    qInfo("outages: the box away %d times for %.1f s in all, %d noticed by the temperature "
+          "poller, %d \"Connection problem\" answered",
+          outages.injected, outages.awayMs / 1000.0, outages.noticed, outages.questions);
     const QMap<QString, int> applied = faults.applied();
     QStringList scheduled;
     for (auto it = applied.begin(); it != applied.end(); ++it)

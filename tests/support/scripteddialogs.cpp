@@ -71,6 +71,7 @@ ScriptedDialogs::Answer ScriptedDialogs::answerFor(const Question& question)
 {
     m_questions.append(question);
     m_cursorAtQuestion.append(m_cursorDepth);
+    ++m_open;
     Answer answer;
     if (m_handler) {
         answer = m_handler(question);
@@ -83,6 +84,7 @@ ScriptedDialogs::Answer ScriptedDialogs::answerFor(const Question& question)
         answer.before();
     if (answer.processEventsMs > 0)
         boxlink::processEventsFor(answer.processEventsMs);
+    --m_open;
     return answer;
 }
 

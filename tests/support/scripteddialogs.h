@@ -52,6 +52,9 @@ public:
     int count(const QString& kind) const { return questions(kind).size(); }
     Question last() const { return m_questions.value(m_questions.size() - 1); }
     int pendingAnswers() const { return m_answers.size(); }
+    // Questions asked and not answered yet, the one being asked included: more
+    // than one means a question came up while another was open.
+    int openQuestions() const { return m_open; }
 
     QList<int> exitCalls() const { return m_exits; }
     int overrideCursorDepth() const { return m_cursorDepth; }
@@ -103,4 +106,5 @@ private:
     QList<int> m_exits;
     QList<int> m_cursorAtQuestion;
     int m_cursorDepth = 0;
+    int m_open = 0;
 };

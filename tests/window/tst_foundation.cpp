@@ -1,6 +1,7 @@
 // The window as it comes up: restored settings, disabled controls, the form's
 // wiring, the event-processing wait and the small menu actions.
 #include "clickablelabel.h"
+#include "inputranges.h"
 #include "resourcesinit.h"
 #include "scripteddialogs.h"
 #include "tempsensor.h"
@@ -69,6 +70,7 @@ private slots:
     void init();
 
     void firstStartShowsDefaults();
+    void pressureBoxesFollowTheValueRules();
     void storedValuesAreRestoredAndClamped();
     void unreadableUnitFallsBackToBar();
     void instrumentControlsStartDisabled();
@@ -118,6 +120,28 @@ void FoundationTest::firstStartShowsDefaults()
         QCOMPARE(labelText(&w, name), QStringLiteral("Bar"));
     QCOMPARE(child<QDoubleSpinBox>(&w, "setPValue")->decimals(), 2);
     QCOMPARE(child<QDoubleSpinBox>(&w, "setPValue")->maximum(), 4.5);
+}
+
+// The pressure boxes take their limits from the value rules the session and
+// baroterm-run use, in every unit.
+void FoundationTest::pressureBoxesFollowTheValueRules()
+{
+    TempSensor w;
+    for (const QString& unit :
+         {QStringLiteral("Pascal"), QStringLiteral("psi"), QStringLiteral("Bar")}) {
+        dialogs->pushAccept(unit);
+        w.setUnits();
+        const inputs::PressureBoxes boxes = inputs::pressureBoxes(w.unitFactor());
+        for (const char* name : {"setPValue", "autoPminEdit", "autoPmaxEdit", "autoPdeltaEdit"}) {
+            const auto* box = child<QDoubleSpinBox>(&w, name);
+            const inputs::SpinRange range =
+                QByteArray(name) == "autoPdeltaEdit" ? boxes.delta : boxes.range;
+            QCOMPARE(box->decimals(), range.decimals);
+            QCOMPARE(box->minimum(), inputs::spinBoxValue(range.minimum, range));
+            QCOMPARE(box->maximum(), inputs::spinBoxValue(range.maximum, range));
+            QCOMPARE(box->singleStep(), boxes.step);
+        }
+    }
 }
 
 void FoundationTest::storedValuesAreRestoredAndClamped()
