@@ -129,6 +129,11 @@ public:
 
     // The run's logs and journal, for a front-end to choose and prepare them.
     records::JournaledLog& log() { return m_log; }
+    const records::JournaledLog& log() const { return m_log; }
+    double unitFactor() const { return m_unitFactor; }
+    // Set points sent again to `which` since the session began.
+    int setPointRetries(setpoint::Controller which) const { return m_retries.retriesSent(which); }
+    const PulseSequence::Totals& pulseTotals() const { return m_pulses.totals(); }
     // The operator's choices the box model holds (logging on or off).
     BoxModel& model() { return m_model; }
     // At the end of the last run: the journal was kept for a resume.
