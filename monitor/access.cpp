@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSettings>
 
 #include <algorithm>
 
@@ -149,6 +150,22 @@ KeyFile readOrCreateKeyFile(const QString& path)
         return out;
     }
     out.key = key;
+    return out;
+}
+
+KeyFile accessKeyFor(const Endpoint& endpoint, const QString& keyFile, QSettings& settings)
+{
+    if (!keyFile.isEmpty())
+        return readOrCreateKeyFile(keyFile);
+    KeyFile out;
+    if (!keyRequired(endpoint.address, false))
+        return out;
+    const QString name = QStringLiteral("monitor/accessKey");
+    out.key = settings.value(name).toByteArray();
+    if (!validKey(out.key)) {
+        out.key = newAccessKey();
+        settings.setValue(name, out.key);
+    }
     return out;
 }
 

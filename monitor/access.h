@@ -4,6 +4,8 @@
 #include <QHostAddress>
 #include <QString>
 
+class QSettings;
+
 // Where the monitor listens and who may watch: the address given as
 // [ADDRESS:]PORT, and the access key asked on any address but the loopback.
 namespace monitor {
@@ -40,6 +42,11 @@ struct KeyFile
 // alone, with a new key; a file others may read or write is refused, and so
 // is one that holds no key (16 to 256 letters, digits, '-', '_', '.', '~').
 KeyFile readOrCreateKeyFile(const QString& path);
+
+// The key `endpoint` asks: the key file's when one is given; otherwise, on an
+// address other than the loopback, the one kept in `settings` (made at first
+// use); none on the loopback.
+KeyFile accessKeyFor(const Endpoint& endpoint, const QString& keyFile, QSettings& settings);
 
 // The page's address, with the key when there is one.
 QString pageAddress(const Endpoint& endpoint, const QByteArray& key);

@@ -112,8 +112,20 @@ CommandLine parseCommandLine(const QStringList& arguments)
                        "journal (<file>.run) keeps; only --box (when the box moved), --init and "
                        "--json go with it."),
         QStringLiteral("file"));
+    const QCommandLineOption monitorAt(
+        QStringLiteral("monitor"),
+        QStringLiteral("Serve a read-only page of the run, its readings as JSON, an event stream "
+                       "and metrics over plain HTTP at [ADDRESS:]PORT (address 127.0.0.1 unless "
+                       "given; an IPv6 address in brackets). Any address but the loopback asks "
+                       "an access key."),
+        QStringLiteral("[address:]port"));
+    const QCommandLineOption monitorKeyFile(
+        QStringLiteral("monitor-key-file"),
+        QStringLiteral("The monitor's access key is kept in this file, made with a new key when "
+                       "missing; with it a loopback address asks the key too."),
+        QStringLiteral("file"));
     parser.addOptions({box, preset, log, overwrite, json, noColor, pulses, reference,
-                       cameraFeedback, noCameraFeedback, init, resume});
+                       cameraFeedback, noCameraFeedback, init, resume, monitorAt, monitorKeyFile});
 
     CommandLine result;
     auto refuse = [&result](const QString& line) {
@@ -186,6 +198,17 @@ CommandLine parseCommandLine(const QStringList& arguments)
     if (parser.isSet(reference))
         o.reference = parser.value(reference);
     o.init = parser.isSet(init);
+    if (parser.isSet(monitorAt)) {
+        const monitor::EndpointParse endpoint = monitor::parseEndpoint(parser.value(monitorAt));
+        if (!endpoint.error.isEmpty())
+            return refuse(QStringLiteral("--monitor: %1").arg(endpoint.error));
+        o.monitor = endpoint.endpoint;
+    }
+    if (parser.isSet(monitorKeyFile)) {
+        if (!o.monitor)
+            return refuse(QStringLiteral("--monitor-key-file goes with --monitor"));
+        o.monitorKeyFile = parser.value(monitorKeyFile);
+    }
     result.action = CommandLine::Action::Run;
     return result;
 }

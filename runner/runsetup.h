@@ -1,5 +1,6 @@
 #pragma once
 
+#include "access.h"
 #include "inputranges.h"
 #include "logformat.h"
 #include "runcontroller.h"
@@ -28,6 +29,9 @@ struct Options
     std::optional<bool> cameraFeedback; // overrides the preset when given
     bool init = false;
     QString resume; // --resume: the calibration log of an interrupted run
+    // --monitor: where the read-only monitor page listens; none: no monitor.
+    std::optional<monitor::Endpoint> monitor;
+    QString monitorKeyFile;
 };
 
 struct CommandLine

@@ -5,6 +5,7 @@
 #include "httprequest.h"
 #include "router.h"
 
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -61,6 +62,7 @@ private slots:
     void keyRequired_data();
     void keyRequired();
     void keyFile();
+    void keyOfAnEndpoint();
 };
 
 void MonitorHttpTest::parser_data()
@@ -468,6 +470,34 @@ void MonitorHttpTest::keyFile()
     QVERIFY(monitor::readOrCreateKeyFile(dir.path()).error.contains(QLatin1String("not a file")));
     QVERIFY(monitor::readOrCreateKeyFile(dir.filePath(QStringLiteral("no/such/dir/key")))
                 .error.contains(QLatin1String("Can't make")));
+}
+
+void MonitorHttpTest::keyOfAnEndpoint()
+{
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    const auto keyAt = [&](const char* address, const QString& keyFile = QString()) {
+        monitor::Endpoint endpoint;
+        endpoint.address = QHostAddress(QLatin1String(address));
+        endpoint.port = 8080;
+        return monitor::accessKeyFor(endpoint, keyFile, settings).key;
+    };
+    QVERIFY(keyAt("127.0.0.1").isEmpty());
+    QVERIFY(keyAt("::1").isEmpty());
+    QVERIFY(settings.allKeys().isEmpty());
+    // Made at first use and kept: the page's address stays valid across starts.
+    const QByteArray kept = keyAt("0.0.0.0");
+    QCOMPARE(kept.size(), 32);
+    QCOMPARE(keyAt("192.168.1.10"), kept);
+    settings.setValue(QStringLiteral("monitor/accessKey"), QByteArray("bad key"));
+    const QByteArray remade = keyAt("0.0.0.0");
+    QVERIFY(remade.size() == 32 && remade != kept);
+    // A key file wins, on the loopback too.
+    const QString file = dir.filePath(QStringLiteral("monitor.key"));
+    const QByteArray fromFile = keyAt("127.0.0.1", file);
+    QCOMPARE(fromFile.size(), 32);
+    QVERIFY(fromFile != remade);
+    QCOMPARE(keyAt("0.0.0.0", file), fromFile);
 }
 
 QTEST_GUILESS_MAIN(MonitorHttpTest)

@@ -2,6 +2,7 @@
 // own, serving a source set by hand: the answers, the event stream in order,
 // the key, and the limits on clients, requests and readers that fall behind.
 #include "fakesource.h"
+#include "httpexchange.h"
 #include "monitorserver.h"
 #include "readingsexport.h"
 #include "testenv.h"
@@ -20,49 +21,6 @@ namespace {
 
 constexpr qint64 kT0 = 1765000000000;
 const QByteArray kKey = "0123456789abcdef0123456789abcdef";
-
-struct Answer
-{
-    int status = 0;
-    QByteArray head;
-    QByteArray body;
-};
-
-Answer parseAnswer(const QByteArray& bytes)
-{
-    Answer a;
-    const int end = bytes.indexOf("\r\n\r\n");
-    if (end < 0)
-        return a;
-    a.head = bytes.left(end + 2);
-    a.body = bytes.mid(end + 4);
-    a.status = a.head.mid(9, 3).toInt();
-    return a;
-}
-
-// Sends `request` on a connection of its own and reads until the server
-// closes it, the server's event loop running meanwhile.
-Answer exchange(const QString& host, quint16 port, const QByteArray& request)
-{
-    QTcpSocket socket;
-    QByteArray bytes;
-    QEventLoop loop;
-    QObject::connect(&socket, &QTcpSocket::connected, [&] { socket.write(request); });
-    QObject::connect(&socket, &QTcpSocket::readyRead, [&] { bytes += socket.readAll(); });
-    QObject::connect(&socket, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
-    QObject::connect(&socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
-    QTimer::singleShot(5000 * testenv::timingSlack(), &loop, &QEventLoop::quit);
-    socket.connectToHost(host, port);
-    loop.exec();
-    bytes += socket.readAll();
-    return parseAnswer(bytes);
-}
-
-QByteArray get(const QByteArray& target, const QByteArray& headers = QByteArray())
-{
-    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + headers +
-           "\r\n";
-}
 
 // A reader that never reads, with a small receive window: what waits for it
 // stays with the server.

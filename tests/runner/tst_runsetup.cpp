@@ -95,6 +95,26 @@ void TestRunSetup::commandLine_data()
         << QStringList{"--resume", "a.csv", "--preset", "p.ini"} << refuse << "--preset";
     QTest::newRow("resume with pulses")
         << QStringList{"--resume", "a.csv", "--pulses", "2"} << refuse << "--pulses";
+    QTest::newRow("monitor port") << kRequired + QStringList{"--monitor", "8080"} << run
+                                  << "monitor=127.0.0.1 8080";
+    QTest::newRow("monitor address")
+        << kRequired + QStringList{"--monitor", "0.0.0.0:8080"} << run << "monitor=0.0.0.0 8080";
+    QTest::newRow("monitor ipv6") << kRequired + QStringList{"--monitor", "[::1]:8080"} << run
+                                  << "monitor=::1 8080";
+    QTest::newRow("monitor key file")
+        << kRequired + QStringList{"--monitor", "8080", "--monitor-key-file", "k"} << run
+        << "keyfile=k";
+    QTest::newRow("resume monitor")
+        << QStringList{"--resume", "a.csv", "--monitor", "8080"} << run << "monitor=127.0.0.1 8080";
+    QTest::newRow("no monitor") << kRequired << run << "monitor=none";
+    QTest::newRow("monitor port 0")
+        << kRequired + QStringList{"--monitor", "0"} << refuse << "--monitor: \"0\" is not a port";
+    QTest::newRow("monitor bad address")
+        << kRequired + QStringList{"--monitor", "box:8080"} << refuse << "--monitor: \"box\"";
+    QTest::newRow("monitor ipv6 unbracketed")
+        << kRequired + QStringList{"--monitor", "::1:8080"} << refuse << "in brackets";
+    QTest::newRow("key file alone")
+        << kRequired + QStringList{"--monitor-key-file", "k"} << refuse << "goes with --monitor";
     QTest::newRow("resume bad box")
         << QStringList{"--resume", "a.csv", "--box", "x"} << refuse << "--box";
 }
@@ -129,6 +149,13 @@ void TestRunSetup::commandLine()
         actual = QString::number(o.json && o.init);
     else if (field == "resume")
         actual = o.resume;
+    else if (field == "monitor")
+        actual =
+            o.monitor
+                ? QStringLiteral("%1 %2").arg(o.monitor->address.toString()).arg(o.monitor->port)
+                : QStringLiteral("none");
+    else if (field == "keyfile")
+        actual = o.monitorKeyFile;
     QCOMPARE(actual, value);
 }
 
