@@ -97,10 +97,9 @@ void TestRunSetup::commandLine_data()
         << QStringList{"--resume", "a.csv", "--pulses", "2"} << refuse << "--pulses";
     QTest::newRow("monitor port") << kRequired + QStringList{"--monitor", "8080"} << run
                                   << "monitor=127.0.0.1 8080";
+    // The address itself is read as the monitor's own tests check it.
     QTest::newRow("monitor address")
         << kRequired + QStringList{"--monitor", "0.0.0.0:8080"} << run << "monitor=0.0.0.0 8080";
-    QTest::newRow("monitor ipv6") << kRequired + QStringList{"--monitor", "[::1]:8080"} << run
-                                  << "monitor=::1 8080";
     QTest::newRow("monitor key file")
         << kRequired + QStringList{"--monitor", "8080", "--monitor-key-file", "k"} << run
         << "keyfile=k";
@@ -109,10 +108,6 @@ void TestRunSetup::commandLine_data()
     QTest::newRow("no monitor") << kRequired << run << "monitor=none";
     QTest::newRow("monitor port 0")
         << kRequired + QStringList{"--monitor", "0"} << refuse << "--monitor: \"0\" is not a port";
-    QTest::newRow("monitor bad address")
-        << kRequired + QStringList{"--monitor", "box:8080"} << refuse << "--monitor: \"box\"";
-    QTest::newRow("monitor ipv6 unbracketed")
-        << kRequired + QStringList{"--monitor", "::1:8080"} << refuse << "in brackets";
     QTest::newRow("key file alone")
         << kRequired + QStringList{"--monitor-key-file", "k"} << refuse << "goes with --monitor";
     QTest::newRow("resume bad box")

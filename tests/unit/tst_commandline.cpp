@@ -42,8 +42,6 @@ private slots:
             {{"baroterm", "--bogus"}, false, 2, ""},
             {{"baroterm", "--version", "--bogus"}, false, 2, ""},
             {{"baroterm", "--monitor", "8080"}, true, 0, ""},
-            {{"baroterm", "--monitor", "[::1]:8080", "--monitor-key-file", "k"}, true, 0, ""},
-            {{"baroterm", "--monitor", "host:8080"}, false, 2, ""},
             {{"baroterm", "--monitor", "70000"}, false, 2, ""},
             {{"baroterm", "--monitor-key-file", "k"}, false, 2, ""},
         };
