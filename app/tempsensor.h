@@ -66,6 +66,9 @@ public:
     // The page's address for a choice, with its key; empty when off.
     QString sharedPageAddress(const ShareChoice& choice);
 
+    // The run as planned in the widgets.
+    BoxSession::RunSetup runSetup() const;
+
     // The order of these slots is the window's meta-object table.
 public slots:
     void openWebLink();
@@ -137,8 +140,6 @@ private:
     void showRunControls(bool on);
     // The end of a run as the operator sees it: Start again, logging closed.
     void showRunEnded();
-    // The run as planned in the widgets.
-    BoxSession::RunSetup runSetup() const;
     // The layout, colour choice and unit the logs are written in now.
     records::LogFormat logFormat() const;
     // No log for this run: "Write Log" unchecked, with a warning when given.

@@ -17,6 +17,7 @@ RunSession::RunSession(const Setup& setup, Sink standardOutput, Sink standardErr
     : QObject(parent), m_setup(setup), m_out(std::move(standardOutput)),
       m_err(std::move(standardError))
 {
+    m_box.speedUp(m_setup.speedUp);
     m_box.log().setFiles({m_setup.log.log, m_setup.log.rawLog});
     m_box.setUnitFactor(m_setup.preset.plan.unitFactor);
     m_watch.setInterval(kWatchMs);

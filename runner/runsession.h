@@ -39,6 +39,8 @@ public:
         // The log taken for this process from the checks on: no other run
         // may write it meanwhile.
         std::shared_ptr<records::LogLock> lock;
+        // Tests only: the session's rests and polls this many times shorter.
+        double speedUp = 1.0;
     };
     using Sink = std::function<void(const QByteArray&)>;
 
@@ -55,6 +57,8 @@ public:
     bool hasEnded() const { return m_ended; }
     int exitStatus() const { return runner::exitStatus(m_ending); }
     const BoxSession& box() const { return m_box; }
+    // The run as this command line plans it, for the session.
+    BoxSession::RunSetup runSetup() const;
 
 signals:
     void finished(int exitStatus);
@@ -65,7 +69,6 @@ private:
     void watchReadings();
     void beginRun();
     void stopRun(runner::Ending ending, const QString& detail);
-    BoxSession::RunSetup runSetup() const;
     void reportPoint(const records::RecordValues& values);
     void warn(const QString& text);
     void journalFailed(const QString& text);

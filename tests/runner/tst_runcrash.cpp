@@ -131,9 +131,10 @@ void TestRunCrash::runGrid(const QString& name, const Grid& grid, QRandomGenerat
         } else {
             QVERIFY(waitFor(ended, 120000));
             status = run.exitCode();
-            QVERIFY2(status == 0, run.readAllStandardError().constData());
         }
+        // Read once: what a resume said of its images counts also in its last try.
         const QByteArray err = run.readAllStandardError();
+        QVERIFY2(status == -1 || run.exitStatus() == QProcess::NormalExit, err.constData());
         if (err.contains("were under way"))
             ++reported;
         // Only a resume may refuse; a kill before the journal leaves nothing to resume.
@@ -209,7 +210,7 @@ void TestRunCrash::runGrid(const QString& name, const Grid& grid, QRandomGenerat
 void TestRunCrash::killedAndResumed()
 {
     const quint32 seed = qEnvironmentVariableIsSet("BAROTERM_CRASH_SEED")
-                             ? quint32(qEnvironmentVariableIntValue("BAROTERM_CRASH_SEED"))
+                             ? qEnvironmentVariable("BAROTERM_CRASH_SEED").toUInt()
                              : QRandomGenerator::global()->generate();
     qInfo("BAROTERM_CRASH_SEED=%u", seed);
     QRandomGenerator random(seed);

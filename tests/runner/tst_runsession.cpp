@@ -79,6 +79,7 @@ private:
             qFatal("refused: %s", qPrintable(line.text));
         if (const std::optional<QString> error = runner::prepareRun(line.options, &setup))
             qFatal("refused: %s", qPrintable(*error));
+        setup.speedUp = 4;
         return setup;
     }
     int m_logs = 0;
@@ -86,7 +87,8 @@ private:
 private slots:
     void initTestCase();
     void gridCompletes();
-    void sameRecordsAsTheWindow();
+    void sameSetupAsTheWindow_data();
+    void sameSetupAsTheWindow();
     void stopLeavesTheBoxSafe_data();
     void stopLeavesTheBoxSafe();
     void silentBoxEndsTheRun();
@@ -143,47 +145,71 @@ void TestRunSession::gridCompletes()
     QCOMPARE(fixture.box->flowSetPoint(boxsim::Device::O2), 0.0);
 }
 
-void TestRunSession::sameRecordsAsTheWindow()
+void TestRunSession::sameSetupAsTheWindow_data()
 {
-    // The same plan through the window: the same header byte for byte, and
-    // records that differ only where the box read differently.
-    RunSession::Setup setup = prepare({});
-    Captured captured;
-    QCOMPARE(runSession(setup, &captured), 0);
+    QTest::addColumn<QByteArray>("preset");
+    QTest::addColumn<QString>("filter");
+    QTest::newRow("bar grid, CSV") << kGridPreset << QStringLiteral("*.csv");
+    QTest::newRow("psi pressures, CLS, pulse timing")
+        << QByteArray("[Main]\nUNITS=psi\nWAIT_BEFORE_PULSE=2\nWAIT_EXTRA_BEFORE_ZERO=3\n"
+                      "WAIT_CAMERA_FEEDBACK=false\nDELAY_BETWEEN_PULSES=1\nPULSE_WIDTH=50\n"
+                      "[Auto]\nAUTO_P_ON=true\nAUTO_P_FROM=0\nAUTO_P_TO=29\nAUTO_P_DELTA=7.3\n")
+        << QStringLiteral("*.cls");
+    QTest::newRow("kPa temperatures rounded by the boxes")
+        << QByteArray("[Main]\nUNITS=Pascal\nPULSE_WIDTH=7\n[Auto]\nAUTO_T_ON=1\n"
+                      "AUTO_T_FROM=19.96\nAUTO_T_TO=25.04\nAUTO_T_DELTA=2.5\n")
+        << QStringLiteral("*.csv");
+}
+
+void TestRunSession::sameSetupAsTheWindow()
+{
+    // The window and baroterm-run hand the session the same run for the same
+    // preset: the same plan, pulses, log format and journal.
+    QFETCH(QByteArray, preset);
+    QFETCH(QString, filter);
+    const QString row = QString::number(qHash(QTest::currentDataTag())) + filter.mid(1);
+    const RunSession::Setup prepared =
+        prepare({"--pulses", "1", "--log", dir.filePath("run" + row)}, preset);
+    const RunSession session(
+        prepared, [](const QByteArray&) {}, [](const QByteArray&) {});
+    const BoxSession::RunSetup ours = session.runSetup();
 
     fixture.makeWindow();
-    QVERIFY(fixture.connectAndWaitForReading());
-    Grid grid;
-    grid.useT = true;
-    grid.tFrom = 22;
-    grid.tTo = 23;
-    grid.tStep = 1;
-    grid.useP = true;
-    grid.pFrom = 1;
-    grid.pTo = 2;
-    grid.pStep = 1;
-    planGrid(fixture, grid);
-    const QString windowLog = dir.filePath("window.csv");
-    chooseLog(fixture, windowLog);
-    QVERIFY(runToEnd(fixture, 120000 * testenv::timingSlack()));
+    fixture.dialogs.pushAccept(write("window.ini", preset));
+    fixture.window->loadPresets();
+    chooseLog(fixture, dir.filePath("window" + row), filter);
+    const BoxSession::RunSetup theirs = fixture.window->runSetup();
     fixture.window.reset();
 
-    const QStringList ours = logLines(setup.log.log);
-    const QStringList theirs = logLines(windowLog);
-    QCOMPARE(ours.size(), theirs.size());
-    QCOMPARE(ours[0], theirs[0]);
-    for (int i = 1; i < ours.size(); ++i) {
-        const QStringList a = ours[i].split(',');
-        const QStringList b = theirs[i].split(',');
-        QCOMPARE(a.size(), b.size());
-        for (int f = 1; f < a.size(); ++f) {
-            // Read values: same form (decimals), near the same value.
-            QCOMPARE(a[f].section('.', 1).size(), b[f].section('.', 1).size());
-            if (a[f].endsWith(QLatin1String(".tif")) || a[f].endsWith(QLatin1String(".TIF")))
-                QCOMPARE(a[f], b[f]);
-        }
-    }
-    QCOMPARE(logLines(setup.log.rawLog)[0], logLines(records::rawLogNameFor(windowLog))[0]);
+    const auto planOnly = [](const BoxSession::RunSetup& setup) {
+        records::JournalContents plan;
+        plan.plan = setup.journal.plan;
+        return records::journalToBytes(plan);
+    };
+    QCOMPARE(planOnly(ours), planOnly(theirs));
+    const run::Plan &a = ours.plan, &b = theirs.plan;
+    QCOMPARE(a.temperatureAxisOn, b.temperatureAxisOn);
+    QCOMPARE(a.pressureAxisOn, b.pressureAxisOn);
+    const double values[][2] = {{a.temperature.start, b.temperature.start},
+                                {a.temperature.end, b.temperature.end},
+                                {a.temperature.delta, b.temperature.delta},
+                                {a.pressure.start, b.pressure.start},
+                                {a.pressure.end, b.pressure.end},
+                                {a.pressure.delta, b.pressure.delta},
+                                {a.unitFactor, b.unitFactor}};
+    for (const auto& pair : values)
+        QCOMPARE(pair[0], pair[1]);
+    QCOMPARE(a.temperature.points, b.temperature.points);
+    QCOMPARE(a.pressure.points, b.pressure.points);
+    QCOMPARE(a.writeLog, b.writeLog);
+    QCOMPARE(a.referencePointOn, b.referencePointOn);
+    QCOMPARE(ours.pulses.widthText, theirs.pulses.widthText);
+    QCOMPARE(ours.pulses.cameraFeedback, theirs.pulses.cameraFeedback);
+    QCOMPARE(ours.pulses.waitBeforeS, theirs.pulses.waitBeforeS);
+    QCOMPARE(ours.pulses.extraWaitAtZeroS, theirs.pulses.extraWaitAtZeroS);
+    QCOMPARE(ours.pulses.delayBetweenS, theirs.pulses.delayBetweenS);
+    QCOMPARE(ours.logFormat.layout, theirs.logFormat.layout);
+    QCOMPARE(ours.logFormat.color, theirs.logFormat.color);
 }
 
 void TestRunSession::stopLeavesTheBoxSafe_data()

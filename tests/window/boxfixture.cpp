@@ -1,6 +1,7 @@
 #include "boxfixture.h"
 
 #include "boxlink.h"
+#include "boxsession.h"
 #include "testenv.h"
 
 #include <QDeadlineTimer>
@@ -46,6 +47,8 @@ boxsim::BoxSimulator* BoxFixture::startBox(boxsim::Options options)
 TempSensor* BoxFixture::makeWindow()
 {
     window = std::make_unique<TempSensor>();
+    if (sessionSpeedUp != 1.0)
+        window->findChild<BoxSession*>()->speedUp(sessionSpeedUp);
     return window.get();
 }
 

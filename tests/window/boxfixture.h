@@ -23,8 +23,12 @@ public:
     boxsim::BoxSimulator* startBox(boxsim::Options options = fastOptions());
     static boxsim::Options fastOptions();
 
-    // A fresh window on fresh settings.
+    // A fresh window on fresh settings, whose session takes its rests and
+    // polls `sessionSpeedUp` times faster (1: as a user's).
     TempSensor* makeWindow();
+    double sessionSpeedUp = defaultSessionSpeedUp;
+    // What a test file chooses for all its fixtures.
+    inline static double defaultSessionSpeedUp = 1.0;
 
     // Answers the address dialog with `text` and runs setIPAddress().
     void enterAddress(const QString& text);

@@ -72,6 +72,7 @@ private:
 void ResendTest::initTestCase()
 {
     testenv::isolateSettings();
+    BoxFixture::defaultSessionSpeedUp = 4;
     registerBarotermResources();
 }
 

@@ -29,6 +29,7 @@ private slots:
 void RunTest::initTestCase()
 {
     testenv::isolateSettings();
+    BoxFixture::defaultSessionSpeedUp = 4;
     registerBarotermResources();
 }
 

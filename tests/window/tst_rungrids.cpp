@@ -48,7 +48,6 @@ class RunGridsTest : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void pressureOnlyInKpaWithClsLayout();
     void referencePointEndsTheRun();
     void pointWithoutPulseIsRepeated();
     void recordWaitsForLostSetPointToTakeEffect();
@@ -58,53 +57,8 @@ private slots:
 void RunGridsTest::initTestCase()
 {
     testenv::isolateSettings();
+    BoxFixture::defaultSessionSpeedUp = 4;
     registerBarotermResources();
-}
-
-void RunGridsTest::pressureOnlyInKpaWithClsLayout()
-{
-    QTemporaryDir dir;
-    BoxFixture f;
-    QVERIFY(f.startBox());
-    TempSensor* w = f.makeWindow();
-    QVERIFY(f.connectAndWaitForReading());
-    f.dialogs.pushAccept(QStringLiteral("Pascal"));
-    w->setUnits();
-    findIn<QCheckBox>(w, "colorSelectcheckBox")->setChecked(false);
-    Grid grid;
-    grid.useP = true;
-    grid.pFrom = 0;
-    grid.pTo = 200;
-    grid.pStep = 100; // kPa
-    planGrid(f, grid);
-    const QString logPath = dir.filePath(QStringLiteral("kpa"));
-    chooseLog(f, logPath, QStringLiteral("*.cls"));
-    QVERIFY(runToEnd(f, 120000));
-
-    // The missing ending was added before the raw log's name was made.
-    bool crlf = false;
-    const QStringList lines = logLines(logPath + QStringLiteral(".cls"), &crlf);
-    QVERIFY(crlf);
-    QCOMPARE(lines.mid(0, 2), (QStringList{"n251", "P,Pa T,C Isens Lsens"}));
-    QCOMPARE(lines.size(), 5);
-    const QList<boxsim::PulseTruth> truth = f.box->pulseTruth();
-    QCOMPARE(truth.size(), 3);
-    for (int i = 0; i < 3; ++i) {
-        const QStringList fields = lines[i + 2].split(QLatin1Char(' '));
-        QCOMPARE(fields.size(), 4);
-        QVERIFY2(fields[0].contains(QRegularExpression(QStringLiteral("^\\d+$"))),
-                 qPrintable(lines[i + 2]));
-        QVERIFY2(std::fabs(fields[0].toDouble() - i * 100000.0) < 500, qPrintable(lines[i + 2]));
-        QVERIFY(std::fabs(fields[0].toDouble() / 100000.0 - truth[i].airPressureBar) < 0.01);
-        QVERIFY(std::fabs(fields[1].toDouble() - truth[i].sampleTemperatureC) < 0.1);
-        QCOMPARE(fields[2], QStringLiteral("calib_%1.tif").arg(i + 1, 6, 10, QLatin1Char('0')));
-        QCOMPARE(fields[3], QStringLiteral("1"));
-    }
-    const QStringList raw = logLines(logPath + QStringLiteral("_SLPM.csv"));
-    QCOMPARE(raw.value(0), QStringLiteral("#,N2[slpm],O2[slpm],T[C],Pair[Pa],O2[%]"));
-    QCOMPARE(raw.size(), 4);
-    // The temperature axis was off: only the stop sends its "From:" value.
-    QCOMPARE(temperatureSetPoints(f), QList<double>{22});
 }
 
 void RunGridsTest::referencePointEndsTheRun()

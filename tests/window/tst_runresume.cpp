@@ -94,6 +94,7 @@ private slots:
 void RunResumeTest::initTestCase()
 {
     testenv::isolateSettings();
+    BoxFixture::defaultSessionSpeedUp = 4;
     registerBarotermResources();
 }
 
