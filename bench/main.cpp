@@ -47,6 +47,7 @@ struct Options
     int idleSeconds = 60;
     bool liveView = false;
     int monitorClients = 0; // event streams on the shared page during the grids
+    int statusRate = 50;    // /api/status requests a second meanwhile
     double timeScale = 1000;
     QString host = QStringLiteral("127.77.0.1");
     QString boxsim = QStringLiteral(BAROTERM_BOXSIM_PATH);
@@ -98,11 +99,16 @@ Options parseOptions(int& argc, char* argv[])
     const QCommandLineOption monitorClients(
         QStringLiteral("monitor-clients"),
         QStringLiteral("Shares the live view on the simulator's address and, during the grids, "
-                       "keeps this many event streams on it and asks /api/status 50 times a "
-                       "second, from a process of their own."),
+                       "keeps this many event streams on it and asks /api/status (see "
+                       "--status-rate), from a process of their own."),
         QStringLiteral("n"), QStringLiteral("0"));
-    parser.addOptions(
-        {help, version, scenario, idleSeconds, timeScale, host, boxsim, liveView, monitorClients});
+    const QCommandLineOption statusRate(
+        QStringLiteral("status-rate"),
+        QStringLiteral("With --monitor-clients: /api/status requests a second (default 50; 0: "
+                       "none, the event streams alone)."),
+        QStringLiteral("n"), QStringLiteral("50"));
+    parser.addOptions({help, version, scenario, idleSeconds, timeScale, host, boxsim, liveView,
+                       monitorClients, statusRate});
     if (!parser.parse(arguments))
         usageError(parser.errorText());
     if (parser.isSet(help)) {
@@ -143,6 +149,9 @@ Options parseOptions(int& argc, char* argv[])
     options.monitorClients = parser.value(monitorClients).toInt(&ok);
     if (!ok || options.monitorClients < 0 || options.monitorClients > 30)
         usageError(QStringLiteral("--monitor-clients needs 0 to 30"));
+    options.statusRate = parser.value(statusRate).toInt(&ok);
+    if (!ok || options.statusRate < 0 || options.statusRate > 200)
+        usageError(QStringLiteral("--status-rate needs 0 to 200"));
     return options;
 }
 
@@ -254,13 +263,13 @@ void reportGrowth(Report& report, const QString& name, const RunOutcome& run)
 class Watchers
 {
 public:
-    Watchers(const QString& host, quint16 port, int clients)
+    Watchers(const QString& host, quint16 port, int clients, int statusRate)
     {
         if (clients <= 0)
             return;
-        m_process.start(QStringLiteral(BAROTERM_WATCHERS_PATH),
-                        {host, QString::number(port), QString::number(clients),
-                         QString::number(kStatusPerSecond)});
+        m_process.start(
+            QStringLiteral(BAROTERM_WATCHERS_PATH),
+            {host, QString::number(port), QString::number(clients), QString::number(statusRate)});
         m_process.waitForStarted();
     }
     // Their figures, prefixed "<name>.monitor.".
@@ -279,7 +288,6 @@ public:
     }
 
 private:
-    static constexpr int kStatusPerSecond = 50;
     QProcess m_process;
 };
 
@@ -456,7 +464,7 @@ int main(int argc, char* argv[])
         plan.pFrom = 0.5;
         plan.pTo = 3.0;
         plan.pStep = 0.25;
-        Watchers watchers(options.host, monitorPort, options.monitorClients);
+        Watchers watchers(options.host, monitorPort, options.monitorClients, options.statusRate);
         ok = runGrid(report, QStringLiteral("grid"), window.get(), dialogs, plan,
                      workDir.filePath(QStringLiteral("grid.csv")), false, &watchers) &&
              ok;

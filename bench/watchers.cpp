@@ -1,6 +1,6 @@
 // baroterm-bench-watchers: the monitor's watchers, in a process of their own so
 // that their CPU time is not the program's. Keeps CLIENTS event streams open
-// and asks /api/status RATE times a second, each on a connection of its own,
+// and asks /api/status RATE times a second (0: never), each on a connection of its own,
 // until SIGTERM; then prints one figure per line.
 //   baroterm-bench-watchers HOST PORT CLIENTS RATE
 #include <QCoreApplication>
@@ -44,7 +44,7 @@ int main(int argc, char* argv[])
     const QString host = args[1];
     const quint16 port = quint16(args[2].toUInt());
     const int clients = args[3].toInt();
-    const int rate = std::max(1, args[4].toInt());
+    const int rate = args[4].toInt(); // 0: the event streams alone
     std::signal(SIGTERM, onTerm);
 
     qint64 eventBytes = 0;
@@ -96,7 +96,8 @@ int main(int argc, char* argv[])
         });
         s->connectToHost(host, port);
     });
-    ask.start(1000 / rate);
+    if (rate > 0)
+        ask.start(1000 / rate);
 
     QTimer watchStop;
     QObject::connect(&watchStop, &QTimer::timeout, &app, [&] {
