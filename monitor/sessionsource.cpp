@@ -20,19 +20,15 @@ SessionSource::SessionSource(const BoxSession& session, QObject* parent)
     m_eventsSeen = session.history().eventsAdded();
     m_lastRun = run();
     m_lastBox = box();
-    const auto reading = [this](DeviceStates::Which which) {
-        m_devices.reading(which);
-        emit readingAdded(); // each reading signal follows its sample
+    // Each reading signal follows its sample.
+    const auto reading = [this] {
+        emit readingAdded();
         look();
     };
-    connect(&session, &BoxSession::temperatureRead, this,
-            [reading] { reading(DeviceStates::Temperature); });
-    connect(&session, &BoxSession::n2Read, this, [reading] { reading(DeviceStates::N2); });
-    connect(&session, &BoxSession::o2Read, this, [reading] { reading(DeviceStates::O2); });
-    connect(&session, &BoxSession::connectionLost, this, [this] {
-        m_devices.boxLost();
-        look();
-    });
+    connect(&session, &BoxSession::temperatureRead, this, reading);
+    connect(&session, &BoxSession::n2Read, this, reading);
+    connect(&session, &BoxSession::o2Read, this, reading);
+    connect(&session, &BoxSession::connectionLost, this, &SessionSource::look);
     connect(&session, &BoxSession::recordWritten, this, [this] {
         ++m_counters.recordsWritten;
         look();
@@ -63,13 +59,14 @@ BoxView SessionSource::box() const
     if (!label.isEmpty())
         v.unitLabel = label;
     v.gasOn = !m_session.model().gasOff();
+    const auto controller = [this](const char* name, setpoint::Controller which) {
+        return Device{QLatin1String(name), m_session.answering(which),
+                      m_session.setPointRetries(which)};
+    };
     v.devices = {
-        {QStringLiteral("temperature"), m_devices.up(DeviceStates::Temperature),
-         m_session.setPointRetries(setpoint::Controller::Temperature)},
-        {QStringLiteral("n2"), m_devices.up(DeviceStates::N2),
-         m_session.setPointRetries(setpoint::Controller::N2)},
-        {QStringLiteral("o2"), m_devices.up(DeviceStates::O2),
-         m_session.setPointRetries(setpoint::Controller::O2)},
+        controller("temperature", setpoint::Controller::Temperature),
+        controller("n2", setpoint::Controller::N2),
+        controller("o2", setpoint::Controller::O2),
         {QStringLiteral("pulse"), m_session.pulseTotals().answering, 0},
     };
     return v;

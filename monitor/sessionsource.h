@@ -4,32 +4,9 @@
 
 #include <QTimer>
 
-#include <array>
-
 class BoxSession;
 
 namespace monitor {
-
-// Whether each device behind the box's device server answers, from what the
-// session reports: one that read a value answers; a lost box takes every
-// controller with it, each back with its own next reading.
-class DeviceStates
-{
-public:
-    enum Which
-    {
-        Temperature,
-        N2,
-        O2,
-        Controllers
-    };
-    void reading(Which which) { m_up[which] = true; }
-    void boxLost() { m_up.fill(false); }
-    bool up(Which which) const { return m_up[which]; }
-
-private:
-    std::array<bool, Controllers> m_up{}; // nothing answers before it is heard
-};
 
 // What the monitor shows of one box session, the window's or baroterm-run's.
 // It only reads the session. Made on the session's thread.
@@ -51,7 +28,6 @@ private:
     void look();
 
     const BoxSession& m_session;
-    DeviceStates m_devices;
     qint64 m_eventsSeen = 0;
     Counters m_counters;
     RunView m_lastRun;

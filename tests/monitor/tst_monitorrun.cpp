@@ -25,17 +25,6 @@ const QByteArray kPreset = "[Main]\nUNITS=Bar\nWAIT_CAMERA_FEEDBACK=true\n"
                            "[Auto]\nAUTO_T_ON=false\nAUTO_P_ON=true\nAUTO_P_FROM=1\nAUTO_P_TO=2\n"
                            "AUTO_P_DELTA=1\n";
 
-bool waitFor(const std::function<bool()>& condition, int ms)
-{
-    QDeadlineTimer deadline(ms * testenv::timingSlack());
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
-
 // A port nobody listens on now.
 quint16 freePort(const QString& host)
 {
@@ -71,6 +60,12 @@ private:
     QTemporaryDir m_dir;
     QString m_host;
     std::unique_ptr<boxsim::BoxSimulator> m_box;
+
+    // The simulator answers from this thread: every wait runs its event loop.
+    bool waitFor(const std::function<bool()>& condition, int ms) const
+    {
+        return m_box->waitFor(condition, ms * testenv::timingSlack());
+    }
 
     QStringList runArguments(const QString& name, const QString& monitor) const
     {
@@ -170,8 +165,22 @@ void MonitorRunTest::pageDataFollowsTheBox()
     QCOMPARE(samples->value("baroterm_run_points"), 2.0);
     QCOMPARE(samples->value("baroterm_device_up{device=\"temperature\"}"), 1.0);
 
+    // A point done is one the box pulsed for, and counted in the metrics too.
+    QVERIFY(waitFor(
+        [&] {
+            const Answer a = exchange(m_host, port, get("/api/status?key=" + key));
+            status = QJsonDocument::fromJson(a.body).object();
+            return status.value("run").toObject().value("pointsDone").toInt() >= 1;
+        },
+        15000));
+    QVERIFY(!m_box->pulseTruth().isEmpty());
+    const auto after = metricSamples(exchange(m_host, port, get("/metrics?key=" + key)).body);
+    QVERIFY(after && after->value("baroterm_pulses_sent_total") >= 1.0 &&
+            after->value("baroterm_records_written_total") >= 1.0);
+
     ::kill(pid_t(run.processId()), SIGTERM);
-    QVERIFY(waitFor([&] { return run.state() == QProcess::NotRunning; }, 10000));
+    const bool ended = waitFor([&] { return run.state() == QProcess::NotRunning; }, 10000);
+    QVERIFY2(ended, (err + run.readAllStandardError()).constData());
 }
 
 void MonitorRunTest::portInUseStopsBeforeTheBox()
