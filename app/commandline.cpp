@@ -69,17 +69,9 @@ Outcome evaluate(const QStringList& arguments)
             QStringLiteral("baroterm %1\n").arg(QString::fromLatin1(appinfo::kVersion));
         return outcome;
     }
-    if (parser.isSet(monitorAt)) {
-        const monitor::EndpointParse endpoint = monitor::parseEndpoint(parser.value(monitorAt));
-        if (!endpoint.error.isEmpty())
-            return refuse(QStringLiteral("--monitor: %1").arg(endpoint.error));
-        outcome.monitor = endpoint.endpoint;
-    }
-    if (parser.isSet(monitorKeyFile)) {
-        if (!outcome.monitor)
-            return refuse(QStringLiteral("--monitor-key-file goes with --monitor"));
-        outcome.monitorKeyFile = parser.value(monitorKeyFile);
-    }
+    const QString monitorError = monitor::readMonitorOptions(parser, &outcome.monitor);
+    if (!monitorError.isEmpty())
+        return refuse(monitorError);
     return outcome;
 }
 

@@ -18,8 +18,7 @@ struct Outcome
     QString standardOutput;
     QString standardError;
     // --monitor: where the live view's page is served, whatever the settings say.
-    std::optional<monitor::Endpoint> monitor;
-    QString monitorKeyFile;
+    monitor::MonitorOptions monitor;
 };
 
 // Whether the raw arguments ask for help or the version, so that they can be

@@ -1,5 +1,6 @@
 #include "access.h"
 
+#include <QCommandLineParser>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QSettings>
@@ -78,6 +79,24 @@ EndpointParse parseEndpoint(const QString& text)
     }
     out.endpoint.port = quint16(number);
     return out;
+}
+
+QString readMonitorOptions(const QCommandLineParser& parser, MonitorOptions* out)
+{
+    const QString at = QStringLiteral("monitor");
+    const QString keyFile = QStringLiteral("monitor-key-file");
+    if (parser.isSet(at)) {
+        const EndpointParse endpoint = parseEndpoint(parser.value(at));
+        if (!endpoint.error.isEmpty())
+            return QStringLiteral("--monitor: %1").arg(endpoint.error);
+        out->endpoint = endpoint.endpoint;
+    }
+    if (parser.isSet(keyFile)) {
+        if (!out->endpoint)
+            return QStringLiteral("--monitor-key-file goes with --monitor");
+        out->keyFile = parser.value(keyFile);
+    }
+    return QString();
 }
 
 bool keyRequired(const QHostAddress& address, bool keyFileGiven)

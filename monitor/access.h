@@ -4,6 +4,9 @@
 #include <QHostAddress>
 #include <QString>
 
+#include <optional>
+
+class QCommandLineParser;
 class QSettings;
 
 // Where the monitor listens and who may watch: the address given as
@@ -25,6 +28,17 @@ struct EndpointParse
 // "8080", "127.0.0.1:8080", "0.0.0.0:8080", "[::1]:8080": an address (IPv6
 // in brackets) and a port from 1 to 65535; the address defaults to 127.0.0.1.
 EndpointParse parseEndpoint(const QString& text);
+
+// --monitor [ADDRESS:]PORT and --monitor-key-file FILE, as both programs take them.
+struct MonitorOptions
+{
+    std::optional<Endpoint> endpoint; // none: no monitor
+    QString keyFile;
+};
+
+// Reads them from a parser that has both options and parsed its arguments;
+// the error line when they can't be used.
+QString readMonitorOptions(const QCommandLineParser& parser, MonitorOptions* out);
 
 // A loopback address (127.0.0.0/8, ::1) asks no key unless a key file was given.
 bool keyRequired(const QHostAddress& address, bool keyFileGiven);

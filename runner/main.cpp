@@ -52,11 +52,11 @@ struct Monitor
 std::optional<QString> startMonitor(const runner::Options& options, const BoxSession& box,
                                     Monitor* out)
 {
-    const monitor::Endpoint endpoint = *options.monitor;
+    const monitor::Endpoint endpoint = *options.monitor.endpoint;
     // baroterm-run keeps its own key, apart from the window's.
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Kelvra"),
                        QStringLiteral("baroterm-run"));
-    const monitor::KeyFile key = monitor::accessKeyFor(endpoint, options.monitorKeyFile, settings);
+    const monitor::KeyFile key = monitor::accessKeyFor(endpoint, options.monitor.keyFile, settings);
     if (!key.error.isEmpty())
         return QStringLiteral("--monitor-key-file: %1").arg(key.error);
     out->source = std::make_unique<monitor::SessionSource>(box);
@@ -126,7 +126,7 @@ int main(int argc, char* argv[])
 
     RunSession session(setup, toStdout, toStderr);
     Monitor monitor;
-    if (commandLine.options.monitor) {
+    if (commandLine.options.monitor.endpoint) {
         if (const std::optional<QString> error =
                 startMonitor(commandLine.options, session.box(), &monitor)) {
             if (!resume)

@@ -198,17 +198,9 @@ CommandLine parseCommandLine(const QStringList& arguments)
     if (parser.isSet(reference))
         o.reference = parser.value(reference);
     o.init = parser.isSet(init);
-    if (parser.isSet(monitorAt)) {
-        const monitor::EndpointParse endpoint = monitor::parseEndpoint(parser.value(monitorAt));
-        if (!endpoint.error.isEmpty())
-            return refuse(QStringLiteral("--monitor: %1").arg(endpoint.error));
-        o.monitor = endpoint.endpoint;
-    }
-    if (parser.isSet(monitorKeyFile)) {
-        if (!o.monitor)
-            return refuse(QStringLiteral("--monitor-key-file goes with --monitor"));
-        o.monitorKeyFile = parser.value(monitorKeyFile);
-    }
+    const QString monitorError = monitor::readMonitorOptions(parser, &o.monitor);
+    if (!monitorError.isEmpty())
+        return refuse(monitorError);
     result.action = CommandLine::Action::Run;
     return result;
 }

@@ -29,9 +29,8 @@ struct Options
     std::optional<bool> cameraFeedback; // overrides the preset when given
     bool init = false;
     QString resume; // --resume: the calibration log of an interrupted run
-    // --monitor: where the read-only monitor page listens; none: no monitor.
-    std::optional<monitor::Endpoint> monitor;
-    QString monitorKeyFile;
+    // --monitor and --monitor-key-file: the read-only monitor page.
+    monitor::MonitorOptions monitor;
 };
 
 struct CommandLine

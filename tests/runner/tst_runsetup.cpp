@@ -145,12 +145,12 @@ void TestRunSetup::commandLine()
     else if (field == "resume")
         actual = o.resume;
     else if (field == "monitor")
-        actual =
-            o.monitor
-                ? QStringLiteral("%1 %2").arg(o.monitor->address.toString()).arg(o.monitor->port)
-                : QStringLiteral("none");
+        actual = o.monitor.endpoint ? QStringLiteral("%1 %2")
+                                          .arg(o.monitor.endpoint->address.toString())
+                                          .arg(o.monitor.endpoint->port)
+                                    : QStringLiteral("none");
     else if (field == "keyfile")
-        actual = o.monitorKeyFile;
+        actual = o.monitor.keyFile;
     QCOMPARE(actual, value);
 }
 

@@ -58,11 +58,11 @@ private slots:
         // The command line's monitor, for the window to prefer over the settings.
         const commandline::Outcome shared =
             evaluate({"baroterm", "--monitor", "0.0.0.0:8081", "--monitor-key-file", "k"});
-        QVERIFY(shared.monitor);
-        QCOMPARE(shared.monitor->address, QHostAddress(QHostAddress::AnyIPv4));
-        QCOMPARE(int(shared.monitor->port), 8081);
-        QCOMPARE(shared.monitorKeyFile, QStringLiteral("k"));
-        QVERIFY(!evaluate({"baroterm"}).monitor);
+        QVERIFY(shared.monitor.endpoint);
+        QCOMPARE(shared.monitor.endpoint->address, QHostAddress(QHostAddress::AnyIPv4));
+        QCOMPARE(int(shared.monitor.endpoint->port), 8081);
+        QCOMPARE(shared.monitor.keyFile, QStringLiteral("k"));
+        QVERIFY(!evaluate({"baroterm"}).monitor.endpoint);
 
         const commandline::Outcome help = evaluate({"baroterm", "--help"});
         QVERIFY(!help.openWindow);
