@@ -95,6 +95,7 @@ private slots:
     void vanishedBoxEndsTheRunDespiteRetries();
     void pointsAreReportedOncePulsed();
     void sigtermDuringInitKeepsNothing();
+    void sigintBeforeThePulseTakesBackSilently();
 };
 
 void TestRunSession::initTestCase()
@@ -367,6 +368,33 @@ void TestRunSession::sigtermDuringInitKeepsNothing()
     QVERIFY(!captured.err.contains("Initialization completed"));
     QCOMPARE(session.exitStatus(), 143);
     QVERIFY2(captured.err.endsWith("baroterm-run: stopped by SIGTERM\n"), captured.err.constData());
+}
+
+void TestRunSession::sigintBeforeThePulseTakesBackSilently()
+{
+    // The stop took the record back, not a generator out of reach: no warning.
+    RunSession::Setup setup =
+        prepare({}, QByteArray(kGridPreset).replace("[Main]\n", "[Main]\nWAIT_BEFORE_PULSE=3\n"));
+    const int pulsesBefore = fixture.box->pulseTruth().size();
+    Captured captured;
+    RunSession session(
+        setup, [&](const QByteArray& b) { captured.out += b; },
+        [&](const QByteArray& b) { captured.err += b; });
+    // From a timer: the wait before the pulse runs an event loop of its own.
+    QTimer stopper;
+    connect(&stopper, &QTimer::timeout, this, [&] {
+        if (logLines(setup.log.log).size() == 2) {
+            stopper.stop();
+            session.interrupt(SIGINT);
+        }
+    });
+    stopper.start(10);
+    session.start();
+    QVERIFY(BoxFixture::waitUntil([&] { return session.hasEnded(); }, 60000));
+    QCOMPARE(session.exitStatus(), 130);
+    QCOMPARE(fixture.box->pulseTruth().size(), pulsesBefore);
+    QCOMPARE(logLines(setup.log.log).size(), 1);
+    QVERIFY2(!captured.err.contains("taken back"), captured.err.constData());
 }
 
 QTEST_MAIN(TestRunSession)
