@@ -200,6 +200,10 @@ void RunController::noteFlowsSent(const std::optional<gasmix::Flows>& flows, qin
 void RunController::setPointsSent(const std::optional<gasmix::Flows>& flows, qint64 atMs)
 {
     noteFlowsSent(flows, atMs);
+    // Zero flows are the gas switched off, also by hand during a run: the
+    // reference point must switch it on again rather than wait for ever.
+    if (flows)
+        m_gasOff = flows->n2 == 0 && flows->o2 == 0;
 }
 
 void RunController::boxLost(qint64 atMs)

@@ -14,10 +14,10 @@ QList<QByteArray> assemble(const QByteArray& stream, quint8 plan)
 {
     flow::LineAssembler assembler;
     QList<QByteArray> lines;
-    for (const QByteArray& read : fuzzsupport::reads(stream, plan)) {
+    fuzzsupport::forEachRead(stream, plan, [&](const QByteArray& read) {
         lines += assembler.feed(read);
         FUZZ_CHECK(assembler.pendingBytes() <= flow::LineAssembler::kMaxLine);
-    }
+    });
     return lines;
 }
 

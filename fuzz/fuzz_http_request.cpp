@@ -20,9 +20,9 @@ monitor::ParserLimits limits()
 }
 
 const QByteArray kKey = "0123456789abcdef0123456789abcdef";
-const QList<QByteArray> kPaths = {"/",           "/monitor.js",  "/monitor.css",
-                                  "/chart.js",   "/api/status",  "/api/history",
-                                  "/events",     "/metrics",     "/export.csv"};
+const QList<QByteArray> kPaths = {"/",         "/monitor.js", "/monitor.css",
+                                  "/chart.js", "/api/status", "/api/history",
+                                  "/events",   "/metrics",    "/export.csv"};
 
 struct Outcome
 {
@@ -77,7 +77,10 @@ Outcome readAll(const QByteArray& stream, quint8 plan)
     monitor::RequestParser parser(limits());
     const monitor::ParserLimits l = limits();
     const int most = l.requestLineBytes + l.headerBytes + 16;
-    for (const QByteArray& read : fuzzsupport::reads(stream, plan)) {
+    bool failed = false;
+    fuzzsupport::forEachRead(stream, plan, [&](const QByteArray& read) {
+        if (failed)
+            return; // nothing is read after a refusal
         monitor::RequestParser::State state = parser.feed(read);
         while (state == monitor::RequestParser::State::Complete) {
             const monitor::Request& r = parser.request();
@@ -91,11 +94,12 @@ Outcome readAll(const QByteArray& stream, quint8 plan)
             out.failure = parser.failureStatus();
             FUZZ_CHECK(QList<int>({400, 414, 431, 505}).contains(out.failure));
             FUZZ_CHECK(parser.pendingBytes() == 0);
-            return out;
+            failed = true;
+            return;
         }
         // Only the line being read is held.
         FUZZ_CHECK(parser.pendingBytes() <= most);
-    }
+    });
     return out;
 }
 

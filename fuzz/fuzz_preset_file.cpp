@@ -4,20 +4,9 @@
 #include "fuzzsupport.h"
 #include "presetfile.h"
 
-#include <QFile>
-#include <QTemporaryDir>
-
 #include <cmath>
 
 namespace {
-
-QString freshPath()
-{
-    static QTemporaryDir dir;
-    static quint64 counter = 0;
-    // A new name every time: the toolkit caches INI files by path.
-    return dir.filePath(QStringLiteral("preset-%1.ini").arg(++counter));
-}
 
 bool sameValues(const records::PresetValues& a, const records::PresetValues& b)
 {
@@ -55,27 +44,36 @@ void checkValues(const records::PresetReadResult& result)
         FUZZ_CHECK(*v.unitFactor == 1.0 || *v.unitFactor == 100.0 || *v.unitFactor == 14.5038);
 }
 
+// A switch is on exactly when its text is "true" or "1".
+void checkSwitch(const QMap<QString, QString>& keys, const char* key, bool on)
+{
+    const auto found = keys.constFind(QLatin1String(key));
+    FUZZ_CHECK(on == (found != keys.cend() &&
+                      (*found == QLatin1String("true") || *found == QLatin1String("1"))));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const QString path = freshPath();
-    {
-        QFile file(path);
-        FUZZ_CHECK(file.open(QIODevice::WriteOnly));
-        FUZZ_CHECK(file.write(reinterpret_cast<const char*>(data), qint64(size)) == qint64(size));
-    }
-    const records::PresetReadResult loaded = records::readPreset(path);
-    QFile::remove(path);
+    const QByteArray text = fuzzsupport::bytes(data, size);
+    const QMap<QString, QString> keys = records::presetKeyTexts(text);
+    const records::PresetReadResult loaded = records::presetFromKeys(keys);
+    FUZZ_CHECK(loaded.status == QSettings::NoError);
     checkValues(loaded);
 
-    // What was loaded, saved and loaded again, is the same.
-    const QString again = freshPath();
-    FUZZ_CHECK(records::writePreset(again, loaded.values));
-    const records::PresetReadResult reloaded = records::readPreset(again);
-    QFile::remove(again);
-    FUZZ_CHECK(reloaded.status == QSettings::NoError);
+    const records::PresetValues& v = loaded.values;
+    checkSwitch(keys, "Main/WAIT_CAMERA_FEEDBACK", v.waitCameraFeedback);
+    checkSwitch(keys, "Auto/AUTO_P_ON", v.autoPOn);
+    checkSwitch(keys, "Auto/AUTO_T_ON", v.autoTOn);
+    checkSwitch(keys, "Auto/ADD_REFP", v.addRefP);
+    FUZZ_CHECK(v.unitFactor == records::unitFactorForText(keys.value("Main/UNITS")));
+
+    // What was loaded, saved and loaded again, is the same, and saves the same.
+    const QByteArray saved = records::presetToText(v);
+    const records::PresetReadResult reloaded = records::presetFromText(saved);
     FUZZ_CHECK(!reloaded.pulseWidthRejected);
-    FUZZ_CHECK(sameValues(reloaded.values, loaded.values));
+    FUZZ_CHECK(sameValues(reloaded.values, v));
+    FUZZ_CHECK(records::presetToText(reloaded.values) == saved);
     return 0;
 }

@@ -26,14 +26,14 @@ inline QByteArray bytes(const uint8_t* data, size_t size)
     return QByteArray(reinterpret_cast<const char*>(data), int(size));
 }
 
-// Splits `stream` into reads the way a TCP connection might deliver it. The
-// plan byte seeds the read sizes; plan 0 delivers everything in one read.
-inline QList<QByteArray> reads(const QByteArray& stream, quint8 plan)
+// Hands `stream` to `take` read by read, the way a TCP connection might deliver
+// it. The plan byte seeds the read sizes; plan 0 delivers everything in one
+// read. The reads point into `stream`: nothing is copied.
+template <typename Take> void forEachRead(const QByteArray& stream, quint8 plan, Take take)
 {
-    QList<QByteArray> result;
     if (plan == 0) {
-        result.append(stream);
-        return result;
+        take(stream);
+        return;
     }
     const quint32 largest = 1 + (plan & 0x0F);
     quint32 state = 0x9E3779B9u ^ (quint32(plan) * 2654435761u);
@@ -42,10 +42,28 @@ inline QList<QByteArray> reads(const QByteArray& stream, quint8 plan)
         state ^= state << 13;
         state ^= state >> 17;
         state ^= state << 5;
-        const int n = int(1 + state % largest);
-        result.append(stream.mid(pos, n));
+        const int n = qMin(int(1 + state % largest), int(stream.size()) - pos);
+        take(QByteArray::fromRawData(stream.constData() + pos, n));
         pos += n;
     }
+}
+
+// The first `count` pieces of `input` cut at each `separator`; missing ones
+// are empty, and further separators stay in the last piece.
+inline QList<QByteArray> pieces(const QByteArray& input, char separator, int count)
+{
+    QList<QByteArray> result;
+    int from = 0;
+    while (result.size() < count - 1) {
+        const int at = int(input.indexOf(separator, from));
+        if (at < 0)
+            break;
+        result.append(input.mid(from, at - from));
+        from = at + 1;
+    }
+    result.append(input.mid(from));
+    while (result.size() < count)
+        result.append(QByteArray());
     return result;
 }
 

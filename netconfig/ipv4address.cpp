@@ -7,11 +7,13 @@ namespace ipv4 {
 
 bool isDottedAddress(const QString& text)
 {
-    const QString octet = QStringLiteral("(?:[0-1]?[0-9]?[0-9]|2[0-4][0-9]|25[0-5])");
-    // The whole text: \A and \z, as '$' would also accept a final LF.
-    const QRegularExpression pattern(QRegularExpression::anchoredPattern(
-        octet + QStringLiteral("\\.") + octet + QStringLiteral("\\.") + octet +
-        QStringLiteral("\\.") + octet));
+    // The whole text: \A and \z, as '$' would also accept a final LF. Compiled once.
+    static const QRegularExpression pattern = [] {
+        const QString octet = QStringLiteral("(?:[0-1]?[0-9]?[0-9]|2[0-4][0-9]|25[0-5])");
+        return QRegularExpression(QRegularExpression::anchoredPattern(
+            octet + QStringLiteral("\\.") + octet + QStringLiteral("\\.") + octet +
+            QStringLiteral("\\.") + octet));
+    }();
     return pattern.match(text).hasMatch();
 }
 

@@ -106,11 +106,19 @@ CURLcode perform(CURL* handle, const TransferState& state)
     return result;
 }
 
-void takeSetting(const QString& page, const QString& pattern, QString* target)
+// The value of one input field of the network page.
+QRegularExpression fieldPattern(const char* field)
 {
     // \d takes any Unicode digit, as the page has always been read.
-    const QRegularExpressionMatch match =
-        QRegularExpression(pattern, QRegularExpression::UseUnicodePropertiesOption).match(page);
+    return QRegularExpression(QLatin1String(field) +
+                                  QStringLiteral("\" SIZE=\"15\" MAXLENGTH=\"15\" "
+                                                 "VALUE=\"(\\d+\\.\\d+\\.\\d+\\.\\d+)"),
+                              QRegularExpression::UseUnicodePropertiesOption);
+}
+
+void takeSetting(const QString& page, const QRegularExpression& pattern, QString* target)
+{
+    const QRegularExpressionMatch match = pattern.match(page);
     if (match.hasMatch())
         *target = match.captured(1);
 }
@@ -146,19 +154,14 @@ NetworkSettings parseNetworkPage(const QByteArray& page, const NetworkSettings& 
 {
     const QString text =
         QString::fromUtf8(page.constData(), int(qstrnlen(page.constData(), uint(page.size()))));
+    // Compiled once: the patterns are fixed.
+    static const QRegularExpression ipAddress = fieldPattern("ip_address");
+    static const QRegularExpression subnetMask = fieldPattern("subnet_mask");
+    static const QRegularExpression defaultGateway = fieldPattern("default_gateway");
     NetworkSettings settings = current;
-    takeSetting(text,
-                QStringLiteral("ip_address\" SIZE=\"15\" MAXLENGTH=\"15\" "
-                               "VALUE=\"(\\d+\\.\\d+\\.\\d+\\.\\d+)"),
-                &settings.ipAddress);
-    takeSetting(text,
-                QStringLiteral("subnet_mask\" SIZE=\"15\" MAXLENGTH=\"15\" "
-                               "VALUE=\"(\\d+\\.\\d+\\.\\d+\\.\\d+)"),
-                &settings.subnetMask);
-    takeSetting(text,
-                QStringLiteral("default_gateway\" SIZE=\"15\" MAXLENGTH=\"15\" "
-                               "VALUE=\"(\\d+\\.\\d+\\.\\d+\\.\\d+)"),
-                &settings.defaultGateway);
+    takeSetting(text, ipAddress, &settings.ipAddress);
+    takeSetting(text, subnetMask, &settings.subnetMask);
+    takeSetting(text, defaultGateway, &settings.defaultGateway);
     return settings;
 }
 

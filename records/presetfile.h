@@ -63,19 +63,34 @@ struct PresetReadResult
     QSettings::Status status = QSettings::NoError;
 };
 
-// Writes every value in its group; the file holds nothing else afterwards.
-// UNITS is left out for a factor that is none of the three units.
-// Returns false when the file could not be written.
+// A boolean key's text: "true" or "1" is true, "false" or "0" false; any
+// other text is none (and the key reads as false).
+std::optional<bool> presetBoolFromText(const QString& text);
+
+// The bytes of a preset file: every value in its group, nothing else, laid
+// out as the toolkit's INI settings format writes them. UNITS is left out for
+// a factor that is none of the three units.
+QByteArray presetToText(const PresetValues& values);
+
+// The bytes of a preset file read: absent keys take the defaults of
+// PresetValues; numbers that do not convert read as 0, as the toolkit
+// converts them; integers are clamped to their dialog ranges; a boolean that
+// is not one of presetBoolFromText()'s reads as false.
+PresetReadResult presetFromText(const QByteArray& text);
+
+// Every key of the bytes ("Group/KEY") with its text as found, read the way
+// presetFromText() reads it: for checks the conversions above would hide (a
+// value that is not a number reads as 0 there).
+QMap<QString, QString> presetKeyTexts(const QByteArray& text);
+// presetFromText() of the bytes these keys were read from.
+PresetReadResult presetFromKeys(const QMap<QString, QString>& keys);
+
+// The file forms of the above. writePreset() replaces the file whole, making
+// its folder if need be; false when it could not be written.
 bool writePreset(const QString& path, const PresetValues& values);
-
-// Absent keys take the defaults of PresetValues; values that do not convert
-// read as 0, false or empty, as the toolkit converts them; integers are
-// clamped to their dialog ranges.
+// A file that does not exist reads as empty; one that cannot be read gives
+// the defaults with an access error.
 PresetReadResult readPreset(const QString& path);
-
-// Every key of the file ("Group/KEY") with its text as found, read the way
-// readPreset() reads it: for checks the conversions above would hide (a value
-// that is not a number reads as 0 there).
 QMap<QString, QString> readPresetText(const QString& path);
 
 // Status-bar text when a preset's pulse width was not taken.

@@ -8,6 +8,9 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
+#include <QVector>
+
+#include <optional>
 
 namespace records {
 
@@ -62,6 +65,25 @@ bool isCalibrationRecord(const QByteArray& line, const JournalPlan& plan, int nu
 bool isRawRecord(const QByteArray& line, int number)
 {
     return line.startsWith(formatRecordNumber(number).toLatin1() + ',');
+}
+
+// Where each record of a log ends, when the bytes from `from` to `to` are
+// records 1, 2, ... each whole; none otherwise.
+template <typename IsRecord>
+std::optional<QVector<qint64>> recordEnds(const QByteArray& bytes, qint64 from, qint64 to,
+                                          IsRecord isRecord)
+{
+    QVector<qint64> ends;
+    qint64 start = from;
+    while (start < to) {
+        const qint64 end = bytes.indexOf(kLineEnd, int(start)) + kLineEnd.size();
+        if (end < kLineEnd.size() || end > to ||
+            !isRecord(bytes.mid(int(start), int(end - start)), int(ends.size()) + 1))
+            return std::nullopt;
+        ends << end;
+        start = end;
+    }
+    return ends;
 }
 
 QString spinProblem(const char* key, double value, const inputs::SpinRange& range)
@@ -200,6 +222,21 @@ ResumeDecision decideResume(const JournalContents& journal, const QByteArray& lo
             return refusal(tr("%1 was changed after record %2 was written.").arg(rawName).arg(m));
     }
 
+    // The hash vouches for the bytes, not for the journal's sizes of the
+    // records before: both logs must hold records 1 to m there, each whole.
+    const std::optional<QVector<qint64>> logEnds =
+        recordEnds(log, logHeader.size(), base.logSize, [&plan](const QByteArray& line, int n) {
+            return isCalibrationRecord(line, plan, n);
+        });
+    const std::optional<QVector<qint64>> rawEnds =
+        recordEnds(raw, rawHeader.size(), base.rawSize, isRawRecord);
+    if (!logEnds || logEnds->size() != m)
+        return refusal(
+            tr("%1 does not hold records 1 to %2 as its journal says.").arg(logName).arg(m));
+    if (!rawEnds || rawEnds->size() != m)
+        return refusal(
+            tr("%1 does not hold records 1 to %2 as its journal says.").arg(rawName).arg(m));
+
     // Past that: at most the next record, whole in both files, or in one only,
     // and a torn line.
     const QList<QByteArray> logTail = wholeLines(log.mid(int(base.logSize)));
@@ -256,10 +293,14 @@ ResumeDecision decideResume(const JournalContents& journal, const QByteArray& lo
         QString why;
         if (!journalWithTakeBack(journal, r, underWay, &why))
             return refusal(tr("its journal can't take record %1 back: %2.").arg(r).arg(why));
-        // Where the logs ended before R.
+        // Where the logs ended before R, as the journal noted it then.
+        decision.logSize = r > 1 ? logEnds->at(r - 2) : logHeader.size();
+        decision.rawSize = r > 1 ? rawEnds->at(r - 2) : rawHeader.size();
         const JournalRecord* before = journal.find(r - 1);
-        decision.logSize = before ? before->after.logSize : logHeader.size();
-        decision.rawSize = before ? before->after.rawSize : rawHeader.size();
+        if (before && (before->after.logSize != decision.logSize ||
+                       before->after.rawSize != decision.rawSize))
+            return refusal(
+                tr("its journal says record %1 ends elsewhere than the logs do.").arg(r - 1));
         decision.pointIndex = r - 1;
     }
     decision.nextRecordNumber = decision.pointIndex + 1;

@@ -9,7 +9,9 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -128,6 +130,18 @@ public:
     {
         return take(o, key, QJsonValue::Object).toObject();
     }
+    // A SHA-256 as the journal writes it: 64 lower-case hex digits.
+    QByteArray sha256(const QJsonObject& o, const char* key)
+    {
+        const QString value = text(o, key);
+        const bool hex = value.size() == 64 && std::all_of(value.begin(), value.end(), [](QChar c) {
+                             return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+                                    (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+                         });
+        if (!hex && m_missing->isEmpty())
+            *m_missing = QLatin1String(key);
+        return value.toLatin1();
+    }
 
 private:
     QString* m_missing;
@@ -140,7 +154,9 @@ JournalAxis axisFromJson(Reader& r, const QJsonObject& o)
     axis.from = r.number(o, "from");
     axis.to = r.number(o, "to");
     axis.step = r.number(o, "step");
-    axis.points = r.integer(o, "points");
+    // No more than the sweep plans on an axis (16 bits): the grid's point
+    // count, their product, stays an int.
+    axis.points = int(r.whole(o, "points", 0, std::numeric_limits<qint16>::max()));
     return axis;
 }
 
@@ -338,8 +354,8 @@ std::optional<JournalContents> journalFromBytes(const QByteArray& bytes, QString
         if (o.contains(QLatin1String("underWay")))
             record.underWay = r.flag(o, "underWay");
         if (o.contains(QLatin1String("logSha256")) || o.contains(QLatin1String("rawSha256"))) {
-            record.after.logSha256 = r.text(o, "logSha256").toLatin1();
-            record.after.rawSha256 = r.text(o, "rawSha256").toLatin1();
+            record.after.logSha256 = r.sha256(o, "logSha256");
+            record.after.rawSha256 = r.sha256(o, "rawSha256");
         }
         contents.records.append(record);
     }

@@ -10,6 +10,7 @@
 #include "units.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cmath>
@@ -27,7 +28,11 @@ QString quoted(const QString& text)
 
 QString groupKey(const char* group, const char* key)
 {
-    return QString::fromLatin1(group) + QLatin1Char('/') + QLatin1String(key);
+    const QLatin1String groupName(group);
+    const QLatin1String keyName(key);
+    QString name;
+    name.reserve(groupName.size() + 1 + keyName.size());
+    return name.append(groupName).append(QLatin1Char('/')).append(keyName);
 }
 
 using inputs::kMaxPulsesPerPoint;
@@ -160,6 +165,9 @@ CommandLine parseCommandLine(const QStringList& arguments)
         o.resume = parser.value(resume);
         if (o.resume.endsWith(QLatin1String(".run")))
             o.resume.chop(4);
+        if (o.resume.isEmpty())
+            return refuse(QStringLiteral("--resume needs the calibration log of the interrupted "
+                                         "run"));
     } else {
         for (const QCommandLineOption& required : {box, preset, log})
             if (!parser.isSet(required))
@@ -213,17 +221,29 @@ PresetCheck readPresetPlan(const QString& path)
         check.error = QStringLiteral("--preset: %1 is not a readable file").arg(quoted(path));
         return check;
     }
-    const records::PresetReadResult read = records::readPreset(path);
-    if (read.status != QSettings::NoError) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
         check.error = QStringLiteral("--preset: %1 could not be read").arg(quoted(path));
         return check;
     }
-    const QMap<QString, QString> text = records::readPresetText(path);
+    return presetPlanFromText(file.readAll(), path);
+}
+
+PresetCheck presetPlanFromText(const QByteArray& bytes, const QString& path)
+{
+    PresetCheck check;
+    const QMap<QString, QString> text = records::presetKeyTexts(bytes);
+    const records::PresetReadResult read = records::presetFromKeys(text);
     const records::PresetValues& v = read.values;
     PresetPlan& p = check.preset;
 
-    // Values that the window would silently read as 0 are refused here.
+    // Values that the window would silently read as 0, or pass over, are
+    // refused here.
     QString refused;
+    const QString unitsKey = groupKey(kMainGroup, kUnits);
+    if (text.contains(unitsKey) && !v.unitFactor)
+        refused = QStringLiteral("--preset: %1 = %2 is not \"Bar\", \"Pascal\" or \"psi\"")
+                      .arg(unitsKey, quoted(text.value(unitsKey)));
     auto numberText = [&](const char* group, const char* key, bool whole) {
         const QString name = groupKey(group, key);
         if (!text.contains(name) || !refused.isEmpty())

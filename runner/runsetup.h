@@ -83,8 +83,11 @@ struct PresetCheck
 
 // Reads the preset file: absent keys take the window's defaults, no UNITS
 // means bar, numbers go through the spin boxes' ranges and decimals, and a
-// numeric key whose text is not a number refuses the preset.
+// UNITS the window does not write or a numeric key whose text is not a
+// number refuses the preset.
 PresetCheck readPresetPlan(const QString& path);
+// The same from the file's bytes; `path` only names the file in messages.
+PresetCheck presetPlanFromText(const QByteArray& text, const QString& path);
 
 // "--reference P,T": P in the preset's unit, T in degrees C, within the
 // reference dialogs' ranges and one decimal. Fills plan.referenceP/T.

@@ -196,6 +196,8 @@ private slots:
     void repeatingPointFlag();
     void flowReadingsBehindARecord_data();
     void flowReadingsBehindARecord();
+    void gasSwitchedOffByHand_data();
+    void gasSwitchedOffByHand();
 };
 
 void RunControllerTest::grids_data()
@@ -621,6 +623,33 @@ void RunControllerTest::flowReadingsBehindARecord()
     // Once the readings are current and settled, the point is recorded.
     rig.tick();
     QCOMPARE(rig.only("Rec"), QStringList{"Rec20/0"});
+}
+
+void RunControllerTest::gasSwitchedOffByHand_data()
+{
+    // The operator switches the gas off once this command has been carried out.
+    QTest::addColumn<QString>("after");
+    QTest::newRow("waiting for a pressure point") << "P2";
+    QTest::newRow("at the reference point, gas on") << "On1";
+}
+
+// The gas button stays usable during a run; the run switches the gas on again
+// wherever it waits for a pressure.
+void RunControllerTest::gasSwitchedOffByHand()
+{
+    QFETCH(QString, after);
+    Rig rig(false, true, true);
+    rig.plan.referenceT = 25;
+    rig.plan.referenceP = 1;
+    rig.start();
+    for (int i = 0; i < 100 && !rig.trace.contains(after); ++i)
+        rig.tick();
+    QVERIFY(rig.trace.contains(after));
+    rig.flows = {};
+    rig.rc.setPointsSent(rig.flows, rig.now);
+    rig.runToEnd();
+    QCOMPARE(rig.only("Rec").join(' ').remove("Rec"), QStringLiteral("20/0 20/2 25/1"));
+    QCOMPARE(rig.only("End"), QStringList{"End:reference"});
 }
 
 QTEST_APPLESS_MAIN(RunControllerTest)

@@ -69,6 +69,10 @@ private slots:
         connect(&temperature, &WorkerThread::connectionLost, [&] { rec.add("lost"); });
         connect(&n2, &workerN2::valueChangedN2, [&](float sp, float f) { rec.add("N2", sp, f); });
         connect(&o2, &workerO2::valueChangedO2, [&](float sp, float f) { rec.add("O2", sp, f); });
+        // The faults are in the answers, not in the pace: poll four times as often.
+        for (BoxPoller* poller : {static_cast<BoxPoller*>(&temperature),
+                                  static_cast<BoxPoller*>(&n2), static_cast<BoxPoller*>(&o2)})
+            poller->speedUp(4);
         temperature.start();
         n2.start();
         o2.start();

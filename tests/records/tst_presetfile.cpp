@@ -4,8 +4,12 @@
 
 #include <QRandomGenerator>
 
+#include <cstring>
+
 using records::PresetReadResult;
 using records::PresetValues;
+
+Q_DECLARE_METATYPE(PresetValues)
 
 namespace {
 
@@ -116,6 +120,10 @@ private slots:
     void garbage_data();
     void garbage();
     void truncated();
+    void toolkitBytes_data();
+    void toolkitBytes();
+    void booleans_data();
+    void booleans();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -441,6 +449,155 @@ void TestPresetFile::truncated()
     QCOMPARE(read.values.addRefP, true);
     QCOMPARE(read.values.autoTDelta, 0.3);
     QCOMPARE(read.values.manualT, 22.0); // [Manual] was cut off
+}
+
+// The bytes the toolkit's INI settings write for the same values, the way
+// presets were always written.
+QByteArray toolkitPreset(const QString& path, const PresetValues& v)
+{
+    {
+        QSettings s(path, QSettings::IniFormat);
+        s.beginGroup("Main");
+        if (v.unitFactor && !records::unitsTextForFactor(*v.unitFactor).isEmpty())
+            s.setValue("UNITS", records::unitsTextForFactor(*v.unitFactor));
+        s.setValue("WAIT_BEFORE_PULSE", v.waitBeforePulse);
+        s.setValue("WAIT_EXTRA_BEFORE_ZERO", v.extraWaitBeforeZero);
+        s.setValue("WAIT_CAMERA_FEEDBACK", v.waitCameraFeedback);
+        s.setValue("DELAY_BETWEEN_PULSES", v.delayBetweenPulses);
+        s.setValue("PULSE_WIDTH", v.pulseWidth);
+        s.endGroup();
+        s.beginGroup("Manual");
+        s.setValue("MANUAL_T", v.manualT);
+        s.setValue("MANUAL_P", v.manualP);
+        s.endGroup();
+        s.beginGroup("Auto");
+        s.setValue("AUTO_P_ON", v.autoPOn);
+        s.setValue("AUTO_P_FROM", v.autoPFrom);
+        s.setValue("AUTO_P_TO", v.autoPTo);
+        s.setValue("AUTO_P_DELTA", v.autoPDelta);
+        s.setValue("AUTO_T_ON", v.autoTOn);
+        s.setValue("AUTO_T_FROM", v.autoTFrom);
+        s.setValue("AUTO_T_TO", v.autoTTo);
+        s.setValue("AUTO_T_DELTA", v.autoTDelta);
+        s.setValue("ADD_REFP", v.addRefP);
+        s.endGroup();
+    }
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<not written>");
+}
+
+void TestPresetFile::toolkitBytes_data()
+{
+    QTest::addColumn<PresetValues>("values");
+    QTest::newRow("sample") << sample();
+    QTest::newRow("defaults") << PresetValues();
+    PresetValues v = sample();
+    v.unitFactor = 2.0;
+    v.manualT = 0.1 + 0.2;
+    v.manualP = -0.0;
+    v.autoPFrom = 1e21;
+    v.autoPTo = 5e-324;
+    v.autoPDelta = -1.7976931348623157e308;
+    v.autoTFrom = qQNaN();
+    v.autoTTo = -qInf();
+    v.waitBeforePulse = -2147483647 - 1;
+    QTest::newRow("unknown unit, awkward numbers") << v;
+    // Texts a journal or a hand edit could put in the pulse width.
+    const QStringList widths{"5, 6",
+                             " 010",
+                             "010 ",
+                             "@010",
+                             "a\"b\\c;",
+                             "t\ta\rb\nc",
+                             "a=b",
+                             "\x01"
+                             "2",
+                             "\x7f"
+                             "b",
+                             "\u00e9t\u00e9",
+                             "\u20ac1",
+                             "#x",
+                             "[Main]",
+                             QString(3, QChar(0)),
+                             QString::fromUtf16(u"\xD83D\xDE00 \xD800x\xDC00")};
+    for (const QString& width : widths) {
+        v = sample();
+        v.pulseWidth = width;
+        QTest::newRow(qPrintable("pulse width " + width.toUtf8().toHex())) << v;
+    }
+    QRandomGenerator random(20240612);
+    for (int i = 0; i < 20; ++i) {
+        v = sample();
+        for (double* d : {&v.manualT, &v.manualP, &v.autoPFrom, &v.autoTDelta}) {
+            const quint64 bits = random.generate64();
+            std::memcpy(d, &bits, sizeof bits);
+        }
+        v.pulseWidth.clear();
+        for (int c = random.bounded(6); c > 0; --c)
+            v.pulseWidth +=
+                QChar(char16_t(random.bounded(2) ? random.bounded(0x80) : random.bounded(0x10000)));
+        QTest::newRow(qPrintable(QStringLiteral("random %1").arg(i))) << v;
+    }
+}
+
+void TestPresetFile::toolkitBytes()
+{
+    QFETCH(PresetValues, values);
+    const QByteArray expected = toolkitPreset(casePath(), values);
+    QCOMPARE(records::presetToText(values), expected);
+    const QString file = path("written.ini");
+    QVERIFY(records::writePreset(file, values));
+    QFile written(file);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), expected);
+
+    // Read back from the bytes alone, as from the file.
+    const PresetReadResult fromText = records::presetFromText(expected);
+    const PresetReadResult fromFile = records::readPreset(file);
+    compareValues(fromText.values, fromFile.values);
+    QCOMPARE(fromText.pulseWidthRejected, fromFile.pulseWidthRejected);
+    if (!fromText.pulseWidthRejected && values.pulseWidth == fromText.values.pulseWidth) {
+        PresetValues kept = values;
+        if (kept.unitFactor && records::unitsTextForFactor(*kept.unitFactor).isEmpty())
+            kept.unitFactor.reset();
+        for (double* d : {&kept.manualT, &kept.manualP, &kept.autoPFrom, &kept.autoPTo,
+                          &kept.autoPDelta, &kept.autoTFrom, &kept.autoTTo, &kept.autoTDelta})
+            *d = qIsFinite(*d) ? *d : 0.0;
+        kept.waitBeforePulse = qBound(0, kept.waitBeforePulse, records::kMaxWaitBeforePulse);
+        compareValues(fromText.values, kept);
+    }
+}
+
+void TestPresetFile::booleans_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("expected");
+    QTest::newRow("true") << QByteArray("true") << true;
+    QTest::newRow("1") << QByteArray("1") << true;
+    QTest::newRow("quoted, blanks") << QByteArray(" \"true\" ") << true;
+    QTest::newRow("false") << QByteArray("false") << false;
+    QTest::newRow("0") << QByteArray("0") << false;
+    // Anything else is off, where the toolkit would switch it on.
+    QTest::newRow("no") << QByteArray("no") << false;
+    QTest::newRow("off") << QByteArray("off") << false;
+    QTest::newRow("yes") << QByteArray("yes") << false;
+    QTest::newRow("TRUE") << QByteArray("TRUE") << false;
+    QTest::newRow("2") << QByteArray("2") << false;
+    QTest::newRow("empty") << QByteArray("") << false;
+}
+
+void TestPresetFile::booleans()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, expected);
+    const PresetValues v =
+        records::presetFromText("[Main]\nWAIT_CAMERA_FEEDBACK=" + text + "\n[Auto]\nAUTO_P_ON=" +
+                                text + "\nAUTO_T_ON=" + text + "\nADD_REFP=" + text + "\n")
+            .values;
+    QCOMPARE(v.waitCameraFeedback, expected);
+    QCOMPARE(v.autoPOn, expected);
+    QCOMPARE(v.autoTOn, expected);
+    QCOMPARE(v.addRefP, expected);
 }
 
 QTEST_GUILESS_MAIN(TestPresetFile)

@@ -350,6 +350,13 @@ void RunJournalTest::unreadableJournals_data()
     QTest::newRow("size beyond exact doubles") << "\"log\":100,"
                                                << "\"log\":1e300,"
                                                << "\"log\"";
+    // A grid of 40000 x 40000 points would not fit the count of its points.
+    QTest::newRow("more points than a sweep plans") << "\"points\":2,"
+                                                    << "\"points\":40000,"
+                                                    << "\"points\"";
+    QTest::newRow("negative points") << "\"points\":2,"
+                                     << "\"points\":-2,"
+                                     << "\"points\"";
     QTest::newRow("numbers skip") << "\"n\":2"
                                   << "\"n\":3"
                                   << "out of order";
@@ -359,15 +366,22 @@ void RunJournalTest::unreadableJournals_data()
     QTest::newRow("next record before pulses done") << "\"done\":true,\"log\":100"
                                                     << "\"done\":false,\"log\":100"
                                                     << "before its pulses";
-    QTest::newRow("taken back with a pulse out") << "\"dd\",\"takenBack\":false"
-                                                 << "\"dd\",\"takenBack\":true"
-                                                 << "taken back after";
-    QTest::newRow("under way without a take-back") << "\"dd\",\"takenBack\":false"
-                                                   << "\"dd\",\"takenBack\":false,\"underWay\":true"
-                                                   << "under way without";
+    const QString dd = QLatin1Char('"') + QString(64, 'd') + QLatin1Char('"');
+    QTest::newRow("taken back with a pulse out")
+        << dd + ",\"takenBack\":false" << dd + ",\"takenBack\":true"
+        << "taken back after";
+    QTest::newRow("under way without a take-back")
+        << dd + ",\"takenBack\":false" << dd + ",\"takenBack\":false,\"underWay\":true"
+        << "under way without";
     QTest::newRow("plan changed") << "\"pulsesPerPoint\":2"
                                   << "\"pulsesPerPoint\":3"
                                   << "plan was changed";
+    // Written back, a zero in the hash would have cut it short.
+    QTest::newRow("hash with a zero")
+        << dd << QString(dd).replace(10, 1, "\\u0000") << "\"rawSha256\"";
+    QTest::newRow("hash in capitals") << QString(64, 'c') << QString(64, 'C') << "\"logSha256\"";
+    QTest::newRow("hash cut short") << dd << "\"ddd\""
+                                    << "\"rawSha256\"";
 }
 
 // Every way a journal file can be other than one a run leaves behind is refused.
@@ -380,12 +394,12 @@ void RunJournalTest::unreadableJournals()
     JournalContents c = smallRun(dir.path(), LogLayout::Csv, false);
     JournalRecord first;
     first.number = 1;
-    first.after = {100, 50, "aa", "bb"};
+    first.after = {100, 50, QByteArray(64, 'a'), QByteArray(64, 'b')};
     first.announced = first.done = true;
     first.pulsesNoted = 2;
     JournalRecord second = first;
     second.number = 2;
-    second.after = {150, 80, "cc", "dd"};
+    second.after = {150, 80, QByteArray(64, 'c'), QByteArray(64, 'd')};
     second.done = false;
     second.pulsesNoted = 1;
     c.records = {first, second};
@@ -612,6 +626,12 @@ void RunJournalTest::refusals_data()
                                                         << "never noted";
     QTest::newRow("more records than points") << "points"
                                               << "more than the 1 points";
+    // Hand edits that keep the hashes true: a cut inside a record's line
+    // would leave a torn record before the run's next.
+    QTest::newRow("size of an earlier record edited") << "size"
+                                                      << "record 1 ends elsewhere";
+    QTest::newRow("a line that is no record, hashed again") << "foreign"
+                                                            << "does not hold records 1 to 2";
 }
 
 void RunJournalTest::refusals()
@@ -651,6 +671,13 @@ void RunJournalTest::refusals()
         journal.plan.pressure.to = 0;
         journal.plan.pressure.points = 1;
         journal.plan.referencePointOn = false;
+    } else if (change == "size") {
+        // Record 2's pulses under way: it is taken back, the logs cut after record 1.
+        journal.records[1].done = false;
+        journal.records[0].after.logSize += 1;
+    } else if (change == "foreign") {
+        log.insert(log.indexOf("\r\n") + 2, "a note\r\n");
+        journal.records[1].after = records::logStateOf(log, raw);
     }
     const ResumeDecision d = records::decideResume(journal, log, raw);
     QCOMPARE(d.kind, ResumeDecision::Refuse);

@@ -91,6 +91,10 @@ void TestRunSetup::commandLine_data()
         << QStringList{"--resume", "a.csv.run"} << run << "resume=a.csv";
     QTest::newRow("resume moved box")
         << QStringList{"--resume", "a.csv", "--box", "127.0.0.010"} << run << "box=127.0.0.10";
+    // No log named: it would have gone on as a new run and blamed --preset.
+    QTest::newRow("resume nothing") << QStringList{"--resume", ""} << refuse << "--resume needs";
+    QTest::newRow("resume only the ending")
+        << QStringList{"--resume=.run", "--box", "127.0.0.2"} << refuse << "--resume needs";
     QTest::newRow("resume with preset")
         << QStringList{"--resume", "a.csv", "--preset", "p.ini"} << refuse << "--preset";
     QTest::newRow("resume with pulses")
@@ -193,6 +197,10 @@ void TestRunSetup::preset_data()
                        "Auto/AUTO_T_FROM = -40 is outside -25 to 90; using -25",
                        "Auto/AUTO_T_TO = 22.04 has more than 1 decimals; using 22",
                        "Auto/AUTO_T_DELTA = 100 is outside 0.1 to 70; using 70"};
+    QTest::newRow("psi, a boolean that is not one")
+        << QByteArray("[Main]\nUNITS=psi\n[Auto]\nAUTO_T_ON=yes\nAUTO_P_ON=1\nAUTO_P_FROM=0\n"
+                      "AUTO_P_TO=14.5\nAUTO_P_DELTA=7.25\n")
+        << 14.5038 << 0 << 3 << "0 0 0.1 0 14.5 7.25" << QStringList();
     // The window keeps its pulse width when the preset's is out of range.
     QTest::newRow("pulse width out of range")
         << QByteArray("[Main]\nPULSE_WIDTH=1500\nWAIT_BEFORE_PULSE=-3\n[Auto]\nAUTO_T_ON=1\n")
@@ -277,6 +285,15 @@ void TestRunSetup::presetRefusals_data()
         << QByteArray("[Main]\nPULSE_WIDTH=abc\n[Auto]\nAUTO_T_ON=true\n")
         << "Main/PULSE_WIDTH = \"abc\"";
     QTest::newRow("no axis") << QByteArray("[Auto]\nAUTO_T_FROM=20\n") << "neither";
+    // A unit the window does not write would otherwise run in bar without a word.
+    QTest::newRow("unit in lower case")
+        << QByteArray("[Main]\nUNITS=bar\n[Auto]\nAUTO_T_ON=true\n") << "Main/UNITS = \"bar\"";
+    QTest::newRow("unit kPa") << QByteArray("[Main]\nUNITS=kPa\n[Auto]\nAUTO_P_ON=true\n")
+                              << "Main/UNITS = \"kPa\" is not \"Bar\", \"Pascal\" or \"psi\"";
+    QTest::newRow("empty unit") << QByteArray("[Main]\nUNITS=\n[Auto]\nAUTO_P_ON=true\n")
+                                << "Main/UNITS = \"\"";
+    // A boolean that is not true/false/1/0 is off: the axis left is off too.
+    QTest::newRow("axis switched on with no") << QByteArray("[Auto]\nAUTO_P_ON=no\n") << "neither";
 }
 
 void TestRunSetup::presetRefusals()

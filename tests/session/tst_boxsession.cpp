@@ -108,7 +108,7 @@ bool TestBoxSession::connect()
         return false;
     }
     session = std::make_unique<BoxSession>();
-    session->speedUp(4);
+    session->speedUp(10);
     QObject::connect(session.get(), &BoxSession::temperatureRead, this, [this] { ++readings; });
     QObject::connect(session.get(), &BoxSession::message, this,
                      [this](const QString& text, int, PulseSequence::MessageStyle style) {

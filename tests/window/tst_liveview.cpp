@@ -84,6 +84,7 @@ private slots:
 void LiveViewTest::initTestCase()
 {
     testenv::isolateSettings();
+    BoxFixture::defaultSessionSpeedUp = 4;
     registerBarotermResources();
 }
 

@@ -70,6 +70,7 @@ private slots:
     void cancelledDialogsChangeNothing();
     void presetsLeaveTheLogLayoutAlone();
     void badPulseWidthIsNotTaken();
+    void switchesThatAreNotTrueAreOff();
     void networkDialogFollowsTheConnectedBox();
 };
 
@@ -229,6 +230,30 @@ void PresetsTest::badPulseWidthIsNotTaken()
     f.dialogs.pushCancel();
     w->pulsePerPoint();
     QCOMPARE(f.dialogs.last().args.value(0).toInt(), 0); // clamped delay
+}
+
+// A switch written by hand as "no" or "yes" is off, as the reader reads
+// anything but true, false, 1 and 0; the toolkit would have read both as on.
+void PresetsTest::switchesThatAreNotTrueAreOff()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("switches.ini"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[Main]\nWAIT_CAMERA_FEEDBACK=no\n"
+               "[Auto]\nAUTO_P_ON=no\nAUTO_T_ON=yes\nADD_REFP=on\n");
+    file.close();
+    BoxFixture f;
+    TempSensor* w = f.makeWindow();
+    findIn<QGroupBox>(w, "useP")->setChecked(true);
+    findIn<QGroupBox>(w, "useT")->setChecked(true);
+    findIn<QCheckBox>(w, "rpBox")->setChecked(true);
+    findIn<QAction>(w, "actionSet_Camera_Feedback")->setChecked(true);
+    loadFrom(f, path);
+    QVERIFY(!findIn<QGroupBox>(w, "useP")->isChecked());
+    QVERIFY(!findIn<QGroupBox>(w, "useT")->isChecked());
+    QVERIFY(!findIn<QCheckBox>(w, "rpBox")->isChecked());
+    QVERIFY(!findIn<QAction>(w, "actionSet_Camera_Feedback")->isChecked());
 }
 
 void PresetsTest::networkDialogFollowsTheConnectedBox()
