@@ -75,6 +75,7 @@ void TempSensor::autoStartCalibration(bool on)
             ui.progressBarP->setRange(0, pPoints);
 
         BoxSession::RunSetup setup = runSetup();
+        useInstrumentTable(setup);
         // Taken now: a Start that fails below is a fresh run next time.
         const std::optional<records::ResumeDecision> resume = std::move(pendingResume);
         pendingResume.reset();

@@ -185,6 +185,7 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), session(new BoxSe
                        .arg(QString::fromLatin1(appinfo::kVersion))
                        .arg(QString::fromLatin1(appinfo::kTitleSuffix)));
 
+    setUpReportActions();
     loadSettings();
 }
 

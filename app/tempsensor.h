@@ -163,6 +163,14 @@ private:
     void showLiveView();
     // "Share Live View...".
     void shareLiveView();
+    // "Instrument Table..." and "Run Report..." in the settings menu.
+    void setUpReportActions();
+    void chooseInstrumentTable();
+    // The instrument table the settings name, for a run starting now; the
+    // typical values, with a red warning, when it can no longer be read.
+    void useInstrumentTable(BoxSession::RunSetup& setup);
+    void showRunReport();
+    void reportWritten(const QString& report);
 
     static const char* const kWarningStatusStyle;
 

@@ -1,5 +1,7 @@
 #include "benchdialogs.h"
 
+#include <QUrl>
+
 BenchDialogs::BenchDialogs()
 {
     OperatorDialogs::install(this);
@@ -118,6 +120,12 @@ QString BenchDialogs::getOpenFileName(QWidget*, const QString& caption, const QS
 void BenchDialogs::setOverrideCursor(const QCursor&) {}
 
 void BenchDialogs::restoreOverrideCursor() {}
+
+bool BenchDialogs::openUrl(const QUrl& url)
+{
+    note(QStringLiteral("url"), url.toString(), QString());
+    return true;
+}
 
 void BenchDialogs::exitProcess(int status)
 {

@@ -56,6 +56,7 @@ public:
                        const PageAddressOf& pageAddress) override;
     void setOverrideCursor(const QCursor& cursor) override;
     void restoreOverrideCursor() override;
+    bool openUrl(const QUrl& url) override;
     void exitProcess(int status) override;
 
 private:

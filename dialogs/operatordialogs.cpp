@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDesktopServices>
 
 #include <cstdio>
 #include <cstdlib>
@@ -107,6 +108,11 @@ bool ToolkitDialogs::shareLiveView(QWidget* parent, ShareChoice* choice,
 void ToolkitDialogs::setOverrideCursor(const QCursor& cursor)
 {
     QApplication::setOverrideCursor(cursor);
+}
+
+bool ToolkitDialogs::openUrl(const QUrl& url)
+{
+    return QDesktopServices::openUrl(url);
 }
 
 void ToolkitDialogs::restoreOverrideCursor()

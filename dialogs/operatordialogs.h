@@ -10,6 +10,7 @@
 #include <QStringList>
 
 class QCursor;
+class QUrl;
 class QWidget;
 
 // Every modal question to the operator, the override cursor and the end of the
@@ -62,6 +63,10 @@ public:
     virtual void setOverrideCursor(const QCursor& cursor) = 0;
     virtual void restoreOverrideCursor() = 0;
 
+    // Hands a file or address to the desktop's own program for it; false when
+    // none took it.
+    virtual bool openUrl(const QUrl& url) = 0;
+
     // Ends the process at once with the given status; destructors do not run.
     virtual void exitProcess(int status) = 0;
 
@@ -106,5 +111,6 @@ public:
                        const PageAddressOf& pageAddress) override;
     void setOverrideCursor(const QCursor& cursor) override;
     void restoreOverrideCursor() override;
+    bool openUrl(const QUrl& url) override;
     void exitProcess(int status) override;
 };

@@ -120,6 +120,8 @@ int PulseSequence::run(const QString& host, const Settings& settings, const Hook
             }
             boxlink::tick();
         }
+        if (written && hooks.pulseWritten)
+            hooks.pulseWritten(i + 1, m_lastAnswer);
         if (m_lastAnswer != pulse::Status::None)
             m_totals.answering = true;
         // A pulse the generator refused took no image.

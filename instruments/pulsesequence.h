@@ -55,6 +55,9 @@ public:
         std::function<bool()> announce;
         // After each pulse command that counts as sent, before the next step.
         std::function<void()> pulseSent;
+        // After each pulse command that reached the generator, refused or
+        // not, with its place in the sequence (from 1) and the last answer.
+        std::function<void(int pulse, pulse::Status answer)> pulseWritten;
     };
     // Runs the sequence and returns the pulses sent: commands that reached
     // the generator and that it did not refuse ("RR1").

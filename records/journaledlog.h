@@ -40,6 +40,8 @@ public:
     // repaired files and the run goes on with record `nextRecordNumber`.
     void resumed(const RunJournal& journal, const LogFileNames& logs, int nextRecordNumber);
     bool journaling() const { return m_journaling; }
+    // What the journal of the run holds: its plan, box and log names.
+    const JournalContents& journalContents() const { return m_journal.contents(); }
     bool failed() const { return !m_failure.isEmpty(); }
     QString failure() const { return m_failure; }
 

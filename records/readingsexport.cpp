@@ -21,18 +21,6 @@ QByteArray line(const QStringList& fields)
     return (fields.join(QLatin1Char(',')) + QStringLiteral("\r\n")).toUtf8();
 }
 
-QByteArray row(qint64 atMs, const std::array<float, history::kChannels>& v, double unitFactor,
-               const QString& event)
-{
-    // kPa carries its resolution in two decimals, bar and psi in four.
-    const int pDecimals = unitFactor >= 50 ? 2 : 4;
-    return line({isoUtcMs(atMs), value(v[history::Temperature], 1),
-                 value(v[history::TemperatureSet], 1),
-                 value(v[history::Pressure], pDecimals, unitFactor),
-                 value(v[history::PressureSet], pDecimals, unitFactor), value(v[history::N2], 3),
-                 value(v[history::O2], 3), csvField(event)});
-}
-
 QString eventText(const history::Event& event)
 {
     QString text = QString::fromUtf8(event.textUtf8);
@@ -41,7 +29,27 @@ QString eventText(const history::Event& event)
     return text;
 }
 
+const QString kReading = QStringLiteral("reading");
+
 } // namespace
+
+QByteArray readingsCsvLine(qint64 atMs, const std::array<float, history::kChannels>& v,
+                           double unitFactor, const QString& event, const QString& kind)
+{
+    // kPa carries its resolution in two decimals, bar and psi in four.
+    const int pDecimals = unitFactor >= 50 ? 2 : 4;
+    return line({isoUtcMs(atMs), value(v[history::Temperature], 1),
+                 value(v[history::TemperatureSet], 1),
+                 value(v[history::Pressure], pDecimals, unitFactor),
+                 value(v[history::PressureSet], pDecimals, unitFactor), value(v[history::N2], 3),
+                 value(v[history::O2], 3), csvField(event), kind});
+}
+
+QString eventKindWord(history::EventKind kind)
+{
+    return kind == history::EventKind::Record ? QStringLiteral("record")
+                                              : QStringLiteral("warning");
+}
 
 QString isoUtcMs(qint64 msSinceEpoch)
 {
@@ -61,7 +69,7 @@ QString csvField(const QString& text)
 
 QByteArray readingsCsvHeader()
 {
-    return QByteArrayLiteral("time,T_C,T_set_C,P,P_set,N2_slpm,O2_slpm,event\r\n");
+    return QByteArrayLiteral("time,T_C,T_set_C,P,P_set,N2_slpm,O2_slpm,event,kind\r\n");
 }
 
 QByteArray readingsCsv(const history::ReadingHistory& history, double unitFactor)
@@ -73,18 +81,20 @@ QByteArray readingsCsv(const history::ReadingHistory& history, double unitFactor
     const history::Sample* last = &unknown;
     auto eventsUpTo = [&](qint64 atMs) {
         for (; nextEvent < events.size() && events[nextEvent].atMs <= atMs; ++nextEvent)
-            out += row(events[nextEvent].atMs, last->v, unitFactor, eventText(events[nextEvent]));
+            out += readingsCsvLine(events[nextEvent].atMs, last->v, unitFactor,
+                                   eventText(events[nextEvent]),
+                                   eventKindWord(events[nextEvent].kind));
     };
     for (const history::Span& span : history.spans()) {
         // Events of a folded minute come before its lines, without readings.
         eventsUpTo(span.endMs - 1);
-        out += row(span.startMs, span.min, unitFactor, QString());
-        out += row(span.startMs, span.max, unitFactor, QString());
+        out += readingsCsvLine(span.startMs, span.min, unitFactor, QString(), kReading);
+        out += readingsCsvLine(span.startMs, span.max, unitFactor, QString(), kReading);
     }
     for (std::size_t i = 0; i < history.sampleCount(); ++i) {
         const history::Sample& s = history.sample(i);
         eventsUpTo(s.atMs - 1);
-        out += row(s.atMs, s.v, unitFactor, QString());
+        out += readingsCsvLine(s.atMs, s.v, unitFactor, QString(), kReading);
         last = &s;
     }
     eventsUpTo(std::numeric_limits<qint64>::max());

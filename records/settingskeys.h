@@ -17,6 +17,8 @@ constexpr char kLastTMax[] = "LAST_T_MAX";
 constexpr char kLastTDelta[] = "LAST_T_DELTA";
 constexpr char kLastPresetPath[] = "LAST_PRESET_PATH";
 constexpr char kLiveViewGeometry[] = "LIVE_VIEW_GEOMETRY";
+constexpr char kInstrumentTable[] = "INSTRUMENT_TABLE";
+constexpr char kLastRunReport[] = "LAST_RUN_REPORT";
 
 } // namespace settingskeys
 

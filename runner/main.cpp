@@ -1,4 +1,6 @@
 // baroterm-run: one calibration run from the command line, without a display.
+#include "logfiles.h"
+#include "readingsfile.h"
 #include "runreport.h"
 #include "runsession.h"
 #include "runsetup.h"
@@ -90,6 +92,14 @@ int main(int argc, char* argv[])
         return 0;
     case runner::CommandLine::Action::Refuse:
         return refuse(commandLine.text, json);
+    case runner::CommandLine::Action::Report:
+        if (const std::optional<QString> error = runner::remakeReport(commandLine.options))
+            return refuse(*error, false);
+        toStderr(QStringLiteral("Written %1 and %2\n")
+                     .arg(records::pointsPathFor(records::nativePath(commandLine.options.report)),
+                          records::reportPathFor(records::nativePath(commandLine.options.report)))
+                     .toUtf8());
+        return 0;
     case runner::CommandLine::Action::Run:
         break;
     }

@@ -1,5 +1,6 @@
 #include "runsession.h"
 
+#include "barotermversion.h"
 #include "logfiles.h"
 
 #include <QFile>
@@ -135,6 +136,11 @@ BoxSession::RunSetup RunSession::runSetup() const
         setup.journal = runner::journalContents(m_setup);
     }
     setup.programEndsWithRun = true;
+    setup.program = QStringLiteral("baroterm-run %1").arg(QLatin1String(BAROTERM_VERSION));
+    setup.instruments = m_setup.instruments;
+    setup.instrumentsName = m_setup.instrumentsName;
+    if (m_setup.resumed && m_setup.decision.action != records::ResumeDecision::Continue)
+        setup.takenBackAtResume = m_setup.decision.lastRecord;
     return setup;
 }
 
@@ -300,6 +306,9 @@ std::optional<QString> prepareRun(const Options& options, RunSession::Setup* set
         setup->preset.cameraFeedback = *options.cameraFeedback;
     if (std::optional<QString> error = applyReference(options.reference, setup->preset))
         return error;
+    if (std::optional<QString> error =
+            instrumentTable(options, &setup->instruments, &setup->instrumentsName))
+        return error;
     LogChoice named;
     if (std::optional<QString> error = checkLog(options.log, true, &named))
         return error;
@@ -348,6 +357,9 @@ records::JournalContents journalContents(const RunSession::Setup& setup)
 std::optional<QString> prepareResume(const Options& options, RunSession::Setup* setup)
 {
     setup->options = options;
+    if (std::optional<QString> error =
+            instrumentTable(options, &setup->instruments, &setup->instrumentsName))
+        return error;
     const records::ResumeFiles files = records::resumeFilesFor(options.resume);
     if (std::optional<QString> error = lockLog(files.logs.log, setup))
         return error;

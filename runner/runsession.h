@@ -39,6 +39,9 @@ public:
         // The log taken for this process from the checks on: no other run
         // may write it meanwhile.
         std::shared_ptr<records::LogLock> lock;
+        // The uncertainties of the points file and the report come from it.
+        uncertainty::InstrumentTable instruments;
+        QString instrumentsName;
         // Tests only: the session's rests and polls this many times shorter.
         double speedUp = 1.0;
     };

@@ -1,10 +1,13 @@
 #include "runsetup.h"
 
 #include "barotermversion.h"
+#include "instrumenttable.h"
 #include "ipv4address.h"
 #include "logfiles.h"
+#include "loglock.h"
 #include "presetfile.h"
 #include "resumeplan.h"
+#include "runfiles.h"
 #include "settingskeys.h"
 #include "sweep.h"
 #include "units.h"
@@ -66,6 +69,8 @@ CommandLine parseCommandLine(const QStringList& arguments)
     parser.setApplicationDescription(QStringLiteral(
         "Runs one calibration of the calibration box without a window: the sweep of a preset "
         "saved by baroterm, its records written to a calibration log and a raw gas log.\n"
+        "Beside the logs go <log>.readings.csv (written as the run goes), and at the run's end "
+        "<log>.points.csv and <log>.report.html.\n"
         "Exit status: 0 the run completed; 2 bad usage or input, or a log another run is writing "
         "(nothing was sent to the box); "
         "3 no temperature reading within 10 s of start (the empty logs are removed); 4 no "
@@ -117,6 +122,17 @@ CommandLine parseCommandLine(const QStringList& arguments)
                        "journal (<file>.run) keeps; only --box (when the box moved), --init and "
                        "--json go with it."),
         QStringLiteral("file"));
+    const QCommandLineOption instruments(
+        QStringLiteral("instruments"),
+        QStringLiteral("Instrument table (INI) the points file and the report take the "
+                       "uncertainties from; without it the typical values of the example table."),
+        QStringLiteral("file"));
+    const QCommandLineOption report(
+        QStringLiteral("report"),
+        QStringLiteral("Make the points file and the report of this calibration log again, from "
+                       "its logs and its readings file; only --instruments goes with it. Nothing "
+                       "is sent to a box."),
+        QStringLiteral("file"));
     const QCommandLineOption monitorAt(
         QStringLiteral("monitor"),
         QStringLiteral("Serve a read-only page of the run, its readings as JSON, an event stream "
@@ -130,7 +146,8 @@ CommandLine parseCommandLine(const QStringList& arguments)
                        "missing; with it a loopback address asks the key too."),
         QStringLiteral("file"));
     parser.addOptions({box, preset, log, overwrite, json, noColor, pulses, reference,
-                       cameraFeedback, noCameraFeedback, init, resume, monitorAt, monitorKeyFile});
+                       cameraFeedback, noCameraFeedback, init, resume, instruments, report,
+                       monitorAt, monitorKeyFile});
 
     CommandLine result;
     auto refuse = [&result](const QString& line) {
@@ -154,6 +171,22 @@ CommandLine parseCommandLine(const QStringList& arguments)
         return refuse(QStringLiteral("unexpected argument %1")
                           .arg(quoted(parser.positionalArguments().constFirst())));
     Options& o = result.options;
+    o.instruments = parser.value(instruments);
+    if (parser.isSet(instruments) && o.instruments.isEmpty())
+        return refuse(QStringLiteral("--instruments: no file named"));
+    if (parser.isSet(report)) {
+        // Made from the files alone: no run, no box.
+        for (const QCommandLineOption& other :
+             {box, preset, log, overwrite, json, noColor, pulses, reference, cameraFeedback,
+              noCameraFeedback, init, resume, monitorAt, monitorKeyFile})
+            if (parser.isSet(other))
+                return refuse(QStringLiteral("--%1 cannot go with --report: only --instruments "
+                                             "does")
+                                  .arg(other.names().constFirst()));
+        o.report = parser.value(report);
+        result.action = CommandLine::Action::Report;
+        return result;
+    }
     if (parser.isSet(resume)) {
         // The journal holds the plan; nothing may change it.
         for (const QCommandLineOption& planned :
@@ -406,7 +439,8 @@ std::optional<QString> checkLog(const QString& name, bool overwrite, LogChoice* 
                                   "it, --overwrite replaces it")
                 .arg(quoted(name), where);
         }
-        for (const QString& file : {c.log, c.rawLog})
+        for (const QString& file : {c.log, c.rawLog, records::readingsPathFor(c.log),
+                                    records::pointsPathFor(c.log), records::reportPathFor(c.log)})
             if (QFileInfo::exists(file))
                 return QStringLiteral("--log: %1 exists; give --overwrite to replace it")
                     .arg(quoted(file));
@@ -419,6 +453,42 @@ std::optional<QString> checkLog(const QString& name, bool overwrite, LogChoice* 
 } // namespace runner
 
 namespace runner {
+
+std::optional<QString> instrumentTable(const Options& options, uncertainty::InstrumentTable* table,
+                                       QString* name)
+{
+    if (options.instruments.isEmpty()) {
+        *table = records::typicalInstrumentTable();
+        *name = records::typicalInstrumentTableName();
+        return std::nullopt;
+    }
+    QString why;
+    const std::optional<uncertainty::InstrumentTable> read =
+        records::readInstrumentTable(options.instruments, &why);
+    if (!read)
+        return QStringLiteral("--instruments: %1").arg(why);
+    *table = *read;
+    *name = QFileInfo(options.instruments).absoluteFilePath();
+    return std::nullopt;
+}
+
+std::optional<QString> remakeReport(const Options& options)
+{
+    uncertainty::InstrumentTable table;
+    QString name;
+    if (std::optional<QString> error = instrumentTable(options, &table, &name))
+        return error;
+    // A run still writing the files would be read half way.
+    const QString log = records::nativePath(options.report);
+    records::LogLock lock;
+    if (lock.acquire(log) == records::LogLock::State::Busy)
+        return QStringLiteral("--report: %1 is being written by another run (process %2)")
+            .arg(log, lock.holder() ? QString::number(*lock.holder()) : QStringLiteral("unknown"));
+    QString why;
+    if (!records::writeRunFiles(log, table, name, &why))
+        return QStringLiteral("--report: %1").arg(why);
+    return std::nullopt;
+}
 
 records::JournalPlan journalPlanOf(const PresetPlan& preset, const Options& options,
                                    records::LogLayout layout)

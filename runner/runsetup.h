@@ -5,6 +5,7 @@
 #include "logformat.h"
 #include "runcontroller.h"
 #include "runjournal.h"
+#include "uncertainty.h"
 
 #include <QString>
 #include <QStringList>
@@ -28,7 +29,9 @@ struct Options
     QString reference;                  // "P,T" as given; checked against the preset's unit
     std::optional<bool> cameraFeedback; // overrides the preset when given
     bool init = false;
-    QString resume; // --resume: the calibration log of an interrupted run
+    QString resume;      // --resume: the calibration log of an interrupted run
+    QString instruments; // --instruments: the instrument table; empty: the typical values
+    QString report;      // --report: the calibration log whose report is made again
     // --monitor and --monitor-key-file: the read-only monitor page.
     monitor::MonitorOptions monitor;
 };
@@ -40,6 +43,7 @@ struct CommandLine
         Run,
         Help,
         Version,
+        Report, // --report: the points file and the report made again
         Refuse, // bad usage: exit status 2
     };
     Action action = Action::Refuse;
@@ -103,6 +107,16 @@ struct LogChoice
 // The --log name: it must end in ".csv" or ".cls" (any letter case), which
 // picks the layout. Without `overwrite` neither file may exist yet.
 std::optional<QString> checkLog(const QString& name, bool overwrite, LogChoice* choice);
+
+// The instrument table of --instruments, or the typical values without it,
+// and how a report names it. On a refusal the one line naming the key at fault.
+std::optional<QString> instrumentTable(const Options& options, uncertainty::InstrumentTable* table,
+                                       QString* name);
+
+// --report: the points file and the report of `options.report` written again
+// beside it from its logs, its readings file and the instrument table. On a
+// failure the one line saying which file is at fault.
+std::optional<QString> remakeReport(const Options& options);
 
 // The plan a journal keeps for a run of `preset` with `options`.
 records::JournalPlan journalPlanOf(const PresetPlan& preset, const Options& options,

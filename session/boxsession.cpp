@@ -5,13 +5,19 @@
 #include "flowpollers.h"
 #include "flowprotocol.h"
 #include "inputranges.h"
+#include "instrumenttable.h"
 #include "logfiles.h"
 #include "modbusframes.h"
+#include "runfiles.h"
 #include "units.h"
 #include "workerthread.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QFile>
+#include <QThread>
+
+#include <memory>
 
 namespace {
 
@@ -23,6 +29,24 @@ constexpr int kPollerStopMs = 2000;
 run::RunController::FlowChecks flowChecks()
 {
     return {flow::reportsSetPoint, flow::flowSettled, flow::kN2Id, flow::kO2Id};
+}
+
+// How the readings file says a run ended.
+QString endText(run::EndReason reason, bool closing)
+{
+    if (closing)
+        return QStringLiteral("Run ended: the program closes");
+    switch (reason) {
+    case run::EndReason::Stopped:
+        break;
+    case run::EndReason::GridDone:
+        return QStringLiteral("Run done");
+    case run::EndReason::ReferenceDone:
+        return QStringLiteral("Run done with the reference point");
+    case run::EndReason::TakeBackFailed:
+        return QStringLiteral("Run ended: a record without images could not be taken back");
+    }
+    return QStringLiteral("Run stopped");
 }
 
 } // namespace
@@ -65,6 +89,7 @@ BoxSession::BoxSession(QObject* parent) : QObject(parent), m_controller(flowChec
 
 BoxSession::~BoxSession()
 {
+    waitForReport();
     stopPollers();
 }
 
@@ -167,6 +192,135 @@ std::pair<double, double> BoxSession::shownReadings() const
 void BoxSession::recordEvent(history::EventKind kind, const QString& text)
 {
     m_history.addEvent(QDateTime::currentMSecsSinceEpoch(), kind, text);
+    if (kind != history::EventKind::Record)
+        traceEvent(pointstats::Kind::Warning, 0, text);
+}
+
+void BoxSession::openReadings(const RunSetup& setup)
+{
+    m_reachedTraced = false;
+    m_tracedTemperature.reset();
+    m_tracedFlows.reset();
+    records::RunIdentity identity;
+    identity.program = setup.program;
+    identity.run = m_log.journalContents();
+    const bool resumed = setup.resume || setup.resumed;
+    if (resumed)
+        identity.resumedAtPoint = setup.plan.firstPoint;
+    const QString path = records::readingsPathFor(m_log.files().log);
+    const qint64 atMs = QDateTime::currentMSecsSinceEpoch();
+    if (!(resumed ? m_readings.resume(path, identity, atMs)
+                  : m_readings.create(path, identity, atMs))) {
+        warn(QStringLiteral("Warning: no readings file for this run: %1")
+                 .arg(m_readings.errorString()),
+             kWarningMs);
+        return;
+    }
+    // A report of an earlier run in these files must not pass for this one's.
+    if (!resumed) {
+        QFile::remove(records::pointsPathFor(m_log.files().log));
+        QFile::remove(records::reportPathFor(m_log.files().log));
+    }
+    // The record a resume took back is tried again in this run.
+    int takenBack = setup.takenBackAtResume;
+    if (setup.resume && setup.resume->action != records::ResumeDecision::Continue)
+        takenBack = setup.resume->lastRecord;
+    if (takenBack > 0)
+        traceEvent(pointstats::Kind::TakenBack, takenBack);
+}
+
+void BoxSession::trace(pointstats::TraceLine line)
+{
+    if (!m_readings.isOpen() || m_readings.add(std::move(line)))
+        return;
+    // A full disk must not end the run: its logs matter more.
+    const QString why = m_readings.errorString();
+    m_readings.close();
+    warn(QStringLiteral("Warning: the readings file could not be written, the run goes on "
+                        "without it: %1")
+             .arg(why),
+         kWarningMs);
+}
+
+void BoxSession::traceEvent(pointstats::Kind kind, int record, const QString& text)
+{
+    pointstats::TraceLine line;
+    line.atMs = QDateTime::currentMSecsSinceEpoch();
+    line.kind = kind;
+    line.record = record;
+    line.text = text;
+    trace(std::move(line));
+}
+
+void BoxSession::traceSetPoints(std::optional<double> celsius, std::optional<gasmix::Flows> flows)
+{
+    // The same set points sent again are no new point: its settling goes on.
+    if (celsius && celsius != m_tracedTemperature) {
+        m_tracedTemperature = celsius;
+        m_reachedTraced = false;
+        traceEvent(pointstats::Kind::SetPoint, 0,
+                   QStringLiteral("Temperature set point %1 C").arg(*celsius, 0, 'f', 1));
+    }
+    if (flows &&
+        (!m_tracedFlows || m_tracedFlows->n2 != flows->n2 || m_tracedFlows->o2 != flows->o2)) {
+        m_tracedFlows = flows;
+        m_reachedTraced = false;
+        traceEvent(pointstats::Kind::SetPoint, 0,
+                   QStringLiteral("Gas set points N2 %1 O2 %2 slpm")
+                       .arg(double(flows->n2), 0, 'f', 3)
+                       .arg(double(flows->o2), 0, 'f', 3));
+    }
+}
+
+void BoxSession::traceReached()
+{
+    if (m_reachedTraced || !m_readings.isOpen())
+        return;
+    m_reachedTraced = true;
+    traceEvent(pointstats::Kind::Reached);
+}
+
+void BoxSession::finishReadings(const QString& how)
+{
+    if (!m_readings.isOpen())
+        return;
+    traceEvent(pointstats::Kind::Stop, 0, how);
+    m_readings.close();
+    // Made on a thread of their own: the files of a long run take a while to
+    // read, and the window must not stand still meanwhile. It touches files
+    // alone, and nothing it does waits on this thread.
+    const QString log = m_log.files().log;
+    const uncertainty::InstrumentTable table = m_run.instruments;
+    const QString tableName = m_run.instrumentsName;
+    const auto failure = std::make_shared<QString>();
+    QThread* worker = QThread::create([log, table, tableName, failure] {
+        QString why;
+        if (!records::writeRunFiles(log, table, tableName, &why))
+            *failure = why;
+    });
+    worker->setParent(this);
+    m_reportWorker = worker;
+    connect(worker, &QThread::finished, this, [this, worker, log, failure] {
+        if (m_reportWorker == worker)
+            m_reportWorker = nullptr;
+        worker->deleteLater();
+        if (failure->isEmpty()) {
+            m_lastReport = records::reportPathFor(log);
+            emit reportWritten(m_lastReport);
+        } else {
+            warn(QStringLiteral("Warning: the points file and the report could not be written: %1")
+                     .arg(*failure),
+                 kWarningMs);
+        }
+        checkFinished();
+    });
+    worker->start();
+}
+
+void BoxSession::waitForReport()
+{
+    if (m_reportWorker)
+        m_reportWorker->wait();
 }
 
 void BoxSession::recordReading()
@@ -185,6 +339,12 @@ void BoxSession::recordReading()
     sample.v[history::N2] = m_lastN2;
     sample.v[history::O2] = m_lastO2;
     m_history.addSample(sample);
+    if (m_readings.isOpen()) {
+        pointstats::TraceLine line;
+        line.atMs = sample.atMs;
+        line.values = sample.v;
+        trace(std::move(line));
+    }
 }
 
 void BoxSession::onTemperature(float celsius)
@@ -354,9 +514,30 @@ int BoxSession::runPulses(bool journal, bool extraWaitAtZero)
         hooks.announce = [this] { return m_log.announced(); };
         hooks.pulseSent = [this] { m_log.pulseNoted(); };
     }
+    // The readings file marks the sequence of a record: the pollers pause here.
+    const int record = journal && m_recordBeforePulses ? m_recordBeforePulses->number : 0;
+    if (record > 0) {
+        traceEvent(pointstats::Kind::PulsesBegin, record);
+        hooks.pulseWritten = [this, record](int pulse, pulse::Status answer) {
+            pointstats::TraceLine line;
+            line.atMs = QDateTime::currentMSecsSinceEpoch();
+            line.kind = pointstats::Kind::Pulse;
+            line.record = record;
+            line.pulse = pulse;
+            line.outcome = answer == pulse::Status::RR1 ? pointstats::PulseOutcome::Refused
+                                                        : pointstats::PulseOutcome::Sent;
+            trace(line);
+            if (answer == pulse::Status::KE2) {
+                line.outcome = pointstats::PulseOutcome::Answered;
+                trace(line);
+            }
+        };
+    }
     m_pulseStage = progress::PulseStage::WaitingBeforePulse;
     const int sent = m_pulses.run(m_address, settings, hooks);
     m_pulseStage = progress::PulseStage::None;
+    if (record > 0)
+        traceEvent(pointstats::Kind::PulsesEnd, record);
     if (journal && sent > 0)
         m_log.done();
     return sent;
@@ -368,6 +549,8 @@ bool BoxSession::startRun(const RunSetup& setup, QString* error)
         error->clear();
     if (!m_controller.canStart())
         return false; // the last run is still ending, or the program closes
+    // The last run's report is made from files this run may write anew.
+    waitForReport();
     m_log.log().restartNumbering();
     const bool logging = setup.plan.writeLog;
     if (logging) {
@@ -396,6 +579,10 @@ bool BoxSession::startRun(const RunSetup& setup, QString* error)
         });
     }
     m_run = setup;
+    if (m_run.instrumentsName.isEmpty()) {
+        m_run.instruments = records::typicalInstrumentTable();
+        m_run.instrumentsName = records::typicalInstrumentTableName();
+    }
     m_unitFactor = setup.plan.unitFactor;
     m_pulseSettings = setup.pulses;
     m_journalAtStop = JournalAtStop::Remove;
@@ -403,6 +590,8 @@ bool BoxSession::startRun(const RunSetup& setup, QString* error)
     m_temperatureSentInRun.reset();
     m_recordBeforePulses.reset();
     m_pulses.forgetPendingAnswer();
+    if (logging)
+        openReadings(m_run);
     m_controller.start(setup.plan);
     carryOutRunCommands();
     return true;
@@ -441,6 +630,8 @@ void BoxSession::carryOutRunCommands()
     // one per step on the box's queue, each step queueing the next, so an
     // operator's command asked for meanwhile runs between two of them.
     m_tracker.observe(m_controller, QDateTime::currentMSecsSinceEpoch());
+    if (m_controller.phase() == run::Phase::AtPoint)
+        traceReached();
     if (m_stepPending)
         return;
     if (m_controller.command()) {
@@ -467,7 +658,7 @@ void BoxSession::checkFinished()
 {
     // The end waits for a set point of its own that is still to go out again.
     if (!m_programEnding || m_finished || m_commands.busy() || m_retries.closeRetryPending() ||
-        m_controller.command() || m_controller.runActive())
+        m_controller.command() || m_controller.runActive() || m_reportWorker)
         return;
     m_finished = true;
     emit finished();
@@ -518,22 +709,27 @@ run::CommandResult BoxSession::carryOut(const run::Command& command)
         if (m_stopCount == stopsBefore) {
             m_temperatureSentInRun = m_temperatureSetPoint;
             sendTemperatureNow(m_temperatureSetPoint, false);
+            traceSetPoints(m_temperatureSetPoint, std::nullopt);
         }
         break;
     case run::Command::SetPressure:
         showPressureSetPoint(command.value);
         if (command.send)
             result.flowsSent = sendGasNow(flowsForSetPoint());
+        if (result.flowsSent)
+            traceSetPoints(std::nullopt, result.flowsSent);
         break;
     case run::Command::GasOn:
         switchGas(false);
         result.flowsSent = sendGasNow(flowsForSetPoint());
+        traceSetPoints(std::nullopt, result.flowsSent);
         break;
     case run::Command::GasOff:
         // Without the flow pollers there is no box to switch off at a close.
         if (!m_closing || m_walkingAtClose || (m_n2Poller && m_o2Poller)) {
             switchGas(true);
             result.flowsSent = sendGasNow(flowsForSetPoint());
+            traceSetPoints(std::nullopt, result.flowsSent);
         }
         break;
     case run::Command::Wait:
@@ -544,6 +740,7 @@ run::CommandResult BoxSession::carryOut(const run::Command& command)
             m_commands.resumePoller(m_temperaturePoller);
         break;
     case run::Command::WriteRecord:
+        traceReached(); // a reference point is reached when it is recorded
         result.ok = writeRecord();
         result.recordNumber = m_log.lastNumber();
         break;
@@ -582,6 +779,7 @@ run::CommandResult BoxSession::carryOut(const run::Command& command)
             warn(QStringLiteral("Warning: the run journal could not be removed."), kWarningMs);
         m_log.log().restartNumbering();
         m_pulses.forgetPendingAnswer();
+        finishReadings(endText(command.reason, m_closing));
         if (m_run.programEndsWithRun && !m_programEnding) {
             m_programEnding = true;
             m_retries.closing();
@@ -617,6 +815,7 @@ bool BoxSession::writeRecord()
                     .arg(values.number)
                     .arg(double(values.temperature), 0, 'f', 1)
                     .arg(gasmix::pressureText(values.pressureBar, m_unitFactor)));
+    traceEvent(pointstats::Kind::Record, values.number);
     emit recordWritten(values);
     return true;
 }
@@ -627,8 +826,10 @@ bool BoxSession::takeBackRecord()
     if (!m_log.takeBack())
         return false;
     m_recordBeforePulses.reset();
-    if (m_log.lastNumber() != number)
+    if (m_log.lastNumber() != number) {
+        traceEvent(pointstats::Kind::TakenBack, number);
         emit recordTakenBack(number, m_controller.phase() == run::Phase::Stopped ||
                                          m_controller.phase() == run::Phase::Closed);
+    }
     return true;
 }

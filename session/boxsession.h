@@ -6,9 +6,11 @@
 #include "journaledlog.h"
 #include "pulsesequence.h"
 #include "readinghistory.h"
+#include "readingsfile.h"
 #include "runcontroller.h"
 #include "runprogress.h"
 #include "setpointretries.h"
+#include "uncertainty.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -20,6 +22,7 @@
 #include <optional>
 
 class BoxPoller;
+class QThread;
 class WorkerThread;
 class workerN2;
 class workerO2;
@@ -63,6 +66,14 @@ public:
         // The program ends with the run: the set points of its end get only a
         // bounded few more tries, then finished() comes.
         bool programEndsWithRun = false;
+        // A logged run's readings file names who ran it ("baroterm-run 2.4.8f");
+        // its points file and report take the uncertainties from this table.
+        QString program;
+        uncertainty::InstrumentTable instruments;
+        QString instrumentsName;
+        // A run resumed from a journal already carried out: the record its
+        // resume took back (0: none).
+        int takenBackAtResume = 0;
     };
 
     // What a stop does with the run's journal: the operator's stop leaves
@@ -142,6 +153,8 @@ public:
     BoxModel& model() { return m_model; }
     // At the end of the last run: the journal was kept for a resume.
     bool journalKept() const { return m_journalKept; }
+    // The report the last logged run left, once it is written.
+    QString lastReport() const { return m_lastReport; }
 
     const run::RunController& controller() const { return m_controller; }
     const BoxModel& model() const { return m_model; }
@@ -192,6 +205,9 @@ signals:
     void recordTakenBack(int number, bool byStop);
     // The journal could not be written: the front-end stops the run.
     void journalFailed(const QString& text);
+    // A logged run's points file and report are written (after runEnded;
+    // finished() waits for them).
+    void reportWritten(const QString& report);
     void runEnded(run::EndReason reason);
     // The close's (or the run's last) commands are done: the program may end.
     void finished();
@@ -220,6 +236,18 @@ private:
     void resumePollers();
     std::pair<double, double> shownReadings() const;
     void checkFinished();
+    // The run's readings file: opened when a logged run starts, a line for
+    // each reading and event while it goes, the points file and the report
+    // made from it at the end.
+    void openReadings(const RunSetup& setup);
+    void trace(pointstats::TraceLine line);
+    void traceEvent(pointstats::Kind kind, int record = 0, const QString& text = QString());
+    // A point's set points, traced only when they change.
+    void traceSetPoints(std::optional<double> celsius, std::optional<gasmix::Flows> flows);
+    void traceReached();
+    void finishReadings(const QString& how);
+    // Until the points file and the report of the last run are written.
+    void waitForReport();
 
     QString m_address;
     QPointer<WorkerThread> m_temperaturePoller;
@@ -258,6 +286,12 @@ private:
     bool m_finished = false;
     std::optional<double> m_temperatureSentInRun;
     std::optional<records::RecordValues> m_recordBeforePulses;
+    records::ReadingsFileAppender m_readings;
+    bool m_reachedTraced = false; // the set points traced last were reached
+    std::optional<double> m_tracedTemperature;
+    std::optional<gasmix::Flows> m_tracedFlows;
+    QString m_lastReport;
+    QThread* m_reportWorker = nullptr; // writing the last run's points file and report
 
     // For the live view's record.
     bool m_temperatureRead = false;

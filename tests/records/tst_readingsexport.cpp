@@ -1,4 +1,5 @@
-// The live view's CSV export, byte for byte.
+// The live view's CSV export, byte for byte: the columns of the readings file, its
+// last column saying what each line is.
 #include "readingsexport.h"
 
 #include <QLocale>
@@ -45,29 +46,29 @@ void ReadingsExportTest::exportBytes_data()
     QTest::addColumn<double>("factor");
     QTest::addColumn<QByteArray>("csv");
 
-    const QByteArray header = "time,T_C,T_set_C,P,P_set,N2_slpm,O2_slpm,event\r\n";
+    const QByteArray header = "time,T_C,T_set_C,P,P_set,N2_slpm,O2_slpm,event,kind\r\n";
     QTest::newRow("empty") << 0 << 1.0 << header;
     QTest::newRow("readings and events in bar")
         << 1 << 1.0
-        << header + "2025-12-08T13:20:00.000Z,21.9,22.0,n/a,n/a,n/a,n/a,\r\n"
-                    "2025-12-08T13:20:00.500Z,21.9,22.0,1.0012,1.0000,7.878,2.122,\r\n"
+        << header + "2025-12-08T13:20:00.000Z,21.9,22.0,n/a,n/a,n/a,n/a,,reading\r\n"
+                    "2025-12-08T13:20:00.500Z,21.9,22.0,1.0012,1.0000,7.878,2.122,,reading\r\n"
                     "2025-12-08T13:20:00.500Z,21.9,22.0,1.0012,1.0000,7.878,2.122,"
-                    "Record 1 written\r\n"
-                    "2025-12-08T13:20:01.200Z,22.1,22.0,1.0012,1.0000,7.878,2.122,\r\n"
+                    "Record 1 written,record\r\n"
+                    "2025-12-08T13:20:01.200Z,22.1,22.0,1.0012,1.0000,7.878,2.122,,reading\r\n"
                     "2025-12-08T13:20:02.000Z,22.1,22.0,1.0012,1.0000,7.878,2.122,"
                     "\"Warning: Can't reach the pulse generator @ T:22.1 P:1.0, point "
-                    "repeated.\"\r\n"
+                    "repeated.\",warning\r\n"
                     "2025-12-08T13:20:03.000Z,22.1,22.0,1.0012,1.0000,7.878,2.122,"
-                    "\"Said \"\"no\"\"\"\r\n";
+                    "\"Said \"\"no\"\"\",warning\r\n";
     QTest::newRow("kPa") << 2 << 100.0
                          << header + "2025-12-08T13:20:00.000Z,-5.0,n/a,250.00,250.00,5.000,"
-                                     "5.000,\r\n";
+                                     "5.000,,reading\r\n";
     QTest::newRow("older readings as minimum and maximum per minute")
         << 3 << 1.0
-        << header + "2025-12-08T13:20:00.000Z,n/a,n/a,n/a,n/a,n/a,n/a,Connection lost\r\n"
-                    "2025-12-08T13:20:00.000Z,20.0,n/a,n/a,n/a,n/a,n/a,\r\n"
-                    "2025-12-08T13:20:00.000Z,25.0,n/a,n/a,n/a,n/a,n/a,\r\n"
-                    "2025-12-08T21:21:00.000Z,23.0,n/a,n/a,n/a,n/a,n/a,\r\n";
+        << header + "2025-12-08T13:20:00.000Z,n/a,n/a,n/a,n/a,n/a,n/a,Connection lost,warning\r\n"
+                    "2025-12-08T13:20:00.000Z,20.0,n/a,n/a,n/a,n/a,n/a,,reading\r\n"
+                    "2025-12-08T13:20:00.000Z,25.0,n/a,n/a,n/a,n/a,n/a,,reading\r\n"
+                    "2025-12-08T21:21:00.000Z,23.0,n/a,n/a,n/a,n/a,n/a,,reading\r\n";
 }
 
 void ReadingsExportTest::exportBytes()

@@ -1,4 +1,5 @@
 // Whole runs of the windowless session against the in-process box simulator.
+#include "readingsfile.h"
 #include "runharness.h"
 #include "runsession.h"
 
@@ -19,6 +20,12 @@ const QByteArray kGridPreset = "[Main]\nUNITS=Bar\nWAIT_CAMERA_FEEDBACK=true\n"
                                "[Auto]\nAUTO_T_ON=true\nAUTO_T_FROM=22\nAUTO_T_TO=23\n"
                                "AUTO_T_DELTA=1\nAUTO_P_ON=true\nAUTO_P_FROM=1\nAUTO_P_TO=2\n"
                                "AUTO_P_DELTA=1\n";
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
 
 struct Captured
 {
@@ -144,6 +151,30 @@ void TestRunSession::gridCompletes()
     QCOMPARE(fixture.box->temperatureSetPointC(), 22.0);
     QCOMPARE(fixture.box->flowSetPoint(boxsim::Device::N2), 0.0);
     QCOMPARE(fixture.box->flowSetPoint(boxsim::Device::O2), 0.0);
+
+    // Beside the logs: the readings as the run went, each point's statistics
+    // and the report, which names every record.
+    QString why;
+    const std::optional<records::ReadingsFile> readings =
+        records::readingsFileFromBytes(fileBytes(records::readingsPathFor(setup.log.log)), &why);
+    QVERIFY2(readings, qPrintable(why));
+    QCOMPARE(readings->identity.program.section(' ', 0, 0), QStringLiteral("baroterm-run"));
+    int pulsesEnded = 0;
+    for (const pointstats::TraceLine& line : readings->lines)
+        pulsesEnded += line.kind == pointstats::Kind::PulsesEnd;
+    QCOMPARE(pulsesEnded, 4);
+    QCOMPARE(readings->lines.back().kind, pointstats::Kind::Stop);
+    const QByteArray points = fileBytes(records::pointsPathFor(setup.log.log));
+    QCOMPARE(points.count("\r\n"), 1 + 4);
+    const QByteArray report = fileBytes(records::reportPathFor(setup.log.log));
+    QCOMPARE(report.count("<tbody class=\"point\">"), 4);
+    // --report makes them again from the files alone, the points file byte for byte.
+    QVERIFY(QFile::remove(records::pointsPathFor(setup.log.log)));
+    setup.lock.reset(); // the run's, which --report would wait for
+    runner::Options again;
+    again.report = setup.log.log;
+    QCOMPARE(runner::remakeReport(again), std::nullopt);
+    QCOMPARE(fileBytes(records::pointsPathFor(setup.log.log)), points);
 }
 
 void TestRunSession::sameSetupAsTheWindow_data()

@@ -1,4 +1,5 @@
 // The checks baroterm-run makes before anything goes to the box.
+#include "loglock.h"
 #include "resumeplan.h"
 #include "runsetup.h"
 
@@ -37,6 +38,9 @@ private slots:
     void reference();
     void logName_data();
     void logName();
+    void instrumentTable_data();
+    void instrumentTable();
+    void reportWaitsForTheRun();
 };
 
 static const QStringList kRequired = {"--box", "127.20.0.1", "--preset",
@@ -116,6 +120,19 @@ void TestRunSetup::commandLine_data()
         << kRequired + QStringList{"--monitor-key-file", "k"} << refuse << "goes with --monitor";
     QTest::newRow("resume bad box")
         << QStringList{"--resume", "a.csv", "--box", "x"} << refuse << "--box";
+    // The report made again from the files: no box, no plan.
+    const int report = int(CommandLine::Action::Report);
+    QTest::newRow("report") << QStringList{"--report", "a.csv"} << report << "report=a.csv";
+    QTest::newRow("report with table") << QStringList{"--report", "a.csv", "--instruments", "i.ini"}
+                                       << report << "instruments=i.ini";
+    QTest::newRow("report with box") << QStringList{"--report", "a.csv", "--box", "127.20.0.1"}
+                                     << refuse << "--box cannot go with --report";
+    QTest::newRow("report with monitor") << QStringList{"--report", "a.csv", "--monitor", "8080"}
+                                         << refuse << "--monitor cannot go with --report";
+    QTest::newRow("run with table")
+        << kRequired + QStringList{"--instruments", "i.ini"} << run << "instruments=i.ini";
+    QTest::newRow("resume with table")
+        << QStringList{"--resume", "a.csv", "--instruments", "i.ini"} << run << "instruments=i.ini";
 }
 
 void TestRunSetup::commandLine()
@@ -155,15 +172,20 @@ void TestRunSetup::commandLine()
                                     : QStringLiteral("none");
     else if (field == "keyfile")
         actual = o.monitor.keyFile;
+    else if (field == "report")
+        actual = o.report;
+    else if (field == "instruments")
+        actual = o.instruments;
     QCOMPARE(actual, value);
 }
 
 void TestRunSetup::helpNamesEveryOption()
 {
     const CommandLine parsed = runner::parseCommandLine({"baroterm-run", "--help"});
-    for (const char* option : {"--box", "--preset", "--log", "--overwrite", "--json", "--no-color",
-                               "--pulses", "--reference", "--camera-feedback",
-                               "--no-camera-feedback", "--init", "--resume", "--version"})
+    for (const char* option :
+         {"--box", "--preset", "--log", "--overwrite", "--json", "--no-color", "--pulses",
+          "--reference", "--camera-feedback", "--no-camera-feedback", "--init", "--resume",
+          "--instruments", "--report", "--version"})
         QVERIFY2(parsed.text.contains(QLatin1String(option)), option);
 }
 
@@ -372,6 +394,9 @@ void TestRunSetup::logName_data()
     QTest::newRow("existing") << "old.csv" << false << "give --overwrite" << 0 << "";
     QTest::newRow("existing overwritten") << "old.csv" << true << "" << csv << "old_SLPM.csv";
     QTest::newRow("raw log existing") << "rawonly.csv" << false << "rawonly_SLPM.csv" << 0 << "";
+    // The files beside a log are an earlier run's too.
+    QTest::newRow("readings file existing")
+        << "seen.csv" << false << "seen.csv.readings.csv" << 0 << "";
     // Following "give --overwrite" would throw an interrupted run away.
     QTest::newRow("interrupted run")
         << "cut.csv" << false << "holds an interrupted run; --resume" << 0 << "";
@@ -388,6 +413,7 @@ void TestRunSetup::logName()
     write("rawonly_SLPM.csv", "x");
     write("cut.csv", "x");
     write("cut.csv.run", "{}");
+    write("seen.csv.readings.csv", "x");
     runner::LogChoice choice;
     const std::optional<QString> refused = runner::checkLog(dir.filePath(name), overwrite, &choice);
     if (!error.isEmpty()) {
@@ -399,6 +425,66 @@ void TestRunSetup::logName()
     QCOMPARE(int(choice.layout), layout);
     QCOMPARE(choice.log, dir.filePath(name));
     QCOMPARE(choice.rawLog, dir.filePath(rawLog));
+}
+
+void TestRunSetup::instrumentTable_data()
+{
+    QTest::addColumn<QByteArray>("from");
+    QTest::addColumn<QByteArray>("to");
+    QTest::addColumn<QString>("error"); // empty: taken
+    QTest::newRow("the example") << QByteArray() << QByteArray() << "";
+    QTest::newRow("negative") << QByteArray("a = 0.15") << QByteArray("a = -0.15")
+                              << "[TemperatureSensor] a is negative";
+    QTest::newRow("not a number") << QByteArray("full_scale = 20") << QByteArray("full_scale = x")
+                                  << "[N2] full_scale is not a number";
+    QTest::newRow("unreadable") << QByteArray() << QByteArray("<none>")
+                                << "--instruments: can't read";
+}
+
+void TestRunSetup::instrumentTable()
+{
+    QFETCH(QByteArray, from);
+    QFETCH(QByteArray, to);
+    QFETCH(QString, error);
+    QFile example(QStringLiteral(EXAMPLE_INSTRUMENT_TABLE));
+    QVERIFY(example.open(QIODevice::ReadOnly));
+    QByteArray text = example.readAll();
+    if (!from.isEmpty())
+        text.replace(from, to);
+    runner::Options options;
+    options.instruments =
+        to == "<none>" ? dir.filePath("absent.ini") : write("instruments.ini", text);
+    uncertainty::InstrumentTable table;
+    QString name;
+    const std::optional<QString> refused = runner::instrumentTable(options, &table, &name);
+    if (error.isEmpty()) {
+        QVERIFY2(!refused, qPrintable(refused.value_or(QString())));
+        QCOMPARE(table.n2.fullScale, 20.0);
+        QCOMPARE(name, options.instruments);
+        return;
+    }
+    QVERIFY(refused);
+    QVERIFY2(refused->startsWith("--instruments: ") && refused->contains(error),
+             qPrintable(*refused));
+    // Without --instruments, the typical values.
+    options.instruments.clear();
+    QVERIFY(!runner::instrumentTable(options, &table, &name));
+    QCOMPARE(table.o2.fullScale, 10.0);
+}
+
+// --report reads what a run writes: not while another run writes it.
+void TestRunSetup::reportWaitsForTheRun()
+{
+    runner::Options options;
+    options.report = dir.filePath("busy.csv");
+    records::LogLock run;
+    QCOMPARE(run.acquire(options.report), records::LogLock::State::Held);
+    const std::optional<QString> refused = runner::remakeReport(options);
+    QVERIFY(refused);
+    QVERIFY2(refused->contains("is being written by another run"), qPrintable(*refused));
+    run.release();
+    // Free again: now the missing log is what it names.
+    QVERIFY(runner::remakeReport(options)->contains("can't read"));
 }
 
 QTEST_GUILESS_MAIN(TestRunSetup)

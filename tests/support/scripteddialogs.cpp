@@ -2,6 +2,7 @@
 
 #include "boxlink.h"
 
+#include <QUrl>
 #include <QtGlobal>
 
 ScriptedDialogs::ScriptedDialogs()
@@ -261,6 +262,12 @@ void ScriptedDialogs::setOverrideCursor(const QCursor&)
 void ScriptedDialogs::restoreOverrideCursor()
 {
     --m_cursorDepth;
+}
+
+bool ScriptedDialogs::openUrl(const QUrl& url)
+{
+    m_questions.append(Question{QStringLiteral("url"), false, QString(), url.toString(), {}, {}});
+    return true;
 }
 
 void ScriptedDialogs::exitProcess(int status)

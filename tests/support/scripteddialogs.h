@@ -94,6 +94,8 @@ public:
                        const PageAddressOf& pageAddress) override;
     void setOverrideCursor(const QCursor& cursor) override;
     void restoreOverrideCursor() override;
+    // Recorded as a question of kind "url" (label: the address); always taken.
+    bool openUrl(const QUrl& url) override;
     void exitProcess(int status) override;
 
 private:

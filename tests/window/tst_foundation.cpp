@@ -2,6 +2,7 @@
 // wiring, the event-processing wait and the small menu actions.
 #include "clickablelabel.h"
 #include "inputranges.h"
+#include "instrumenttable.h"
 #include "resourcesinit.h"
 #include "scripteddialogs.h"
 #include "tempsensor.h"
@@ -18,6 +19,8 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QSettings>
+#include <QStatusBar>
+#include <QTemporaryDir>
 #include <QToolButton>
 #include <QWindow>
 #include <QtTest>
@@ -85,6 +88,7 @@ private slots:
     void webLinkOpensOncePerPress();
     void helpWithoutFileDoesNothing();
     void alwaysOnTopKeepsGeometry();
+    void instrumentTableAndRunReport();
 
 private:
     std::unique_ptr<ScriptedDialogs> dialogs;
@@ -350,6 +354,46 @@ void FoundationTest::alwaysOnTopKeepsGeometry()
     QVERIFY(!w.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
     QVERIFY(w.isVisible());
     QCOMPARE(w.geometry(), before);
+}
+
+// The table the uncertainties come from is checked when it is chosen; the
+// last report opens through the dialog seam.
+void FoundationTest::instrumentTableAndRunReport()
+{
+    QTemporaryDir dir;
+    const auto write = [&dir](const QString& name, const QByteArray& text) {
+        QFile file(dir.filePath(name));
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+            qFatal("cannot write %s", qPrintable(name));
+        return file.fileName();
+    };
+    QByteArray table = records::typicalInstrumentTableText();
+    const QString good = write(QStringLiteral("good.ini"), table);
+    const QString bad = write(QStringLiteral("bad.ini"),
+                              table.replace("resolution = 0.005", "resolution = -0.005"));
+    TempSensor w;
+    const auto trigger = [&w](const char* name) {
+        w.findChild<QAction*>(QString::fromLatin1(name))->trigger();
+        return w.statusBar()->currentMessage();
+    };
+    QVERIFY(trigger("actionRun_Report").contains(QStringLiteral("no run report")));
+
+    dialogs->pushAccept(bad);
+    QVERIFY2(
+        trigger("actionInstrument_Table").contains(QStringLiteral("[O2] resolution is negative")),
+        qPrintable(w.statusBar()->currentMessage()));
+    QVERIFY(!userSettings().contains(QStringLiteral("INSTRUMENT_TABLE")));
+    dialogs->pushAccept(good);
+    trigger("actionInstrument_Table");
+    QCOMPARE(userSettings().value(QStringLiteral("INSTRUMENT_TABLE")).toString(), good);
+
+    // A run's end names its report, which the menu then opens.
+    const QString report = write(QStringLiteral("run.csv.report.html"), "<html></html>");
+    emit w.findChild<BoxSession*>()->reportWritten(report);
+    QVERIFY(w.statusBar()->currentMessage().contains(QDir::toNativeSeparators(report)));
+    trigger("actionRun_Report");
+    QCOMPARE(dialogs->count(QStringLiteral("url")), 1);
+    QCOMPARE(QUrl(dialogs->last().label).toLocalFile(), report);
 }
 
 QTEST_MAIN(FoundationTest)

@@ -195,7 +195,7 @@ void LiveViewTest::shortRunDrawnAndExported()
     bool crlf = false;
     const QStringList lines = logLines(csvPath, &crlf);
     QVERIFY(crlf);
-    QCOMPARE(lines.value(0), QStringLiteral("time,T_C,T_set_C,P,P_set,N2_slpm,O2_slpm,event"));
+    QCOMPARE(lines.value(0), QStringLiteral("time,T_C,T_set_C,P,P_set,N2_slpm,O2_slpm,event,kind"));
     QCOMPARE(lines.filter(QStringLiteral(",Record 2 written @ T:")).size(), 1);
     QCOMPARE(lines.filter(QStringLiteral(",\"Warning: Can't reach the pulse generator @ ")).size(),
              1);
