@@ -34,10 +34,15 @@ void addUncertainties(PointRow& row, const uncertainty::InstrumentTable& table)
     if (!row.stats)
         return;
     const auto& w = row.stats->window;
+    // A window with a single reading shows no scatter: the budget then holds
+    // the instruments' parts alone (the points file gives the window's count).
+    const auto scatter = [](const pointstats::ChannelStats& c) {
+        return c.count == 1 ? 0.0 : c.sd;
+    };
     row.temperature =
-        uncertainty::temperatureBudget(table, w[pointstats::T].mean, w[pointstats::T].sd);
+        uncertainty::temperatureBudget(table, w[pointstats::T].mean, scatter(w[pointstats::T]));
     row.pressure = uncertainty::pressureBudget(table, w[pointstats::N2].mean,
-                                               w[pointstats::O2].mean, w[pointstats::P].sd);
+                                               w[pointstats::O2].mean, scatter(w[pointstats::P]));
 }
 
 QString pointsUnitWord(double unitFactor)

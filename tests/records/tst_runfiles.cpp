@@ -230,8 +230,10 @@ void RunFilesTest::pointsFileBytes()
     //        N2 accuracy 0.1030240/√3 × 0.0999833 = 0.0059472, resolution 0.0002886;
     //        O2 accuracy 0.0369760/√3 × 0.3711918 = 0.0079243, resolution 0.0005358;
     //        scatter 0.0014142: 2√(1.00533e-4) = 0.02005 bar, O2 accuracy.
-    // Record 2: one reading in its window, so no spread and no uncertainty; its
-    // pressure logged as "n/a"; no reading after its pulses.
+    // Record 2: one reading in its window, so no spread, and an uncertainty of
+    // the instruments alone: U_T 2√(0.1131607² + 0.0288675²) = 0.234 K, sensor;
+    // U_P 2√(0.0059472² + 0.0002886² + 0.0079243² + 0.0005358²) = 0.01985 bar,
+    // O2 accuracy. Its pressure logged as "n/a"; no reading after its pulses.
     QCOMPARE(contents(records::pointsPathFor(log)),
              QByteArray("record,tries,T_set_C,P_set_bar,T_log_C,P_log_bar,settling_s,n,"
                         "T_mean_C,T_sd_C,T_min_C,T_max_C,P_mean_bar,P_sd_bar,P_min_bar,P_max_bar,"
@@ -249,7 +251,7 @@ void RunFilesTest::pointsFileBytes()
                         "23.000,n/a,23.000,23.000,1.00000,n/a,1.00000,1.00000,"
                         "7.8780,n/a,7.8780,7.8780,2.1220,n/a,2.1220,2.1220,"
                         "n/a,n/a,n/a,n/a,n/a,n/a,n/a,n/a,"
-                        "0,0,0,n/a,n/a,n/a,n/a\r\n"));
+                        "0,0,0,0.234,sensor,0.01985,O2_accuracy\r\n"));
     // Made again from the files, byte for byte the same.
     records::RunFilesInputs in;
     in.logName = log;
