@@ -37,15 +37,29 @@ Outcome evaluate(const QStringList& arguments)
                        "live readings, manual control and automatic calibration runs."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption monitorAt(
+        QStringLiteral("monitor"),
+        QStringLiteral("Serve the live view as a read-only web page over plain HTTP at "
+                       "[ADDRESS:]PORT (address 127.0.0.1 unless given; an IPv6 address in "
+                       "brackets), instead of what \"Share Live View...\" keeps. Any address but "
+                       "the loopback asks an access key."),
+        QStringLiteral("[address:]port"));
+    const QCommandLineOption monitorKeyFile(
+        QStringLiteral("monitor-key-file"),
+        QStringLiteral("The page's access key is kept in this file, made with a new key when "
+                       "missing; with it a loopback address asks the key too."),
+        QStringLiteral("file"));
+    parser.addOptions({monitorAt, monitorKeyFile});
 
     Outcome outcome;
-    if (!parser.parse(arguments)) {
+    const auto refuse = [&outcome](const QString& error) {
         outcome.openWindow = false;
         outcome.exitCode = 2;
-        outcome.standardError =
-            QStringLiteral("baroterm: %1\nTry 'baroterm --help'.\n").arg(parser.errorText());
+        outcome.standardError = QStringLiteral("baroterm: %1\nTry 'baroterm --help'.\n").arg(error);
         return outcome;
-    }
+    };
+    if (!parser.parse(arguments))
+        return refuse(parser.errorText());
     if (parser.isSet(help)) {
         outcome.openWindow = false;
         outcome.standardOutput = parser.helpText();
@@ -53,7 +67,11 @@ Outcome evaluate(const QStringList& arguments)
         outcome.openWindow = false;
         outcome.standardOutput =
             QStringLiteral("baroterm %1\n").arg(QString::fromLatin1(appinfo::kVersion));
+        return outcome;
     }
+    const QString monitorError = monitor::readMonitorOptions(parser, &outcome.monitor);
+    if (!monitorError.isEmpty())
+        return refuse(monitorError);
     return outcome;
 }
 

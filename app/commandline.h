@@ -1,10 +1,14 @@
 #pragma once
 
+#include "access.h"
+
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // The window program's command line: --help and --version print and end the
-// process; they are its only options.
+// process; --monitor shares the live view as a web page.
 namespace commandline {
 
 struct Outcome
@@ -13,6 +17,8 @@ struct Outcome
     int exitCode = 0;
     QString standardOutput;
     QString standardError;
+    // --monitor: where the live view's page is served, whatever the settings say.
+    monitor::MonitorOptions monitor;
 };
 
 // Whether the raw arguments ask for help or the version, so that they can be

@@ -55,6 +55,7 @@ int main(int argc, char* argv[])
 
     auto* window = new TempSensor();
     window->show();
+    window->startSharing(outcome.monitor.endpoint, outcome.monitor.keyFile);
     // The box address is asked for at once, before the event loop runs.
     window->setIPAddress();
 

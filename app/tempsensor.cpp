@@ -1,5 +1,8 @@
 #include "tempsensor.h"
 
+#include "monitorserver.h"
+#include "sessionsource.h"
+
 #include "settingskeys.h"
 
 #include "appinfo.h"
@@ -168,6 +171,7 @@ TempSensor::TempSensor(QWidget* parent) : QMainWindow(parent), session(new BoxSe
     ui.actioninitTempCtrl->setEnabled(false);
     // Not a slot of the form: the window's slot table stays as it is.
     connect(ui.actionLive_View, &QAction::triggered, this, [this] { showLiveView(); });
+    connect(ui.actionShare_Live_View, &QAction::triggered, this, [this] { shareLiveView(); });
 
     setControlsEnabled(false);
 

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "access.h"
 #include "boxsession.h"
 #include "gasmix.h"
 #include "loglock.h"
+#include "sharedialog.h"
 #include "ui_tempsensor.h"
 
 #include <QMainWindow>
@@ -25,6 +27,14 @@ class QTcpSocket;
 // The main window: a view of one box's session. It owns the form, the settings
 // store, the dialogs and the session, forwards the operator's actions to the
 // session and shows what it reports. All its slots run on the GUI thread.
+namespace monitor {
+class MonitorServer;
+class SessionSource;
+} // namespace monitor
+
+// Where a choice of "Share Live View..." serves; none when it names no address.
+std::optional<monitor::Endpoint> shareEndpoint(const ShareChoice& choice);
+
 class TempSensor : public QMainWindow
 {
     Q_OBJECT
@@ -47,6 +57,14 @@ public:
     // The live view's record and window; the view is made when first opened.
     const history::ReadingHistory& readingHistory() const { return session->history(); }
     LiveView* liveViewWindow() const;
+
+    // The live view's page: from the command line when given, otherwise as
+    // "Share Live View..." keeps it. A failure to listen is a warning.
+    void startSharing(const std::optional<monitor::Endpoint>& commandLine,
+                      const QString& keyFile = QString());
+    bool liveViewShared() const;
+    // The page's address for a choice, with its key; empty when off.
+    QString sharedPageAddress(const ShareChoice& choice);
 
     // The run as planned in the widgets.
     BoxSession::RunSetup runSetup() const;
@@ -143,6 +161,8 @@ private:
     void showSessionMessage(const QString& text, int ms, PulseSequence::MessageStyle style);
     // The window opened by "Live View...".
     void showLiveView();
+    // "Share Live View...".
+    void shareLiveView();
     // "Instrument Table..." and "Run Report..." in the settings menu.
     void setUpReportActions();
     void chooseInstrumentTable();
@@ -211,4 +231,12 @@ private:
     QLabel* statusLabel2 = nullptr;
 
     QPointer<LiveView> liveView;
+
+    // The live view's page.
+    ShareChoice storedShare() const;
+    void applyShare(const ShareChoice& choice);
+    ShareChoice shared; // in effect
+    QString monitorKeyFile;
+    std::unique_ptr<monitor::SessionSource> monitorSource;
+    std::unique_ptr<monitor::MonitorServer> monitorServer;
 };

@@ -90,6 +90,12 @@ void BenchDialogs::about(QWidget*, const QString& title, const QString& text)
     note(QStringLiteral("about"), title, text);
 }
 
+bool BenchDialogs::shareLiveView(QWidget*, ShareChoice*, const PageAddressOf&)
+{
+    note(QStringLiteral("share"), QStringLiteral("Share Live View"), QString());
+    return false;
+}
+
 QString BenchDialogs::getSaveFileName(QWidget*, const QString& caption, const QString&,
                                       const QString&, QString* selectedFilter, QFileDialog::Options)
 {

@@ -52,6 +52,8 @@ public:
     QString getOpenFileName(QWidget* parent, const QString& caption, const QString& dir,
                             const QString& filter, QString* selectedFilter,
                             QFileDialog::Options options) override;
+    bool shareLiveView(QWidget* parent, ShareChoice* choice,
+                       const PageAddressOf& pageAddress) override;
     void setOverrideCursor(const QCursor& cursor) override;
     void restoreOverrideCursor() override;
     bool openUrl(const QUrl& url) override;

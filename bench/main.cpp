@@ -16,7 +16,9 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QMap>
+#include <QProcess>
 #include <QSettings>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -24,6 +26,9 @@
 #include <cstdio>
 #include <memory>
 
+#ifndef BAROTERM_WATCHERS_PATH
+#define BAROTERM_WATCHERS_PATH "baroterm-bench-watchers"
+#endif
 #ifndef BAROTERM_BOXSIM_PATH
 #define BAROTERM_BOXSIM_PATH "baroterm-boxsim"
 #endif
@@ -41,6 +46,8 @@ struct Options
     bool longRun = false;
     int idleSeconds = 60;
     bool liveView = false;
+    int monitorClients = 0; // event streams on the shared page during the grids
+    int statusRate = 50;    // /api/status requests a second meanwhile
     double timeScale = 1000;
     QString host = QStringLiteral("127.77.0.1");
     QString boxsim = QStringLiteral(BAROTERM_BOXSIM_PATH);
@@ -89,7 +96,19 @@ Options parseOptions(int& argc, char* argv[])
         QStringLiteral("Opens the live view once connected, so its drawing is measured too."));
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Shows the version."));
-    parser.addOptions({help, version, scenario, idleSeconds, timeScale, host, boxsim, liveView});
+    const QCommandLineOption monitorClients(
+        QStringLiteral("monitor-clients"),
+        QStringLiteral("Shares the live view on the simulator's address and, during the grids, "
+                       "keeps this many event streams on it and asks /api/status (see "
+                       "--status-rate), from a process of their own."),
+        QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption statusRate(
+        QStringLiteral("status-rate"),
+        QStringLiteral("With --monitor-clients: /api/status requests a second (default 50; 0: "
+                       "none, the event streams alone)."),
+        QStringLiteral("n"), QStringLiteral("50"));
+    parser.addOptions({help, version, scenario, idleSeconds, timeScale, host, boxsim, liveView,
+                       monitorClients, statusRate});
     if (!parser.parse(arguments))
         usageError(parser.errorText());
     if (parser.isSet(help)) {
@@ -127,6 +146,12 @@ Options parseOptions(int& argc, char* argv[])
         usageError(QStringLiteral("--host needs a 127.x.y.z address other than 127.0.0.1"));
     options.boxsim = parser.value(boxsim);
     options.liveView = parser.isSet(liveView);
+    options.monitorClients = parser.value(monitorClients).toInt(&ok);
+    if (!ok || options.monitorClients < 0 || options.monitorClients > 30)
+        usageError(QStringLiteral("--monitor-clients needs 0 to 30"));
+    options.statusRate = parser.value(statusRate).toInt(&ok);
+    if (!ok || options.statusRate < 0 || options.statusRate > 200)
+        usageError(QStringLiteral("--status-rate needs 0 to 200"));
     return options;
 }
 
@@ -234,8 +259,40 @@ void reportGrowth(Report& report, const QString& name, const RunOutcome& run)
     report.figure(p + QStringLiteral("fds_growth"), fdsLast50 - fdsFirst50);
 }
 
+// The shared page's watchers during a grid, as a child process.
+class Watchers
+{
+public:
+    Watchers(const QString& host, quint16 port, int clients, int statusRate)
+    {
+        if (clients <= 0)
+            return;
+        m_process.start(
+            QStringLiteral(BAROTERM_WATCHERS_PATH),
+            {host, QString::number(port), QString::number(clients), QString::number(statusRate)});
+        m_process.waitForStarted();
+    }
+    // Their figures, prefixed "<name>.monitor.".
+    void report(Report& report, const QString& name)
+    {
+        if (m_process.state() != QProcess::Running)
+            return;
+        m_process.terminate(); // by its own process id
+        m_process.waitForFinished(5000);
+        for (const QByteArray& line : m_process.readAllStandardOutput().split('\n')) {
+            const QList<QByteArray> parts = line.split(' ');
+            if (parts.size() == 2)
+                report.figure(name + QStringLiteral(".monitor.") + QString::fromLatin1(parts[0]),
+                              parts[1].toDouble(), 2);
+        }
+    }
+
+private:
+    QProcess m_process;
+};
+
 bool runGrid(Report& report, const QString& name, TempSensor* window, BenchDialogs& dialogs,
-             const Plan& plan, const QString& logPath, bool growth)
+             const Plan& plan, const QString& logPath, bool growth, Watchers* watchers = nullptr)
 {
     windowdriver::planGrid(window, plan);
     const runfloor::Grid points = windowdriver::plannedPoints(window);
@@ -254,6 +311,8 @@ bool runGrid(Report& report, const QString& name, TempSensor* window, BenchDialo
 
     const qint64 limitMs = floor.totalMs() * 2 + 60000;
     const RunOutcome run = windowdriver::runToEnd(window, limitMs);
+    if (watchers)
+        watchers->report(report, name);
     const int records = windowdriver::recordsIn(logPath);
     const double floorS = double(floor.totalMs()) / 1000;
 
@@ -368,6 +427,26 @@ int main(int argc, char* argv[])
         window->findChild<QAction*>(QStringLiteral("actionLive_View"))->trigger();
         report.comment(QStringLiteral("live view open"));
     }
+    quint16 monitorPort = 0;
+    if (options.monitorClients > 0) {
+        QTcpServer probe;
+        probe.listen(QHostAddress(options.host), 0);
+        monitorPort = probe.serverPort();
+        probe.close();
+        monitor::Endpoint endpoint;
+        endpoint.address = QHostAddress(options.host);
+        endpoint.port = monitorPort;
+        window->startSharing(endpoint);
+        if (!window->liveViewShared()) {
+            std::fprintf(stderr, "baroterm-bench: the live view could not be shared\n");
+            return 1;
+        }
+        report.comment(QStringLiteral("live view shared on %1 port %2, %3 event streams during "
+                                      "the grids")
+                           .arg(options.host)
+                           .arg(monitorPort)
+                           .arg(options.monitorClients));
+    }
     // The connection's own commands (gas off) settle before anything is measured.
     windowdriver::idleFor(2000);
 
@@ -385,8 +464,9 @@ int main(int argc, char* argv[])
         plan.pFrom = 0.5;
         plan.pTo = 3.0;
         plan.pStep = 0.25;
+        Watchers watchers(options.host, monitorPort, options.monitorClients, options.statusRate);
         ok = runGrid(report, QStringLiteral("grid"), window.get(), dialogs, plan,
-                     workDir.filePath(QStringLiteral("grid.csv")), false) &&
+                     workDir.filePath(QStringLiteral("grid.csv")), false, &watchers) &&
              ok;
     }
     if (options.longRun) {
@@ -411,6 +491,7 @@ int main(int argc, char* argv[])
     report.target(QStringLiteral("idle.cpu_pct"), "<", 2);
     report.target(QStringLiteral("grid.ratio"), "<=", 1.10);
     report.target(QStringLiteral("grid.cpu_pct"), "<", 2);
+    report.target(QStringLiteral("grid.monitor.status_p99_ms"), "<=", 20);
     report.target(QStringLiteral("long.cpu_pct"), "<", 2);
     // Flat: a leak of a few kB per point shows within 150 points; noise is a few pages.
     report.target(QStringLiteral("long.rss_growth_kb"), "<=", 256);

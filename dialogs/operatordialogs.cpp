@@ -95,6 +95,16 @@ QString ToolkitDialogs::getOpenFileName(QWidget* parent, const QString& caption,
     return QFileDialog::getOpenFileName(parent, caption, dir, filter, selectedFilter, options);
 }
 
+bool ToolkitDialogs::shareLiveView(QWidget* parent, ShareChoice* choice,
+                                   const PageAddressOf& pageAddress)
+{
+    ShareDialog dialog(parent, *choice, pageAddress);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    *choice = dialog.choice();
+    return true;
+}
+
 void ToolkitDialogs::setOverrideCursor(const QCursor& cursor)
 {
     QApplication::setOverrideCursor(cursor);

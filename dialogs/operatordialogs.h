@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sharedialog.h"
+
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -54,6 +56,10 @@ public:
                                     const QString& filter, QString* selectedFilter,
                                     QFileDialog::Options options) = 0;
 
+    // "Share Live View...": true when accepted, `choice` then the operator's.
+    virtual bool shareLiveView(QWidget* parent, ShareChoice* choice,
+                               const PageAddressOf& pageAddress) = 0;
+
     virtual void setOverrideCursor(const QCursor& cursor) = 0;
     virtual void restoreOverrideCursor() = 0;
 
@@ -101,6 +107,8 @@ public:
     QString getOpenFileName(QWidget* parent, const QString& caption, const QString& dir,
                             const QString& filter, QString* selectedFilter,
                             QFileDialog::Options options) override;
+    bool shareLiveView(QWidget* parent, ShareChoice* choice,
+                       const PageAddressOf& pageAddress) override;
     void setOverrideCursor(const QCursor& cursor) override;
     void restoreOverrideCursor() override;
     bool openUrl(const QUrl& url) override;

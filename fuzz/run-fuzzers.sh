@@ -20,6 +20,7 @@ if [[ ${#targets[@]} -eq 0 ]]; then
   targets=(temperature_answer setpoint_echo flow_reply pulse_answer network_page preset_file
            preset_plan run_options run_journal resume_decision)
 fi
+[[ $# -gt 0 ]] || targets+=(http_request)
 build="${BUILD_DIR:-$root/build-fuzz}"
 jobs="${FUZZ_JOBS:-$(nproc)}"
 

@@ -106,6 +106,9 @@ int PulseSequence::run(const QString& host, const Settings& settings, const Hook
                 answerLimit = QDeadlineTimer(0);
             }
             if (answerLimit.hasExpired()) {
+                if (written)
+                    ++m_totals.unanswered;
+                m_totals.answering = false;
                 emit message(
                     written ? where(tr("Warning: No answer from the pulse generator @ T:%1 P:%2"))
                             : tr("Warning: Can't reach the pulse generator, pulse not sent."),
@@ -119,6 +122,8 @@ int PulseSequence::run(const QString& host, const Settings& settings, const Hook
         }
         if (written && hooks.pulseWritten)
             hooks.pulseWritten(i + 1, m_lastAnswer);
+        if (m_lastAnswer != pulse::Status::None)
+            m_totals.answering = true;
         // A pulse the generator refused took no image.
         if (written && m_lastAnswer == pulse::Status::RR1) {
             ++m_refused;
@@ -128,6 +133,7 @@ int PulseSequence::run(const QString& host, const Settings& settings, const Hook
                          4000, MessageStyle::Warning);
         } else if (written) {
             ++sent;
+            ++m_totals.sent;
             if (hooks.pulseSent)
                 hooks.pulseSent();
         }

@@ -64,6 +64,14 @@ public:
     int run(const QString& host, const Settings& settings, const Hooks& hooks);
     // Pulses of the last sequence that reached the generator and were refused.
     int refusedPulses() const { return m_refused; }
+    // Every sequence since this object was made.
+    struct Totals
+    {
+        qint64 sent = 0;       // counted as run() counts them
+        qint64 unanswered = 0; // written, and no answer came in time
+        bool answering = true; // the last pulse tried had an answer
+    };
+    const Totals& totals() const { return m_totals; }
     // A run's start or end: no answer is awaited any more.
     void forgetPendingAnswer() { m_cameraReady = true; }
 
@@ -86,5 +94,6 @@ private:
     bool m_cameraReady = true;
     pulse::Status m_lastAnswer = pulse::Status::None;
     int m_refused = 0;
+    Totals m_totals;
     qint64 m_answerBytes = 0; // bytes the generator sent since the last command
 };

@@ -6,7 +6,12 @@
 #include "runsetup.h"
 #include "unixsignals.h"
 
+#include "access.h"
+#include "monitorserver.h"
+#include "sessionsource.h"
+
 #include <QCoreApplication>
+#include <QSettings>
 
 #include <csignal>
 #include <cstdio>
@@ -36,6 +41,34 @@ int refuse(const QString& line, bool json)
     if (json)
         toStdout(runner::jsonLine(runner::endEvent(runner::Ending::BadUsage, line)));
     return runner::exitStatus(runner::Ending::BadUsage);
+}
+
+// The monitor page of the run, when asked for.
+struct Monitor
+{
+    std::unique_ptr<monitor::SessionSource> source;
+    std::unique_ptr<monitor::MonitorServer> server;
+};
+
+// Listens before anything goes to the box; the error line when it can't.
+std::optional<QString> startMonitor(const runner::Options& options, const BoxSession& box,
+                                    Monitor* out)
+{
+    const monitor::Endpoint endpoint = *options.monitor.endpoint;
+    // baroterm-run keeps its own key, apart from the window's.
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Kelvra"),
+                       QStringLiteral("baroterm-run"));
+    const monitor::KeyFile key = monitor::accessKeyFor(endpoint, options.monitor.keyFile, settings);
+    if (!key.error.isEmpty())
+        return QStringLiteral("--monitor-key-file: %1").arg(key.error);
+    out->source = std::make_unique<monitor::SessionSource>(box);
+    out->server = std::make_unique<monitor::MonitorServer>(*out->source);
+    const QString error = out->server->start(endpoint.address, endpoint.port, key.key);
+    if (!error.isEmpty())
+        return QStringLiteral("--monitor: %1").arg(error);
+    toStderr(
+        QStringLiteral("Monitor page: %1\n").arg(monitor::pageAddress(endpoint, key.key)).toUtf8());
+    return std::nullopt;
 }
 
 } // namespace
@@ -102,6 +135,15 @@ int main(int argc, char* argv[])
     }
 
     RunSession session(setup, toStdout, toStderr);
+    Monitor monitor;
+    if (commandLine.options.monitor.endpoint) {
+        if (const std::optional<QString> error =
+                startMonitor(commandLine.options, session.box(), &monitor)) {
+            if (!resume)
+                runner::removeUnusedLogs(setup);
+            return refuse(*error, json);
+        }
+    }
     QObject::connect(&signalSource, &UnixSignals::received, &session, &RunSession::interrupt);
     QObject::connect(&session, &RunSession::finished, &app, &QCoreApplication::exit,
                      Qt::QueuedConnection);

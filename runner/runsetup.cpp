@@ -131,8 +131,21 @@ CommandLine parseCommandLine(const QStringList& arguments)
                        "its logs and its readings file; only --instruments goes with it. Nothing "
                        "is sent to a box."),
         QStringLiteral("file"));
+    const QCommandLineOption monitorAt(
+        QStringLiteral("monitor"),
+        QStringLiteral("Serve a read-only page of the run, its readings as JSON, an event stream "
+                       "and metrics over plain HTTP at [ADDRESS:]PORT (address 127.0.0.1 unless "
+                       "given; an IPv6 address in brackets). Any address but the loopback asks "
+                       "an access key."),
+        QStringLiteral("[address:]port"));
+    const QCommandLineOption monitorKeyFile(
+        QStringLiteral("monitor-key-file"),
+        QStringLiteral("The monitor's access key is kept in this file, made with a new key when "
+                       "missing; with it a loopback address asks the key too."),
+        QStringLiteral("file"));
     parser.addOptions({box, preset, log, overwrite, json, noColor, pulses, reference,
-                       cameraFeedback, noCameraFeedback, init, resume, instruments, report});
+                       cameraFeedback, noCameraFeedback, init, resume, instruments, report,
+                       monitorAt, monitorKeyFile});
 
     CommandLine result;
     auto refuse = [&result](const QString& line) {
@@ -163,7 +176,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
         // Made from the files alone: no run, no box.
         for (const QCommandLineOption& other :
              {box, preset, log, overwrite, json, noColor, pulses, reference, cameraFeedback,
-              noCameraFeedback, init, resume})
+              noCameraFeedback, init, resume, monitorAt, monitorKeyFile})
             if (parser.isSet(other))
                 return refuse(QStringLiteral("--%1 cannot go with --report: only --instruments "
                                              "does")
@@ -224,6 +237,9 @@ CommandLine parseCommandLine(const QStringList& arguments)
     if (parser.isSet(reference))
         o.reference = parser.value(reference);
     o.init = parser.isSet(init);
+    const QString monitorError = monitor::readMonitorOptions(parser, &o.monitor);
+    if (!monitorError.isEmpty())
+        return refuse(monitorError);
     result.action = CommandLine::Action::Run;
     return result;
 }

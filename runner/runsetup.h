@@ -1,5 +1,6 @@
 #pragma once
 
+#include "access.h"
 #include "inputranges.h"
 #include "logformat.h"
 #include "runcontroller.h"
@@ -31,6 +32,8 @@ struct Options
     QString resume;      // --resume: the calibration log of an interrupted run
     QString instruments; // --instruments: the instrument table; empty: the typical values
     QString report;      // --report: the calibration log whose report is made again
+    // --monitor and --monitor-key-file: the read-only monitor page.
+    monitor::MonitorOptions monitor;
 };
 
 struct CommandLine

@@ -352,6 +352,7 @@ void BoxSession::onTemperature(float celsius)
     m_retries.hold(false); // the box answers again
     m_model.temperatureRead(celsius);
     m_temperatureRead = true;
+    m_answering[size_t(setpoint::Controller::Temperature)] = true;
     recordReading();
     emit temperatureRead(celsius);
     emit checkSignal();
@@ -365,6 +366,7 @@ void BoxSession::onN2(float setPoint, float massFlow)
     m_retries.flowReading(setpoint::Controller::N2, setPoint);
     m_controller.flowReading(run::FlowController::N2, setPoint, massFlow, now());
     m_lastN2 = massFlow;
+    m_answering[size_t(setpoint::Controller::N2)] = true;
     recordReading();
     emit n2Read(setPoint, massFlow);
 }
@@ -375,6 +377,7 @@ void BoxSession::onO2(float setPoint, float massFlow)
     m_controller.flowReading(run::FlowController::O2, setPoint, massFlow, now());
     m_model.o2Shown(gasmix::flowText(massFlow));
     m_lastO2 = massFlow;
+    m_answering[size_t(setpoint::Controller::O2)] = true;
     recordReading();
     emit o2Read(setPoint, massFlow);
 }
@@ -387,6 +390,7 @@ void BoxSession::onConnectionLost()
     // The poller tries again on its own; until readings come back nothing read
     // before may stand behind a record, and set points wait.
     m_controller.boxLost(now());
+    m_answering.fill(false);
     m_retries.hold(true);
     emit connectionLost(address);
 }

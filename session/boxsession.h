@@ -17,6 +17,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <array>
 #include <functional>
 #include <optional>
 
@@ -140,6 +141,14 @@ public:
 
     // The run's logs and journal, for a front-end to choose and prepare them.
     records::JournaledLog& log() { return m_log; }
+    const records::JournaledLog& log() const { return m_log; }
+    double unitFactor() const { return m_unitFactor; }
+    // Set points sent again to `which` since the session began.
+    int setPointRetries(setpoint::Controller which) const { return m_retries.retriesSent(which); }
+    const PulseSequence::Totals& pulseTotals() const { return m_pulses.totals(); }
+    // A controller answers from its first reading on; none does once the box
+    // is lost, each again with its next reading.
+    bool answering(setpoint::Controller which) const { return m_answering[size_t(which)]; }
     // The operator's choices the box model holds (logging on or off).
     BoxModel& model() { return m_model; }
     // At the end of the last run: the journal was kept for a resume.
@@ -286,6 +295,7 @@ private:
 
     // For the live view's record.
     bool m_temperatureRead = false;
+    std::array<bool, 3> m_answering{};
     float m_lastN2 = history::kUnknown;
     float m_lastO2 = history::kUnknown;
     progress::PulseStage m_pulseStage = progress::PulseStage::None;

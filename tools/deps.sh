@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake qtbase5-dev qtbase5-dev-tools libqt5network5 libqt5charts5-dev
-          libcurl4-openssl-dev pkg-config "$@")
+          libcurl4-openssl-dev pkg-config libjs-chart.js "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Baroterm and its box simulator, starts the simulator on 127.0.0.1 and
-# then the program. Type 127.0.0.1 as the box address.
+# then the program, its live view served as a page on http://127.0.0.1:8081/.
+# Type 127.0.0.1 as the box address.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,4 +17,6 @@ trap 'kill "$sim" 2>/dev/null || true' EXIT
 sleep 0.5
 kill -0 "$sim" 2>/dev/null || { echo "the box simulator did not start" >&2; exit 1; }
 echo "Box simulator running on 127.0.0.1 (ports 4000-4003). Enter 127.0.0.1 as the box address."
-BAROTERM_WEBFORM_PORT=8080 build/app/baroterm
+# The live view is shared on this computer only; open the page in a browser.
+echo "The live view's page: http://127.0.0.1:8081/"
+BAROTERM_WEBFORM_PORT=8080 build/app/baroterm --monitor 127.0.0.1:8081

@@ -103,6 +103,21 @@ void TestRunSetup::commandLine_data()
         << QStringList{"--resume", "a.csv", "--preset", "p.ini"} << refuse << "--preset";
     QTest::newRow("resume with pulses")
         << QStringList{"--resume", "a.csv", "--pulses", "2"} << refuse << "--pulses";
+    QTest::newRow("monitor port") << kRequired + QStringList{"--monitor", "8080"} << run
+                                  << "monitor=127.0.0.1 8080";
+    // The address itself is read as the monitor's own tests check it.
+    QTest::newRow("monitor address")
+        << kRequired + QStringList{"--monitor", "0.0.0.0:8080"} << run << "monitor=0.0.0.0 8080";
+    QTest::newRow("monitor key file")
+        << kRequired + QStringList{"--monitor", "8080", "--monitor-key-file", "k"} << run
+        << "keyfile=k";
+    QTest::newRow("resume monitor")
+        << QStringList{"--resume", "a.csv", "--monitor", "8080"} << run << "monitor=127.0.0.1 8080";
+    QTest::newRow("no monitor") << kRequired << run << "monitor=none";
+    QTest::newRow("monitor port 0")
+        << kRequired + QStringList{"--monitor", "0"} << refuse << "--monitor: \"0\" is not a port";
+    QTest::newRow("key file alone")
+        << kRequired + QStringList{"--monitor-key-file", "k"} << refuse << "goes with --monitor";
     QTest::newRow("resume bad box")
         << QStringList{"--resume", "a.csv", "--box", "x"} << refuse << "--box";
     // The report made again from the files: no box, no plan.
@@ -112,6 +127,8 @@ void TestRunSetup::commandLine_data()
                                        << report << "instruments=i.ini";
     QTest::newRow("report with box") << QStringList{"--report", "a.csv", "--box", "127.20.0.1"}
                                      << refuse << "--box cannot go with --report";
+    QTest::newRow("report with monitor") << QStringList{"--report", "a.csv", "--monitor", "8080"}
+                                         << refuse << "--monitor cannot go with --report";
     QTest::newRow("run with table")
         << kRequired + QStringList{"--instruments", "i.ini"} << run << "instruments=i.ini";
     QTest::newRow("resume with table")
@@ -148,6 +165,13 @@ void TestRunSetup::commandLine()
         actual = QString::number(o.json && o.init);
     else if (field == "resume")
         actual = o.resume;
+    else if (field == "monitor")
+        actual = o.monitor.endpoint ? QStringLiteral("%1 %2")
+                                          .arg(o.monitor.endpoint->address.toString())
+                                          .arg(o.monitor.endpoint->port)
+                                    : QStringLiteral("none");
+    else if (field == "keyfile")
+        actual = o.monitor.keyFile;
     else if (field == "report")
         actual = o.report;
     else if (field == "instruments")

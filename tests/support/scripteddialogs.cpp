@@ -236,6 +236,24 @@ QString ScriptedDialogs::getOpenFileName(QWidget* parent, const QString& caption
     return file(QStringLiteral("open"), parent, caption, dir, filter, selectedFilter);
 }
 
+bool ScriptedDialogs::shareLiveView(QWidget* parent, ShareChoice* choice,
+                                    const PageAddressOf& pageAddress)
+{
+    Question q{QStringLiteral("share"),
+               parent != nullptr,
+               QStringLiteral("Share Live View"),
+               {},
+               {choice->on, choice->address, choice->port, pageAddress(*choice)},
+               {}};
+    const Answer a = answerFor(q);
+    if (!a.accept)
+        return false;
+    const QVariantList value = a.value.toList();
+    if (value.size() == 3)
+        *choice = {value[0].toBool(), value[1].toString(), value[2].toInt()};
+    return true;
+}
+
 void ScriptedDialogs::setOverrideCursor(const QCursor&)
 {
     ++m_cursorDepth;

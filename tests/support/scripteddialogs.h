@@ -16,11 +16,12 @@ public:
     struct Question
     {
         QString kind; // "text", "int", "double", "item", "warning", "critical",
-                      // "question", "about", "save", "open"
+                      // "question", "about", "save", "open", "share"
         bool hasParent = false;
         QString title;
         QString label;          // label, or the message text
         QVariantList args;      // kind-specific: initial value, range, items, buttons...
+                                // share: on, address, port, the page's address
         QString selectedFilter; // file dialogs: the filter passed in
     };
 
@@ -28,6 +29,7 @@ public:
     {
         bool accept = true; // input and file dialogs: OK (true) or Cancel
         QVariant value;     // input value or chosen path; empty: the initial value
+                            // share: the list on, address, port
         QMessageBox::StandardButton button = QMessageBox::NoButton; // NoButton: default
         QString selectedFilter;       // file dialogs: filter chosen when accepted (empty: keep)
         int processEventsMs = 0;      // run the event loop this long before answering
@@ -88,6 +90,8 @@ public:
     QString getOpenFileName(QWidget* parent, const QString& caption, const QString& dir,
                             const QString& filter, QString* selectedFilter,
                             QFileDialog::Options options) override;
+    bool shareLiveView(QWidget* parent, ShareChoice* choice,
+                       const PageAddressOf& pageAddress) override;
     void setOverrideCursor(const QCursor& cursor) override;
     void restoreOverrideCursor() override;
     // Recorded as a question of kind "url" (label: the address); always taken.

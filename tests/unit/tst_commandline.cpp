@@ -41,6 +41,9 @@ private slots:
             {{"baroterm", "-v"}, false, 0, version},
             {{"baroterm", "--bogus"}, false, 2, ""},
             {{"baroterm", "--version", "--bogus"}, false, 2, ""},
+            {{"baroterm", "--monitor", "8080"}, true, 0, ""},
+            {{"baroterm", "--monitor", "70000"}, false, 2, ""},
+            {{"baroterm", "--monitor-key-file", "k"}, false, 2, ""},
         };
         for (const auto& [arguments, opens, status, out] : cases) {
             const commandline::Outcome o = evaluate(arguments);
@@ -51,6 +54,15 @@ private slots:
             QVERIFY2(o.standardError.isEmpty() == (status == 0), qPrintable(what));
         }
         QVERIFY(evaluate({"baroterm", "--bogus"}).standardError.contains("bogus"));
+        QVERIFY(evaluate({"baroterm", "--monitor", "70000"}).standardError.contains("--monitor: "));
+        // The command line's monitor, for the window to prefer over the settings.
+        const commandline::Outcome shared =
+            evaluate({"baroterm", "--monitor", "0.0.0.0:8081", "--monitor-key-file", "k"});
+        QVERIFY(shared.monitor.endpoint);
+        QCOMPARE(shared.monitor.endpoint->address, QHostAddress(QHostAddress::AnyIPv4));
+        QCOMPARE(int(shared.monitor.endpoint->port), 8081);
+        QCOMPARE(shared.monitor.keyFile, QStringLiteral("k"));
+        QVERIFY(!evaluate({"baroterm"}).monitor.endpoint);
 
         const commandline::Outcome help = evaluate({"baroterm", "--help"});
         QVERIFY(!help.openWindow);

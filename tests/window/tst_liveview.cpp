@@ -1,18 +1,22 @@
 // The live view against the simulated box: opened from the settings menu,
 // trends that grow, marks for records and warnings, the progress grid and the
-// phase texts during a short run, the export.
+// phase texts during a short run, the export, and the page it is shared as.
+#include "httpexchange.h"
 #include "liveview.h"
 #include "resourcesinit.h"
 #include "runharness.h"
 #include "testenv.h"
 
 #include <QAction>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTableWidget>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtCharts/QChartView>
 #include <QtCharts/QLegendMarker>
@@ -74,6 +78,7 @@ private slots:
     void initTestCase();
     void actionSitsAboveExit();
     void shortRunDrawnAndExported();
+    void sharedAsAPage();
 };
 
 void LiveViewTest::initTestCase()
@@ -95,8 +100,10 @@ void LiveViewTest::actionSitsAboveExit()
     const int at = entries.indexOf(action);
     QVERIFY(at > 0 && at + 2 < entries.size());
     QCOMPARE(entries[at - 1]->objectName(), QStringLiteral("actionAlways_on_top"));
-    QVERIFY(entries[at + 1]->isSeparator());
-    QCOMPARE(entries[at + 2]->objectName(), QStringLiteral("actionExit_2"));
+    QCOMPARE(entries[at + 1]->objectName(), QStringLiteral("actionShare_Live_View"));
+    QCOMPARE(entries[at + 1]->text(), QStringLiteral("Share Live View..."));
+    QVERIFY(entries[at + 2]->isSeparator());
+    QCOMPARE(entries[at + 3]->objectName(), QStringLiteral("actionExit_2"));
     // Without a connection the view opens empty, and says so.
     action->trigger();
     LiveView* view = w->liveViewWindow();
@@ -200,6 +207,59 @@ void LiveViewTest::shortRunDrawnAndExported()
                  .value(QStringLiteral("LIVE_VIEW_GEOMETRY"))
                  .toByteArray()
                  .isEmpty());
+}
+
+void LiveViewTest::sharedAsAPage()
+{
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress(f.host), 0));
+    const quint16 port = probe.serverPort();
+    probe.close();
+
+    // Switched on in the dialog: the page serves this window's session, and
+    // the choice is kept.
+    ScriptedDialogs::Answer on;
+    on.value = QVariantList{true, f.host, int(port)};
+    f.dialogs.push(on);
+    w->findChild<QAction*>(QStringLiteral("actionShare_Live_View"))->trigger();
+    QCOMPARE(f.dialogs.last().kind, QStringLiteral("share"));
+    QCOMPARE(f.dialogs.last().args, (QVariantList{false, "127.0.0.1", 8080, ""}));
+    QVERIFY(w->liveViewShared());
+    const Answer status = exchange(f.host, port, get("/api/status"));
+    QCOMPARE(status.status, 200);
+    const QJsonObject box = QJsonDocument::fromJson(status.body).object().value("box").toObject();
+    QCOMPARE(box.value("address").toString(), f.host);
+
+    // The command line wins and leaves the settings alone; a port in use is
+    // a warning, and the window goes on.
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress(f.host), 0));
+    monitor::Endpoint busy;
+    busy.address = QHostAddress(f.host);
+    busy.port = taken.serverPort();
+    w->startSharing(busy);
+    QVERIFY(!w->liveViewShared());
+    QVERIFY2(w->statusBar()->currentMessage().startsWith("Live view not shared: "),
+             qPrintable(w->statusBar()->currentMessage()));
+    const QString page = QStringLiteral("http://%1:%2/").arg(f.host).arg(port);
+    w->startSharing(std::nullopt);
+    QVERIFY(w->liveViewShared());
+    f.dialogs.pushCancel();
+    w->findChild<QAction*>(QStringLiteral("actionShare_Live_View"))->trigger();
+    QCOMPARE(f.dialogs.last().args, (QVariantList{true, f.host, int(port), page}));
+    QVERIFY(w->liveViewShared()); // a cancel changes nothing
+
+    // Switched off.
+    ScriptedDialogs::Answer off;
+    off.value = QVariantList{false, f.host, int(port)};
+    f.dialogs.push(off);
+    w->findChild<QAction*>(QStringLiteral("actionShare_Live_View"))->trigger();
+    QVERIFY(!w->liveViewShared());
+    QCOMPARE(exchange(f.host, port, get("/api/status")).status, 0);
 }
 
 QTEST_MAIN(LiveViewTest)

@@ -1,0 +1,149 @@
+#!/usr/bin/env python3
+"""The monitor page in a real browser: headless Chromium, driven by chromedriver.
+
+    browsertest.py SERVER [--address A] [--screenshot PNG]
+
+SERVER serves a run on the loopback and prints the page's address on its first
+line (monitor_fakerun). The page must show the phase, "Points: K of N" and a
+drawn temperature chart, follow the next record within 3 s, say that it is cut
+off when the program ends, and come back by itself when it starts again.
+Prints the time of the browser step.
+"""
+import argparse
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+
+RECORD_MS = 2000
+FOLLOW_LIMIT_S = 3.0
+
+
+def start_server(program, address, port=0):
+    server = subprocess.Popen([program, '--address', address, '--port', str(port),
+                               '--seconds', '120', '--record-ms', str(RECORD_MS)],
+                              stdout=subprocess.PIPE, text=True)
+    url = server.stdout.readline().strip()
+    if not url.startswith('http://'):
+        server.kill()
+        sys.exit('the server gave no address: %r' % url)
+    return server, url
+
+
+def stop_server(server):
+    server.terminate()  # by its own process id
+    try:
+        server.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        server.kill()
+        server.wait()
+
+
+def wait_for(what, predicate, timeout_s, every_s=0.1):
+    deadline = time.monotonic() + timeout_s
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(every_s)
+    sys.exit('timed out after %.1f s waiting for %s' % (timeout_s, what))
+
+
+PAGE_STATE = """
+const canvas = document.getElementById('chart-temperature');
+let inked = 0;
+if (canvas.width && canvas.height) {
+  const pixels = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+  for (let i = 3; i < pixels.length; i += 4) if (pixels[i] > 0) ++inked;
+}
+return {
+  phase: document.getElementById('phase').textContent,
+  points: document.getElementById('points').textContent,
+  drawnPoints: Number(canvas.dataset.points || 0),
+  records: Number(canvas.dataset.records || 0),
+  inked: inked,
+  link: document.body.dataset.link || '',
+  banner: document.getElementById('link').textContent,
+  lastRecordAtMs: Number(document.body.dataset.lastRecordAtMs || 0),
+  now: Date.now(),
+};
+"""
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('server')
+    parser.add_argument('--address', default='127.0.%d.%d' % (os.getpid() % 250 + 1, 77))
+    parser.add_argument('--screenshot')
+    args = parser.parse_args()
+
+    server, url = start_server(args.server, args.address)
+    port = int(re.search(r':(\d+)/', url).group(1))
+    profile = tempfile.TemporaryDirectory(prefix='baroterm-chromium-')
+    options = webdriver.ChromeOptions()
+    options.binary_location = '/usr/bin/chromium'
+    for flag in ('--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',
+                 '--disable-background-networking', '--disable-component-update',
+                 '--disable-sync', '--disable-dev-shm-usage', '--no-default-browser-check',
+                 '--window-size=1400,1000', '--user-data-dir=' + profile.name):
+        options.add_argument(flag)
+    options.set_capability('goog:loggingPrefs', {'browser': 'ALL'})
+    driver = None
+    try:
+        started = time.monotonic()
+        driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+        driver.set_page_load_timeout(30)
+        driver.get(url)
+        state = lambda: driver.execute_script(PAGE_STATE)
+
+        shown = wait_for('the phase, "K of N" and a drawn temperature chart', lambda: (
+            lambda s: s if s['phase'] and re.match(r'Points: \d+ of \d+$', s['points'])
+            and s['drawnPoints'] > 1 and s['inked'] > 500 and s['link'] == 'up' else None)(state()),
+            20)
+        print('shown: %s, %s, %d points drawn' % (shown['phase'], shown['points'],
+                                                    shown['drawnPoints']))
+
+        # The next record: its point counted and its mark drawn within 3 s.
+        def next_record():
+            s = state()
+            return s if s['points'] != shown['points'] and s['records'] > shown['records'] else None
+        followed = wait_for('the next record', next_record, RECORD_MS / 1000 + FOLLOW_LIMIT_S + 2,
+                            0.05)
+        lag_s = (followed['now'] - followed['lastRecordAtMs']) / 1000
+        print('next record followed after %.2f s: %s' % (lag_s, followed['points']))
+        if lag_s > FOLLOW_LIMIT_S:
+            sys.exit('the record was shown %.2f s after it was made' % lag_s)
+
+        if args.screenshot:
+            driver.save_screenshot(args.screenshot)
+
+        # The program ends: the page says it is cut off; it starts again on
+        # the same port: the page comes back by itself.
+        stop_server(server)
+        cut = wait_for('the page to say it is cut off',
+                       lambda: (lambda s: s if s['link'] == 'down' else None)(state()), 10)
+        print('cut off: %s' % cut['banner'])
+        server, url = start_server(args.server, args.address, port)
+        wait_for('the page to come back', lambda: state()['link'] == 'up', 15)
+        print('reconnected')
+
+        problems = [entry['message'] for entry in driver.get_log('browser')
+                    if entry['level'] == 'SEVERE' and ('Content Security Policy' in entry['message']
+                                                      or 'Uncaught' in entry['message'])]
+        if problems:
+            sys.exit('the page broke its policy or threw:\n' + '\n'.join(problems))
+        print('browser step: %.2f s' % (time.monotonic() - started))
+    finally:
+        if driver:
+            driver.quit()
+        stop_server(server)
+        profile.cleanup()
+
+
+if __name__ == '__main__':
+    main()
