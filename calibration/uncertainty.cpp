@@ -74,8 +74,9 @@ PressureBudget pressureBudget(const InstrumentTable& table, double n2, double o2
     // Magnitudes: a flow set to zero reads a little either side of it.
     const double byN2 = c * std::fabs(o2) / (sum * sum);
     const double byO2 = c * std::fabs(n2) / (sum * sum);
-    const auto accuracy = [](const FlowControllerSpec& spec, double reading) {
-        return (spec.ofReading * std::fabs(reading) + spec.ofFullScale * spec.fullScale) / kSqrt3;
+    const auto accuracy = [](const FlowControllerRatings& ratings, double reading) {
+        return (ratings.ofReading * std::fabs(reading) + ratings.ofFullScale * ratings.fullScale) /
+               kSqrt3;
     };
     const std::array<Part, 5> parts{{
         {Source::N2Accuracy, byN2 * accuracy(table.n2, n2)},

@@ -6,7 +6,7 @@
 #include <limits>
 
 // The uncertainty of a recorded point's temperature and equivalent air
-// pressure, from the instruments' specifications and the scatter of the
+// pressure, from the instruments' accuracy and resolution and the scatter of the
 // point's settled window.
 //
 // Accuracies and resolutions are bounds of rectangular distributions: an
@@ -19,7 +19,7 @@
 // the result.
 namespace uncertainty {
 
-struct FlowControllerSpec
+struct FlowControllerRatings
 {
     double fullScale = 0;   // slpm
     double ofReading = 0;   // accuracy, as a fraction of the reading
@@ -32,8 +32,8 @@ struct InstrumentTable
     double sensorA = 0;              // K: the sensor's accuracy is a + b·|t|
     double sensorB = 0;              // K/K
     double controllerResolution = 0; // K
-    FlowControllerSpec n2;
-    FlowControllerSpec o2;
+    FlowControllerRatings n2;
+    FlowControllerRatings o2;
 };
 
 constexpr double kCoverage = 2.0;

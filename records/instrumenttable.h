@@ -7,7 +7,7 @@
 
 #include <optional>
 
-// The instrument table: the specifications the uncertainty of each point is
+// The instrument table: the accuracies and resolutions the uncertainty of each point is
 // worked out from, as an INI file.
 //
 //   [TemperatureSensor]      a (K), b (K/K): accuracy a + b·|t|

@@ -220,7 +220,7 @@ QString planText(const JournalPlan& plan)
 
 QString tableText(const uncertainty::InstrumentTable& t)
 {
-    const auto flow = [](const char* gas, const uncertainty::FlowControllerSpec& s) {
+    const auto flow = [](const char* gas, const uncertainty::FlowControllerRatings& s) {
         return QStringLiteral("%1: full scale %2 slpm, %3 of reading + %4 of full scale, "
                               "resolution %5 slpm")
             .arg(QLatin1String(gas))
