@@ -14,11 +14,9 @@ import os
 import re
 import subprocess
 import sys
-import tempfile
 import time
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
+from browser import Browser, wait_for
 
 RECORD_MS = 2000
 FOLLOW_LIMIT_S = 3.0
@@ -42,16 +40,6 @@ def stop_server(server):
     except subprocess.TimeoutExpired:
         server.kill()
         server.wait()
-
-
-def wait_for(what, predicate, timeout_s, every_s=0.1):
-    deadline = time.monotonic() + timeout_s
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(every_s)
-    sys.exit('timed out after %.1f s waiting for %s' % (timeout_s, what))
 
 
 PAGE_STATE = """
@@ -84,20 +72,11 @@ def main():
 
     server, url = start_server(args.server, args.address)
     port = int(re.search(r':(\d+)/', url).group(1))
-    profile = tempfile.TemporaryDirectory(prefix='baroterm-chromium-')
-    options = webdriver.ChromeOptions()
-    options.binary_location = '/usr/bin/chromium'
-    for flag in ('--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',
-                 '--disable-background-networking', '--disable-component-update',
-                 '--disable-sync', '--disable-dev-shm-usage', '--no-default-browser-check',
-                 '--window-size=1400,1000', '--user-data-dir=' + profile.name):
-        options.add_argument(flag)
-    options.set_capability('goog:loggingPrefs', {'browser': 'ALL'})
-    driver = None
+    browser = None
     try:
         started = time.monotonic()
-        driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
-        driver.set_page_load_timeout(30)
+        browser = Browser()
+        driver = browser.driver
         driver.get(url)
         state = lambda: driver.execute_script(PAGE_STATE)
 
@@ -132,17 +111,14 @@ def main():
         wait_for('the page to come back', lambda: state()['link'] == 'up', 15)
         print('reconnected')
 
-        problems = [entry['message'] for entry in driver.get_log('browser')
-                    if entry['level'] == 'SEVERE' and ('Content Security Policy' in entry['message']
-                                                      or 'Uncaught' in entry['message'])]
+        problems = browser.severe_messages('Content Security Policy', 'Uncaught')
         if problems:
             sys.exit('the page broke its policy or threw:\n' + '\n'.join(problems))
         print('browser step: %.2f s' % (time.monotonic() - started))
     finally:
-        if driver:
-            driver.quit()
+        if browser:
+            browser.close()
         stop_server(server)
-        profile.cleanup()
 
 
 if __name__ == '__main__':
