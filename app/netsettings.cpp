@@ -14,7 +14,7 @@ void TempSensor::changeIP()
     enableRunLockedActions();
     statusBar()->showMessage(reading);
     if (!findDialog)
-        findDialog = new FindDialog(boxAddress, this, webFormPort);
+        findDialog = new FindDialog(boxAddress, this, webFormPort, webFormTransferLimitMs);
     else
         // The operator may have connected to another box since: never
         // reconfigure the old one.

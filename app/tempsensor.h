@@ -6,6 +6,7 @@
 #include "loglock.h"
 #include "sharedialog.h"
 #include "ui_tempsensor.h"
+#include "webforms.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -51,8 +52,10 @@ public:
 
     double unitFactor() const { return pressureUnitFactor; }
     // The serial device server's web forms are on port 80 (or the port of
-    // BAROTERM_WEBFORM_PORT, for demos); tests set another.
+    // BAROTERM_WEBFORM_PORT, for demos); tests set another, and a shorter
+    // limit on a silent server's answer.
     void setWebFormPort(quint16 port) { webFormPort = port; }
+    void setWebFormTransferLimitMs(int ms) { webFormTransferLimitMs = ms; }
     QString currentBoxAddress() const { return boxAddress; }
     // The live view's record and window; the view is made when first opened.
     const history::ReadingHistory& readingHistory() const { return session->history(); }
@@ -223,6 +226,7 @@ private:
     // Dialogs and status bar.
     FindDialog* findDialog = nullptr;
     quint16 webFormPort = 80;
+    int webFormTransferLimitMs = netconfig::kTransferLimitMs;
     // changeIP() is reading the box's settings: its action stays off.
     bool readingNetworkSettings = false;
     ClickableLabel* linkLabel = nullptr;

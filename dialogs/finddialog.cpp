@@ -45,11 +45,13 @@ QHBoxLayout* row(QLabel* label, QLineEdit* edit)
 
 } // namespace
 
-FindDialog::FindDialog(const QString& boxAddress, QWidget* parent, quint16 httpPort)
+FindDialog::FindDialog(const QString& boxAddress, QWidget* parent, quint16 httpPort,
+                       int transferLimitMs)
     : QDialog(parent), m_webForms(boxAddress, httpPort),
       m_operator(std::make_unique<DialogOperator>()),
       m_exchange(new netconfig::WebFormExchange(*m_operator, this))
 {
+    m_webForms.setTransferLimitMs(transferLimitMs);
     m_ipLabel = new QLabel(tr("IP:"), this);
     m_maskLabel = new QLabel(tr("Mask:"), this);
     m_gatewayLabel = new QLabel(tr("Gateway:"), this);

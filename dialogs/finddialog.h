@@ -29,7 +29,8 @@ public:
     // Reads the box's settings once before returning. The server's web forms
     // are on httpPort (80 on a real box).
     explicit FindDialog(const QString& boxAddress, QWidget* parent = nullptr,
-                        quint16 httpPort = netconfig::kHttpPort);
+                        quint16 httpPort = netconfig::kHttpPort,
+                        int transferLimitMs = netconfig::kTransferLimitMs);
     ~FindDialog() override;
 
     // Fills the three edits from the box; a setting the box does not report

@@ -48,7 +48,8 @@ void NetSettingsTest::silentServer_data()
     QTest::addColumn<QStringList>("warnings");
     QTest::addColumn<int>("requests");
     QTest::addColumn<bool>("silentFromTheNotice");
-    // Each request is cut off by its 5 s transfer limit and warned about once.
+    // Each request is cut off by its transfer limit (shortened to 2 s) and
+    // warned about once.
     QTest::newRow("reading") << true << false << false << QStringList({kRetry, kRetry}) << 2
                              << false;
     QTest::newRow("applying") << true << true << false
@@ -74,6 +75,7 @@ void NetSettingsTest::silentServer()
     QVERIFY(f.startBox());
     TempSensor* w = f.makeWindow();
     w->setWebFormPort(f.box->port(boxsim::Http));
+    w->setWebFormTransferLimitMs(2000);
     QVERIFY(f.connectAndWaitForReading());
     auto* action = findIn<QAction>(w, "actionChange_IP_Settings");
     FindDialog* dialog = nullptr;
