@@ -48,7 +48,7 @@ void initialiseTemperature(CommandRunner& runner, const QString& host)
                                boxlink::kTemperatureInit.connectMs,
                                boxlink::kTemperatureInit.writeMs);
         if (i < frames - 1)
-            boxlink::processEventsFor(boxlink::kTemperatureInitFramePauseMs);
+            boxlink::processEventsFor(runner.waitMs(boxlink::kTemperatureInitFramePauseMs));
     }
     closeSocket(socket);
 }
@@ -66,7 +66,7 @@ void initialiseFlows(CommandRunner& runner, const QString& host)
         if (frame.first)
             boxlink::sendFrame(frame.first, frame.second, boxlink::kFlowInit.connectMs,
                                boxlink::kFlowInit.writeMs);
-        boxlink::processEventsFor(boxlink::kFlowInitFramePauseMs);
+        boxlink::processEventsFor(runner.waitMs(boxlink::kFlowInitFramePauseMs));
     }
     // The pollers need their ports back: many device servers take one
     // connection per port.
@@ -99,12 +99,12 @@ std::optional<float> setTemperature(CommandRunner& runner, const QString& host, 
     // An echo handled by the end of this wait closes the connection, and then
     // the controller is not told to run the new set point: the controller's
     // behaviour depends on exactly this order.
-    boxlink::processEventsFor(boxlink::kSetPointFirstPauseMs);
+    boxlink::processEventsFor(runner.waitMs(boxlink::kSetPointFirstPauseMs));
     if (socket)
         boxlink::sendFrame(socket, modbus::writeRegisterFrame(modbus::kRunRegister, 1),
                            boxlink::kTemperatureSetPoint.connectMs,
                            boxlink::kTemperatureSetPoint.writeMs);
-    boxlink::processEventsFor(boxlink::kSetPointSecondWaitMs);
+    boxlink::processEventsFor(runner.waitMs(boxlink::kSetPointSecondWaitMs));
     // The port must be free again before the poller comes back.
     closeSocket(socket);
     return *echoedValue;
@@ -134,14 +134,14 @@ std::optional<float> sendTemperature(CommandRunner& runner, const QString& host,
                                      SetPointRetries* retries)
 {
     runner.pausePoller(temperaturePoller);
-    boxlink::processEventsFor(kAroundCommandMs);
+    boxlink::processEventsFor(runner.waitMs(kAroundCommandMs));
     if (retries)
         retries->temperatureSending(double(modbus::decodeTenths(tenths)));
     const std::optional<float> echo = setTemperature(runner, host, tenths, echoed);
     if (retries)
         retries->temperatureSent(echo);
     runner.resumePoller(temperaturePoller);
-    boxlink::processEventsFor(kAroundCommandMs);
+    boxlink::processEventsFor(runner.waitMs(kAroundCommandMs));
     return echo;
 }
 
@@ -151,12 +151,12 @@ void sendGas(CommandRunner& runner, const QString& host, float n2, float o2,
 {
     runner.pausePoller(n2Poller);
     runner.pausePoller(o2Poller);
-    boxlink::processEventsFor(kAroundCommandMs);
+    boxlink::processEventsFor(runner.waitMs(kAroundCommandMs));
     if (retries)
         retries->flowsSending(n2, o2);
     setFlow(runner, host, n2, flow::kN2Id);
     setFlow(runner, host, o2, flow::kO2Id);
-    boxlink::processEventsFor(kAroundCommandMs);
+    boxlink::processEventsFor(runner.waitMs(kAroundCommandMs));
     if (sent)
         sent();
     // The data lines from now on tell whether the set points arrived.

@@ -52,6 +52,12 @@ public:
     void resumePoller(BoxPoller* poller);
     int pauseCount(BoxPoller* poller) const { return m_pauses.value(poller); }
 
+    // Tests run the commands' waits this many times faster; the frames and
+    // their order stay the same.
+    void setWaitScale(double scale) { m_waitScale = scale > 0 ? scale : 1.0; }
+    // A command's wait of `ms`, as long as it lasts here.
+    int waitMs(int ms) const { return int(ms / m_waitScale); }
+
 signals:
     void commandFinished(const QString& name, bool ran, bool ok);
     // The queue has run empty.
@@ -73,4 +79,5 @@ private:
     int m_cancelCount = 0;
     int m_cancelCountAtStart = 0;
     QHash<BoxPoller*, int> m_pauses;
+    double m_waitScale = 1.0;
 };

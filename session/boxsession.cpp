@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QThread>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -25,6 +26,8 @@ namespace {
 constexpr int kStopCheckMs = 20;
 constexpr int kWarningMs = 4000;
 constexpr int kPollerStopMs = 2000;
+// A test's speed-up of the commands' waits goes no further than this.
+constexpr double kLargestCommandSpeedUp = 4.0;
 
 run::RunController::FlowChecks flowChecks()
 {
@@ -99,6 +102,9 @@ void BoxSession::speedUp(double scale)
         return;
     m_speedUp = scale;
     m_controller.setTiming(run::Timing().scaled(scale));
+    // The waits around a command keep some tens of milliseconds, so that the
+    // readings on their way still arrive before the change.
+    m_commands.setWaitScale(std::min(scale, kLargestCommandSpeedUp));
 }
 
 void BoxSession::connectTo(const QString& address)

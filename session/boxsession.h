@@ -87,9 +87,10 @@ public:
     explicit BoxSession(QObject* parent = nullptr);
     ~BoxSession() override;
 
-    // Tests only, before the first connection: the run's rests and the polls
-    // `scale` times shorter, so that a run against a fast simulator takes less
-    // time. Frames and their order stay as they are.
+    // Tests only, before the first connection: the run's rests, the polls and
+    // (up to four times) the commands' waits `scale` times shorter, so that a
+    // run against a fast simulator takes less time. Frames and their order
+    // stay as they are.
     void speedUp(double scale);
 
     // The first address makes and starts the three pollers; a later one moves

@@ -86,7 +86,7 @@ private:
             qFatal("refused: %s", qPrintable(line.text));
         if (const std::optional<QString> error = runner::prepareRun(line.options, &setup))
             qFatal("refused: %s", qPrintable(*error));
-        setup.speedUp = 4;
+        setup.speedUp = 10;
         return setup;
     }
     int m_logs = 0;
