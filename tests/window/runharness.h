@@ -3,6 +3,7 @@
 // Plans and runs calibrations through the real window's controls.
 
 #include "boxfixture.h"
+#include "runchecks.h"
 
 #include <QString>
 #include <QStringList>
@@ -25,12 +26,12 @@ void chooseLog(BoxFixture& f, const QString& path, const QString& filter = "*.cs
 bool runToEnd(BoxFixture& f, int timeoutMs);
 bool isRunning(BoxFixture& f);
 
-// Lines of a file without their CR LF (which is checked).
-QStringList logLines(const QString& path, bool* allCrLf = nullptr);
-
-// Temperature set points sent to register 0x03EA, in degrees C, in order.
-QList<double> temperatureSetPoints(const BoxFixture& f);
-
-// Compares every record of a CSV calibration log (bar, color checked) with the
-// box's state at the pulse that followed it; empty when all match.
-QString checkRecordsAgainstTruth(const BoxFixture& f, const QStringList& logLines);
+// The shared checks, for the fixture's box.
+inline QList<double> temperatureSetPoints(const BoxFixture& f)
+{
+    return temperatureSetPoints(*f.box);
+}
+inline QString checkRecordsAgainstTruth(const BoxFixture& f, const QStringList& logLines)
+{
+    return checkRecordsAgainstTruth(*f.box, logLines);
+}
