@@ -1,9 +1,11 @@
 // Runs carried out by the box session alone, against the in-process box
 // simulator: what the logs hold and what the box was sent, whichever
-// front-end asked for the run.
+// front-end asked for the run, also when set points or pulses are lost on
+// their way.
 #include "boxsession.h"
 
 #include "boxsimulator.h"
+#include "runchecks.h"
 #include "sweep.h"
 #include "testenv.h"
 
@@ -26,17 +28,6 @@ bool waitUntil(const std::function<bool()>& condition, int ms)
     return true;
 }
 
-QStringList lines(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QStringList result = QString::fromLatin1(file.readAll()).split(QStringLiteral("\r\n"));
-    if (!result.isEmpty() && result.last().isEmpty())
-        result.removeLast();
-    return result;
-}
-
 // A grid as an operator enters it: pressures in the display unit.
 struct Grid
 {
@@ -49,9 +40,19 @@ struct Grid
     double refT = 22, refP = 1;
 };
 
+// When a test loses the run's next set point on its way to the box.
+enum class Losing
+{
+    TemperatureShown, // once the run shows this temperature
+    PressureShown,    // once the run shows this pressure
+    GasSwitchedOff
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Grid)
+Q_DECLARE_METATYPE(Losing)
+Q_DECLARE_METATYPE(boxsim::Device)
 
 class TestBoxSession : public QObject
 {
@@ -69,7 +70,10 @@ private:
     bool connect();
     BoxSession::RunSetup setupFor(const Grid& grid, const QString& log, records::LogLayout layout,
                                   bool color);
-    QList<double> temperatureSetPoints() const;
+    // Gas on by hand at `bar`; true once the box's N2 flow follows.
+    bool gasOnByHand(double bar);
+    // The set points `device` received, in order: degrees C, or N2 frames.
+    QStringList setPointsSent(boxsim::Device device) const;
 
 private slots:
     void initTestCase();
@@ -78,6 +82,11 @@ private slots:
     void gridsAsPlanned();
     void stopInTheMiddleMovesNothingMore();
     void stopBeforeThePulseTakesTheRecordBack();
+    void lostSetPointInARunIsSentAgain_data();
+    void lostSetPointInARunIsSentAgain();
+    void pointWithoutPulseIsRepeated();
+    void recordIsTrueToALostGasSetPoint_data();
+    void recordIsTrueToALostGasSetPoint();
 };
 
 void TestBoxSession::initTestCase()
@@ -134,6 +143,7 @@ BoxSession::RunSetup TestBoxSession::setupFor(const Grid& grid, const QString& l
     plan.referenceT = grid.refT;
     plan.referenceP = grid.refP;
     plan.writeLog = true;
+    plan.gasOff = session->model().gasOff();
     setup.pulses.cameraFeedback = true;
     setup.logFormat = {layout, color, grid.unitFactor};
     setup.journal.plan.layout = layout;
@@ -148,14 +158,26 @@ BoxSession::RunSetup TestBoxSession::setupFor(const Grid& grid, const QString& l
     return setup;
 }
 
-QList<double> TestBoxSession::temperatureSetPoints() const
+bool TestBoxSession::gasOnByHand(double bar)
 {
-    QList<double> result;
-    for (const boxsim::Frame& frame : box->frames(boxsim::Temperature)) {
-        const QByteArray& b = frame.bytes;
-        if (b.size() == 8 && quint8(b[1]) == 0x06 && quint8(b[2]) == 0x03 && quint8(b[3]) == 0xEA)
-            result.append(qint16(quint16(quint8(b[4]) << 8 | quint8(b[5]))) / 10.0);
+    session->setShownSetPoints(22, bar);
+    session->setGasOff(false);
+    session->setGas();
+    const double n2 = double(session->flowsForSetPoint().n2);
+    return waitUntil([&] { return std::fabs(box->massFlow(boxsim::N2) - n2) < 0.01; }, 10000);
+}
+
+QStringList TestBoxSession::setPointsSent(boxsim::Device device) const
+{
+    QStringList result;
+    if (device == boxsim::Temperature) {
+        for (double celsius : temperatureSetPoints(*box))
+            result << QString::number(celsius, 'f', 1);
+        return result;
     }
+    for (const boxsim::Frame& frame : box->frames(device))
+        if (frame.bytes != "A\r") // a poll
+            result << QString::fromLatin1(frame.bytes.chopped(1));
     return result;
 }
 
@@ -205,7 +227,7 @@ void TestBoxSession::gridsAsPlanned()
     QVERIFY(waitUntil([this] { return ended > 0; }, 60000));
     QVERIFY(waitUntil([this] { return session->controller().canStart(); }, 10000));
 
-    const QStringList records = lines(log).mid(cls ? 2 : 1);
+    const QStringList records = logLines(log).mid(cls ? 2 : 1);
     const QList<boxsim::PulseTruth> truth = box->pulseTruth();
     QCOMPARE(records.size(), truth.size());
     QCOMPARE(records.size(), points);
@@ -220,8 +242,8 @@ void TestBoxSession::gridsAsPlanned()
         QCOMPARE(fields[2], cls ? QStringLiteral("calib_%1.tif").arg(number)
                                 : QStringLiteral("calib_%1_p.tif").arg(number));
     }
-    QCOMPARE(lines(records::rawLogNameFor(log)).size(), records.size() + 1);
-    QCOMPARE(temperatureSetPoints(), temperatures);
+    QCOMPARE(logLines(records::rawLogNameFor(log)).size(), records.size() + 1);
+    QCOMPARE(temperatureSetPoints(*box), temperatures);
     QCOMPARE(box->flowSetPoint(boxsim::N2), 0.0);
     QCOMPARE(box->flowSetPoint(boxsim::O2), 0.0);
     QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
@@ -246,15 +268,15 @@ void TestBoxSession::stopInTheMiddleMovesNothingMore()
     QVERIFY(session->startRun(setupFor(grid, log, records::LogLayout::Csv, true)));
     QVERIFY(waitUntil([this] { return ended > 0; }, 10000));
     QVERIFY(waitUntil([this] { return session->controller().canStart(); }, 10000));
-    const int records = lines(log).size() - 1;
-    QVERIFY2(records >= 2 && records <= 3, qPrintable(lines(log).join('\n')));
+    const int records = logLines(log).size() - 1;
+    QVERIFY2(records >= 2 && records <= 3, qPrintable(logLines(log).join('\n')));
     // Every record kept has its images.
     QCOMPARE(records, box->pulseTruth().size());
     const int pulses = box->pulseTruth().size();
-    const int setPoints = temperatureSetPoints().size();
+    const int setPoints = temperatureSetPoints(*box).size();
     QTest::qWait(1500);
     QCOMPARE(box->pulseTruth().size(), pulses);
-    QCOMPARE(temperatureSetPoints().size(), setPoints);
+    QCOMPARE(temperatureSetPoints(*box).size(), setPoints);
     QCOMPARE(box->flowSetPoint(boxsim::O2), 0.0);
     QCOMPARE(ended, 1);
     QVERIFY(!QFile::exists(records::journalPathFor(log)));
@@ -274,7 +296,7 @@ void TestBoxSession::stopBeforeThePulseTakesTheRecordBack()
     // From a timer: the sequence waits in an event loop of its own.
     QTimer stopper;
     QObject::connect(&stopper, &QTimer::timeout, this, [&] {
-        if (lines(log).size() == 2 && ended == 0) {
+        if (logLines(log).size() == 2 && ended == 0) {
             stopper.stop();
             session->stop();
         }
@@ -282,12 +304,210 @@ void TestBoxSession::stopBeforeThePulseTakesTheRecordBack()
     stopper.start(10);
     QVERIFY(session->startRun(setup));
     QVERIFY(waitUntil([this] { return ended > 0; }, 10000));
-    QVERIFY2(waitUntil([&] { return lines(log).size() == 1; }, 5000),
-             qPrintable(lines(log).join('\n')));
+    QVERIFY2(waitUntil([&] { return logLines(log).size() == 1; }, 5000),
+             qPrintable(logLines(log).join('\n')));
     QTest::qWait(300);
     QVERIFY(box->frames(boxsim::Pulse).isEmpty());
-    QCOMPARE(lines(records::rawLogNameFor(log)).size(), 1);
+    QCOMPARE(logLines(records::rawLogNameFor(log)).size(), 1);
     QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
+}
+
+void TestBoxSession::lostSetPointInARunIsSentAgain_data()
+{
+    QTest::addColumn<Grid>("grid");
+    QTest::addColumn<bool>("gasOn"); // by hand at 0 bar before the run
+    QTest::addColumn<Losing>("moment");
+    QTest::addColumn<double>("shown");
+    QTest::addColumn<boxsim::Device>("device");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<QStringList>("sent"); // by `device` from the lost set point on
+    QTest::addColumn<QString>("notice");
+    Grid step;
+    step.tOn = true;
+    step.tTo = 23;
+    QTest::newRow("temperature step")
+        << step << true << Losing::TemperatureShown << 23.0 << boxsim::Temperature << 2
+        << QStringList{"23.0", "23.0", "24.0", "22.0"}
+        << QStringLiteral("The temperature controller did not confirm the set point 23.0 °C, "
+                          "sending it again (retry 1).");
+    Grid reference;
+    reference.pOn = true;
+    reference.reference = true;
+    QTest::newRow("reference point's gas")
+        << reference << false << Losing::PressureShown << 1.0 << boxsim::N2 << 2
+        << QStringList{"A25208", "A25208", "A0"}
+        << QStringLiteral("The N2 controller did not confirm the set point 7.87765 slpm, "
+                          "sending it again (retry 1).");
+    Grid end;
+    end.pOn = true;
+    end.pFrom = end.pTo = 1;
+    QTest::newRow("gas off at the end")
+        << end << false << Losing::GasSwitchedOff << 0.0 << boxsim::N2 << 1
+        << QStringList{"A0", "A0"}
+        << QStringLiteral("The N2 controller did not confirm the set point 0 slpm, sending it "
+                          "again (retry 1).");
+}
+
+void TestBoxSession::lostSetPointInARunIsSentAgain()
+{
+    // The set point goes out once more after a pause; the run waits for it,
+    // and every record is true to the box.
+    QFETCH(Grid, grid);
+    QFETCH(bool, gasOn);
+    QFETCH(Losing, moment);
+    QFETCH(double, shown);
+    QFETCH(boxsim::Device, device);
+    QFETCH(int, records);
+    QFETCH(QStringList, sent);
+    QFETCH(QString, notice);
+    QVERIFY(connect());
+    // Some gas must flow for the pressure readout to be valid.
+    if (gasOn)
+        QVERIFY(gasOnByHand(0));
+    QStringList notices;
+    QObject watcher;
+    QObject::connect(session.get(), &BoxSession::setPointNotice, &watcher,
+                     [&](const QString& text) { notices << text; });
+    int sentBeforeLoss = -1;
+    auto loseIf = [&](bool now) {
+        if (!now || sentBeforeLoss >= 0)
+            return;
+        sentBeforeLoss = setPointsSent(device).size();
+        boxsim::Faults lose;
+        lose.loseSetPoints = 1;
+        box->setFaults(device, lose);
+    };
+    // The run shows a set point before it sends it.
+    QObject::connect(
+        session.get(), &BoxSession::temperatureSetPointShown, &watcher, [&](double celsius) {
+            loseIf(moment == Losing::TemperatureShown && std::fabs(celsius - shown) < 0.01);
+        });
+    QObject::connect(
+        session.get(), &BoxSession::pressureSetPointShown, &watcher, [&](double value) {
+            loseIf(moment == Losing::PressureShown && std::fabs(value - shown) < 0.001);
+        });
+    QObject::connect(session.get(), &BoxSession::gasSwitched, &watcher,
+                     [&](bool off) { loseIf(moment == Losing::GasSwitchedOff && off); });
+    const QString log = dir.filePath(QString::fromLatin1(QTest::currentDataTag()).left(3) +
+                                     QStringLiteral("-lost.csv"));
+    QVERIFY(session->startRun(setupFor(grid, log, records::LogLayout::Csv, true)));
+    QVERIFY(waitUntil([this] { return ended > 0; }, 60000));
+    QVERIFY(sentBeforeLoss >= 0);
+    auto sentSinceLoss = [&] { return setPointsSent(device).mid(sentBeforeLoss); };
+    // The end's own set point may still be waiting for its retry.
+    waitUntil([&] { return sentSinceLoss() == sent; }, 10000);
+
+    QCOMPARE(sentSinceLoss(), sent);
+    QCOMPARE(box->faults(device).loseSetPoints, 0);
+    const QStringList lines = logLines(log);
+    QCOMPARE(lines.size(), records + 1);
+    const QString mismatch = checkRecordsAgainstTruth(*box, lines);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    QCOMPARE(box->flowSetPoint(boxsim::O2), 0.0);
+    QCOMPARE(session->setPointRetries(device == boxsim::Temperature
+                                          ? setpoint::Controller::Temperature
+                                          : setpoint::Controller::N2),
+             1);
+    QCOMPARE(notices, QStringList{notice});
+    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
+}
+
+void TestBoxSession::pointWithoutPulseIsRepeated()
+{
+    // The device server turns the first point's pulse away: the record of the
+    // point without an image goes, and the point is taken again under its number.
+    QVERIFY(connect());
+    Grid grid;
+    grid.pOn = true;
+    grid.pTo = 2;
+    grid.pStep = 2;
+    boxsim::Faults refuse;
+    refuse.refuse = true;
+    box->setFaults(boxsim::Pulse, refuse);
+    QObject watcher;
+    QObject::connect(session.get(), &BoxSession::message, &watcher, [this](const QString& text) {
+        if (text.endsWith(QLatin1String("point repeated.")))
+            box->setFaults(boxsim::Pulse, boxsim::Faults());
+    });
+    const QString log = dir.filePath(QStringLiteral("again.csv"));
+    QVERIFY(session->startRun(setupFor(grid, log, records::LogLayout::Csv, true)));
+    QVERIFY(waitUntil([this] { return ended > 0; }, 60000));
+
+    QCOMPARE(warnings,
+             (QStringList{"Warning: Can't reach the pulse generator, pulse not sent.",
+                          "Warning: Can't reach the pulse generator @ T:22.0 P:0.0, point "
+                          "repeated."}));
+    QCOMPARE(box->frames(boxsim::Pulse).size(), 2);
+    const QStringList lines = logLines(log);
+    QCOMPARE(lines.size(), 3);
+    const QString mismatch = checkRecordsAgainstTruth(*box, lines);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    const QStringList raw = logLines(records::rawLogNameFor(log));
+    QCOMPARE(raw.size(), 3);
+    QVERIFY(raw[1].startsWith(QStringLiteral("000001,")));
+    QVERIFY(raw[2].startsWith(QStringLiteral("000002,")));
+}
+
+void TestBoxSession::recordIsTrueToALostGasSetPoint_data()
+{
+    QTest::addColumn<bool>("byTheRun");
+    QTest::addColumn<double>("n2Recorded");
+    // The run's first set points (0 bar) reach O2 only. The temperature
+    // controller is silent meanwhile, so no run step comes until the N2
+    // poller is back and has read the true, unchanged 7.878 slpm; the record
+    // waits until N2 flows at 10 slpm, after those readings were taken.
+    QTest::newRow("lost by the run") << true << 10.0;
+    // 0 bar by hand reached O2 only: a temperature run sends no gas and
+    // records the flows as they are.
+    QTest::newRow("lost by hand") << false << 7.878;
+}
+
+void TestBoxSession::recordIsTrueToALostGasSetPoint()
+{
+    QFETCH(bool, byTheRun);
+    QFETCH(double, n2Recorded);
+    QVERIFY(connect());
+    QVERIFY(gasOnByHand(1));
+    QVERIFY(std::fabs(box->massFlow(boxsim::N2) - 7.878) < 0.01);
+    // The N2 controller refuses connections while 0 bar is sent.
+    boxsim::Faults refuse;
+    refuse.refuse = true;
+    box->setFaults(boxsim::N2, refuse);
+    Grid grid;
+    grid.pOn = byTheRun;
+    grid.tOn = !byTheRun;
+    const QString log =
+        dir.filePath(byTheRun ? QStringLiteral("run.csv") : QStringLiteral("hand.csv"));
+    const BoxSession::RunSetup setup = setupFor(grid, log, records::LogLayout::Csv, true);
+    if (byTheRun) {
+        boxsim::Faults silent;
+        silent.silent = true;
+        box->setFaults(boxsim::Temperature, silent);
+        QVERIFY(session->startRun(setup));
+    } else {
+        session->setShownSetPoints(22, 0);
+        session->setGas();
+    }
+    QVERIFY(waitUntil([this] { return box->massFlow(boxsim::O2) < 0.001; }, 10000));
+    const int n2Frames = box->frames(boxsim::N2).size();
+    box->setFaults(boxsim::N2, boxsim::Faults());
+    if (byTheRun) {
+        QVERIFY(waitUntil([&] { return box->frames(boxsim::N2).size() >= n2Frames + 3; }, 10000));
+        QTest::qWait(300);
+        QVERIFY(std::fabs(box->massFlow(boxsim::N2) - 7.878) < 0.01); // the write was lost
+        box->setFaults(boxsim::Temperature, boxsim::Faults());
+    } else {
+        QVERIFY(session->startRun(setup));
+    }
+    QVERIFY(waitUntil([this] { return ended > 0; }, 60000));
+
+    const QStringList raw = logLines(records::rawLogNameFor(log));
+    QCOMPARE(raw.size(), 2);
+    const QStringList fields = raw[1].split(QLatin1Char(','));
+    QVERIFY2(std::fabs(fields.value(1).toDouble() - n2Recorded) < 0.05, qPrintable(raw[1]));
+    QCOMPARE(fields.value(2).toDouble(), 0.0); // O2
+    const QString mismatch = checkRecordsAgainstTruth(*box, logLines(log));
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
 }
 
 QTEST_GUILESS_MAIN(TestBoxSession)

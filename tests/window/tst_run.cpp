@@ -1,5 +1,6 @@
 // A full calibration run against the simulated box: the grid, the log files
-// and the box's true state at every pulse.
+// and the box's true state at every pulse, and what the window locks while
+// a run goes.
 #include "resourcesinit.h"
 #include "runharness.h"
 #include "testenv.h"
@@ -12,6 +13,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 
 using boxsim::Device;
@@ -24,6 +26,7 @@ private slots:
     void threeByThreeGrid();
     void briefLossOfTheBox();
     void refusedPulsesTakeNoImages();
+    void referencePointEndsTheRun();
 };
 
 void RunTest::initTestCase()
@@ -177,6 +180,56 @@ void RunTest::refusedPulsesTakeNoImages()
                 .endsWith(QLatin1String("point repeated.")));
     QCOMPARE(warnings.filter(QStringLiteral("refused pulse 1 of 2")).size(), 2);
     QCOMPARE(warnings.filter(QStringLiteral("refused pulse 2 of 2")).size(), 1);
+}
+
+void RunTest::referencePointEndsTheRun()
+{
+    QTemporaryDir dir;
+    BoxFixture f;
+    QVERIFY(f.startBox());
+    TempSensor* w = f.makeWindow();
+    QVERIFY(f.connectAndWaitForReading());
+    Grid grid;
+    grid.useP = true;
+    grid.pFrom = 0;
+    grid.pTo = 0;
+    grid.pStep = 1;
+    grid.referencePoint = true;
+    grid.refP = 1.0;
+    grid.refT = 23.0;
+    planGrid(f, grid);
+    const QString logPath = dir.filePath(QStringLiteral("ref.csv"));
+    chooseLog(f, logPath);
+    // Actions that would change the plan, the unit, the images or the
+    // instruments stay off for the whole run, readings notwithstanding.
+    const QList<QAction*> locked = {
+        findIn<QAction>(w, "actionLoad"),         findIn<QAction>(w, "actionSet_Pressure_Unit"),
+        findIn<QAction>(w, "actionManual_Pulse"), findIn<QAction>(w, "actionSet_IP_address"),
+        findIn<QAction>(w, "actioninitTempCtrl"), findIn<QAction>(w, "actionChange_IP_Settings")};
+    auto enabledCount = [&] {
+        return int(
+            std::count_if(locked.begin(), locked.end(), [](QAction* a) { return a->isEnabled(); }));
+    };
+    QCOMPARE(enabledCount(), 6);
+    int enabledDuringRun = 0;
+    int samples = 0;
+    QTimer sampler;
+    connect(&sampler, &QTimer::timeout, this, [&] {
+        if (!isRunning(f))
+            return;
+        ++samples;
+        enabledDuringRun += enabledCount();
+    });
+    sampler.start(20);
+    QVERIFY(runToEnd(f, 120000));
+    sampler.stop();
+    QVERIFY(samples > 50);
+    QCOMPARE(enabledDuringRun, 0);
+    QCOMPARE(enabledCount(), 6);
+
+    // What the records hold, the session tests check: here the run ended after its two points.
+    QCOMPARE(logLines(logPath).size(), 3);
+    QCOMPARE(temperatureSetPoints(f), (QList<double>{23, 22}));
 }
 
 QTEST_MAIN(RunTest)
