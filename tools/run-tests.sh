@@ -2,7 +2,7 @@
 # Installs what is missing, builds everything and runs the whole test suite.
 #   tools/run-tests.sh           the normal build (build/)
 #   tools/run-tests.sh --asan    with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)
-#   tools/run-tests.sh --tsan    the poller, run and soak tests with ThreadSanitizer (build-tsan/)
+#   tools/run-tests.sh --tsan    the poller, command, run, session and soak tests with ThreadSanitizer (build-tsan/)
 #   tools/run-tests.sh --qt6     built with Qt 6 instead of Qt 5, no sanitizers (build-qt6/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -50,7 +50,7 @@ case "$mode" in
     export TSAN_OPTIONS="ignore_noninstrumented_modules=1:halt_on_error=1:second_deadlock_stack=1"
     export BAROTERM_TIMING_SLACK=5
     (cd build-tsan && ctest -j"$jobs" --output-on-failure --timeout 1800 \
-      -R 'tst_(temperaturepoller|flowpollers|pollerfaults|boxlink|connection|manual|pulse|run|soak|webforms|netsettings)')
+      -R 'tst_(temperaturepoller|flowpollers|pollerfaults|boxlink|commandrunner|crossthread|connection|manual|pulse|run|boxsession|soak|webforms|netsettings)')
     ;;
   *)
     echo "usage: $0 [--asan|--tsan|--qt6]" >&2
