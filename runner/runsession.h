@@ -42,7 +42,8 @@ public:
         // The uncertainties of the points file and the report come from it.
         uncertainty::InstrumentTable instruments;
         QString instrumentsName;
-        // Tests only: the session's rests and polls this many times shorter.
+        // Tests only: the session's rests, polls and command waits this many
+        // times shorter (see BoxSession::speedUp).
         double speedUp = 1.0;
     };
     using Sink = std::function<void(const QByteArray&)>;

@@ -23,8 +23,8 @@ public:
     boxsim::BoxSimulator* startBox(boxsim::Options options = fastOptions());
     static boxsim::Options fastOptions();
 
-    // A fresh window on fresh settings, whose session takes its rests and
-    // polls `sessionSpeedUp` times faster (1: as a user's).
+    // A fresh window on fresh settings, whose session takes its rests, polls
+    // and command waits `sessionSpeedUp` times faster (1: as a user's).
     TempSensor* makeWindow();
     double sessionSpeedUp = defaultSessionSpeedUp;
     // What a test file chooses for all its fixtures.
